@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Times each benchmark of bench/ with kez beside its Python 3 and Lua 5.4
+# peers (same name, .py and .lua) and prints the ratios. C++ micro-benchmarks
+# (bench/*.cpp) are built and run as they are.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+filter=${1:-}
+kez=build/release/kez
+for src in bench/*.cpp; do
+  [ -e "$src" ] || continue
+  name=$(basename "$src" .cpp)
+  [[ -n "$filter" && "$name" != *"$filter"* ]] && continue
+  ninja -C build/release "bench-$name" >/dev/null
+  echo "== $name (C++)"
+  "build/release/bench-$name"
+done
+for src in bench/*.kez; do
+  [ -e "$src" ] || continue
+  name=$(basename "$src" .kez)
+  [[ -n "$filter" && "$name" != *"$filter"* ]] && continue
+  cmds=("$kez $src")
+  [ -f "bench/$name.py" ] && cmds+=("python3 bench/$name.py")
+  [ -f "bench/$name.lua" ] && cmds+=("lua5.4 bench/$name.lua")
+  echo "== $name"
+  hyperfine -N --warmup 1 --runs 5 --export-json "/tmp/kez-bench-$name.json" "${cmds[@]}" \
+    >/dev/null
+  python3 - "/tmp/kez-bench-$name.json" <<'PY'
+import json, sys
+results = json.load(open(sys.argv[1]))["results"]
+base = results[0]["mean"]
+for r in results:
+    print(f"  {r['command']:<40} {r['mean']*1000:9.1f} ms   x{r['mean']/base:6.2f} of kez")
+PY
+done

@@ -1,0 +1,20 @@
+// The tracked heap: the runtime's own allocations outside the collected
+// series (tables, work buffers, fixed series). Every live block is on one
+// doubly linked list so that all of them can be freed when the process ends.
+// Running out of memory here is fatal (runtime error 94).
+#pragma once
+#include <cstddef>
+
+namespace kez::heap {
+
+void* allocate(size_t size);
+void* allocate_zeroed(size_t size);
+// Null address: allocate. Size 0: free, returns null. Keeps the list place.
+void* resize(void* address, size_t size);
+// An address that is not on the list is ignored.
+void free(void* address);
+void free_all();
+// Number of live blocks (for tests and statistics).
+size_t block_count();
+
+}  // namespace kez::heap

@@ -1,0 +1,532 @@
+// The memory manager.
+//
+// Invariants:
+//  - handle h belongs to node frame (h - 1) / NODES_PER_FRAME; a released
+//    frame's range of handles is reused by the next frame made;
+//  - series frames are kept sorted by address (the collector walks them in
+//    that order); each frame's buffers lie back to back from its start to its
+//    heap cursor, so a buffer's footprint (size + overhead) finds the next;
+//  - a buffer with SERIES_ALLOCATED clear or node 0 is garbage awaiting the
+//    collector, and nothing may reach it.
+#include "foundation/memory.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "foundation/heap.h"
+#include "foundation/platform.h"
+#include "foundation/runtime.h"
+#include "values/error_ids.h"
+#include "foundation/raise.h"
+
+namespace kez::memory {
+
+root_record root;
+uintptr_t* node_table = nullptr;
+void (*collect_if_active)() = [] {};
+uint32_t stress_interval = 0;
+void (*stress_hook)() = relocate_all;
+uint64_t allocations = 0;
+
+namespace {
+
+constexpr uint64_t PAGE = 4096;
+
+uint32_t node_table_frames = 0;   // frames the node table has room for
+node_frame** frames_by_index = nullptr;
+uint32_t stress_countdown = 0;
+bool relocating = false;
+
+// Pages quarantined by the last relocation: unreadable until the next one,
+// so that a stale address faults instead of reading a plausible old copy.
+struct quarantine_entry {
+  void* address;
+  size_t length;
+};
+std::vector<quarantine_entry>* quarantine = nullptr;
+
+[[noreturn]] void no_memory() { fire(err::INTERNAL, err::internal::NO_MEMORY); }
+
+// Pages from the platform, with the platform's refusal turned into the
+// internal no-memory error.
+void* alloc_virtual(size_t length) {
+  void* p = nullptr;
+  uint32_t code = runtime::catch_region(THROW_VIRTUAL_LEVEL, [&] {
+    p = platform::allocate_virtual(length);
+  });
+  if (code >= THROW_NO_RELEASE && code <= THROW_VIRTUAL_LEVEL) {
+    runtime::rt.thrown = 0;
+    no_memory();
+  }
+  root.total += length;
+  return p;
+}
+
+void free_virtual(void* address, size_t length) {
+  uint32_t code = runtime::catch_region(THROW_VIRTUAL_LEVEL, [&] {
+    platform::free_virtual(address, length);
+  });
+  if (code >= THROW_NO_RELEASE && code <= THROW_VIRTUAL_LEVEL) {
+    runtime::rt.thrown = 0;
+    fire(err::INTERNAL, err::internal::WRONG_MEM);
+  }
+  root.total -= length;
+}
+
+constexpr uintptr_t free_link(node_t next) { return (uintptr_t(next) << 1) | 1; }
+constexpr node_t link_target(uintptr_t entry) { return node_t(entry >> 1); }
+
+node_frame* frame_of(node_t node) { return frames_by_index[(node - 1) / NODES_PER_FRAME]; }
+
+void unlink_node_frame(node_frame* f) {
+  if (f->prev) f->prev->next = f->next; else root.first_node_frame = f->next;
+  if (f->next) f->next->prev = f->prev; else root.last_node_frame = f->prev;
+  if (root.active_node_frame == f) root.active_node_frame = root.last_node_frame;
+}
+
+void unlink_series_frame(series_frame* f) {
+  if (f->prev) f->prev->next = f->next; else root.first_series_frame = f->next;
+  if (f->next) f->next->prev = f->prev; else root.last_series_frame = f->prev;
+  if (root.active_series_frame == f) root.active_series_frame = root.last_series_frame;
+}
+
+void insert_series_frame(series_frame* f) {
+  if (!root.first_series_frame) {
+    root.first_series_frame = root.last_series_frame = root.active_series_frame = f;
+    return;
+  }
+  if (f->start < root.first_series_frame->start) {
+    f->next = root.first_series_frame;
+    root.first_series_frame->prev = f;
+    root.first_series_frame = f;
+    return;
+  }
+  series_frame* after = root.first_series_frame;
+  while (after->next && after->next->start < f->start) after = after->next;
+  f->next = after->next;
+  f->prev = after;
+  if (after->next) after->next->prev = f; else root.last_series_frame = f;
+  after->next = f;
+}
+
+series_frame* make_series_frame(uint64_t data_size) {
+  size_t length = runtime::round_up(data_size, PAGE);
+  auto* f = static_cast<series_frame*>(heap::allocate_zeroed(sizeof(series_frame)));
+  auto* area = static_cast<uint8_t*>(alloc_virtual(length));
+  f->start = f->heap = area;
+  f->tail = area + data_size;
+  f->size = data_size + sizeof(series_frame);
+  f->mapped = length;
+  insert_series_frame(f);
+  return f;
+}
+
+series_buffer* alloc_big(uint64_t footprint) {
+  size_t length = runtime::round_up(footprint + sizeof(big_frame), PAGE);
+  auto* f = static_cast<big_frame*>(alloc_virtual(length));
+  f->next = nullptr;
+  f->size = footprint;
+  f->mapped = length;
+  big_frame** link = &root.first_big_frame;
+  while (*link) link = &(*link)->next;
+  *link = f;
+  return f->buffer();
+}
+
+void free_big(big_frame* f) {
+  big_frame** link = &root.first_big_frame;
+  while (*link && *link != f) link = &(*link)->next;
+  if (*link) *link = f->next;
+  free_virtual(f, f->mapped);
+}
+
+uint64_t data_size_for(uint64_t count, uint32_t unit) {
+  uint64_t size = runtime::round_up(count * unit, 16);
+  if (count > MAX_SERIES_SIZE || size > MAX_SERIES_SIZE) no_memory();
+  return size;
+}
+
+// The buffer after `b` in its series frame.
+series_buffer* next_in_frame(series_buffer* b) {
+  return reinterpret_cast<series_buffer*>(reinterpret_cast<uint8_t*>(b) + b->size +
+                                          BUFFER_OVERHEAD);
+}
+
+void release_quarantine() {
+  if (!quarantine) return;
+  for (auto& q : *quarantine) {
+    munmap(q.address, q.length);
+    root.total -= q.length;
+  }
+  quarantine->clear();
+}
+
+void quarantine_pages(void* address, size_t length) {
+  if (!quarantine) quarantine = new std::vector<quarantine_entry>;
+  mprotect(address, length, PROT_NONE);
+  quarantine->push_back({address, length});
+}
+
+}  // namespace
+
+void init() {
+  root = {};
+  root.initial_frame_size = INITIAL_FRAME_SIZE;
+  root.frame_size = INITIAL_FRAME_SIZE;
+  root.max_frame_size = MAX_FRAME_SIZE;
+  if (!node_table) {
+    node_table = static_cast<uintptr_t*>(heap::allocate_zeroed(sizeof(uintptr_t)));
+  }
+  if (auto v = platform::get_env("KEZ_GC_STRESS")) {
+    long n = std::strtol(v->c_str(), nullptr, 10);
+    if (n > 0) stress_interval = uint32_t(n);
+  }
+  stress_countdown = stress_interval;
+}
+
+void alloc_node_frame(uint32_t count) {
+  // Reuse the handle range of a released frame when there is one.
+  uint32_t index = 0;
+  while (index < node_table_frames && frames_by_index[index]) index++;
+  if (index == node_table_frames) {
+    uint32_t frames = node_table_frames ? node_table_frames * 2 : 4;
+    node_table = static_cast<uintptr_t*>(
+        heap::resize(node_table, sizeof(uintptr_t) * (1 + uint64_t(frames) * NODES_PER_FRAME)));
+    frames_by_index = static_cast<node_frame**>(
+        heap::resize(frames_by_index, sizeof(node_frame*) * frames));
+    for (uint32_t i = node_table_frames; i < frames; i++) frames_by_index[i] = nullptr;
+    node_table_frames = frames;
+  }
+  (void)count;  // every frame has NODES_PER_FRAME nodes: handles map to frames by division
+  auto* f = static_cast<node_frame*>(heap::allocate_zeroed(sizeof(node_frame)));
+  f->capacity = NODES_PER_FRAME;
+  f->base = 1 + index * NODES_PER_FRAME;
+  f->free_head = f->base;
+  for (uint32_t i = 0; i < NODES_PER_FRAME; i++) {
+    node_t h = f->base + i;
+    node_table[h] = free_link(i + 1 < NODES_PER_FRAME ? h + 1 : 0);
+  }
+  frames_by_index[index] = f;
+  root.total += sizeof(uintptr_t) * NODES_PER_FRAME;
+  f->prev = root.last_node_frame;
+  if (root.last_node_frame) root.last_node_frame->next = f; else root.first_node_frame = f;
+  root.last_node_frame = f;
+  if (!root.active_node_frame || root.first_node_frame == f) root.active_node_frame = f;
+}
+
+node_t alloc_node() {
+  node_frame* f = root.active_node_frame;
+  if (!f || !f->free_head || f->release) {
+    f = root.first_node_frame;
+    while (f && (!f->free_head || f->release)) f = f->next;
+    if (!f) {
+      alloc_node_frame(NODES_PER_FRAME);
+      f = root.last_node_frame;
+    }
+    root.active_node_frame = f;
+  }
+  node_t node = f->free_head;
+  f->free_head = link_target(node_table[node]);
+  node_table[node] = 0;
+  f->used++;
+  return node;
+}
+
+void free_node(node_t node) {
+  node_frame* f = frame_of(node);
+  node_table[node] = free_link(f->free_head);
+  f->free_head = node;
+  f->used--;
+}
+
+void free_node_frame(node_frame* f) {
+  unlink_node_frame(f);
+  uint32_t index = (f->base - 1) / NODES_PER_FRAME;
+  frames_by_index[index] = nullptr;
+  for (uint32_t i = 0; i < NODES_PER_FRAME; i++) node_table[f->base + i] = 0;
+  root.total -= sizeof(uintptr_t) * NODES_PER_FRAME;
+  heap::free(f);
+}
+
+void update_node_frames() {
+  bool active_set = false;
+  for (node_frame* f = root.first_node_frame; f;) {
+    node_frame* next = f->next;
+    if (f->used == 0 || f->release) {
+      free_node_frame(f);
+    } else {
+      if (!active_set && f->used < f->capacity) {
+        root.active_node_frame = f;
+        active_set = true;
+      }
+      f->history = (f->history << 1) | (f->used == f->used_before ? 1 : 0);
+      f->used_before = f->used;
+    }
+    f = next;
+  }
+}
+
+series_frame* alloc_series_frame() {
+  uint32_t size = root.frame_size;
+  if (root.frame_size < root.max_frame_size) root.frame_size *= 2;
+  series_frame* f = make_series_frame(size);
+  return f;
+}
+
+void free_series_frame(series_frame* f) {
+  unlink_series_frame(f);
+  free_virtual(f->start, f->mapped);
+  heap::free(f);
+}
+
+series_frame* find_series_frame(uint64_t footprint) {
+  for (series_frame* f = root.first_series_frame; f; f = f->next)
+    if (f->heap + footprint < f->tail) return f;
+  return nullptr;
+}
+
+void sweep_big_buffers(void (*release)(node_t)) {
+  for (big_frame* f = root.first_big_frame; f;) {
+    big_frame* next = f->next;
+    series_buffer* b = f->buffer();
+    if (b->flags & SERIES_MARKED) {
+      b->flags &= ~SERIES_MARKED;
+    } else {
+      if (b->node && (b->flags & SERIES_ALLOCATED) && release) release(b->node);
+      free_big(f);
+    }
+    f = next;
+  }
+}
+
+void free_all_frames() {
+  while (root.first_node_frame) free_node_frame(root.first_node_frame);
+  while (root.first_series_frame) free_series_frame(root.first_series_frame);
+  while (root.first_big_frame) free_big(root.first_big_frame);
+  release_quarantine();
+}
+
+series_buffer* alloc_buffer(uint64_t count, uint32_t unit, uint32_t offset) {
+  if (stress_interval && !relocating && --stress_countdown == 0) {
+    stress_countdown = stress_interval;
+    stress_hook();
+  }
+  allocations++;
+  uint64_t size = data_size_for(count, unit);
+  uint64_t footprint = size + BUFFER_OVERHEAD;
+  uint32_t extra = 0;
+  series_buffer* b;
+  if (footprint >= root.max_frame_size) {
+    collect_if_active();
+    b = alloc_big(footprint);
+    extra = SERIES_BIG;
+  } else {
+    series_frame* f = root.active_series_frame;
+    if (!f || !(f->heap + footprint < f->tail)) {
+      f = find_series_frame(footprint);
+      if (!f) {
+        collect_if_active();
+        f = find_series_frame(footprint);
+      }
+      if (!f || uint64_t(f->tail - f->heap) < MIN_FRAME_ROOM) {
+        if (footprint >= root.frame_size) root.frame_size = root.max_frame_size;
+        f = alloc_series_frame();
+      }
+      root.active_series_frame = f;
+    }
+    b = reinterpret_cast<series_buffer*>(f->heap);
+    f->heap += footprint;
+  }
+  b->flags = unit | SERIES_ALLOCATED | SERIES_BUFFER | extra;
+  b->node = 0;
+  b->size = uint32_t(size);
+  b->head = b->tail = offset;
+  b->spare[0] = b->spare[1] = b->spare[2] = 0;
+  return b;
+}
+
+node_t alloc_series(uint64_t count, uint32_t unit, uint32_t offset) {
+  series_buffer* b = alloc_buffer(count, unit, offset);
+  node_t node = alloc_node();
+  set_buffer(node, b);
+  b->node = node;
+  return node;
+}
+
+node_t alloc_cells(uint64_t count) { return alloc_series(count, 16, 0); }
+
+node_t alloc_unset_cells(uint64_t count) {
+  node_t node = alloc_cells(count);
+  series_buffer* b = buffer(node);
+  auto* cells = reinterpret_cast<uint32_t*>(b->data());
+  for (uint32_t i = 0; i < b->size / 16; i++) {
+    cells[i * 4] = 2;  // unset!
+    cells[i * 4 + 1] = cells[i * 4 + 2] = cells[i * 4 + 3] = 0;
+  }
+  return node;
+}
+
+node_t alloc_bytes(uint64_t count) { return alloc_series(count ? count : 16, 1, 0); }
+
+node_t alloc_codepoints(uint64_t count, uint32_t unit) {
+  if (count == 0) count = 16 >> (unit >> 1);
+  return alloc_series(count, unit, 0);
+}
+
+node_t alloc_bytes_filled(uint64_t count, uint8_t byte) {
+  node_t node = alloc_bytes(count);
+  series_buffer* b = buffer(node);
+  fill(b->data(), b->end_ptr(), byte);
+  return node;
+}
+
+node_t alloc_fixed_series(uint64_t count, uint32_t unit, uint32_t offset) {
+  uint64_t size = data_size_for(count, unit);
+  auto* b = static_cast<series_buffer*>(heap::allocate(sizeof(series_buffer) + size));
+  b->flags = unit | SERIES_ALLOCATED | SERIES_FIXED | SERIES_BUFFER;
+  b->size = uint32_t(size);
+  b->head = b->tail = offset;
+  b->spare[0] = b->spare[1] = b->spare[2] = 0;
+  node_t node = alloc_node();
+  set_buffer(node, b);
+  b->node = node;
+  return node;
+}
+
+namespace {
+
+// Moves the series of `b` to a new buffer of `new_size` bytes (0 = double),
+// copying the data from the old head when `copy` is set. The old buffer is
+// given up: node 0, not allocated; the collector reclaims it.
+series_buffer* reallocate(series_buffer* b, uint64_t new_size, bool copy) {
+  node_t node = b->node;
+  uint32_t unit = b->unit();
+  if (new_size == 0) new_size = b->size ? uint64_t(b->size) * 2 : 16;
+  if (new_size > MAX_SERIES_SIZE) no_memory();
+  uint64_t count = (new_size + unit - 1) / unit;
+  series_buffer* fresh;
+  bool fixed = b->flags & SERIES_FIXED;
+  if (fixed) {
+    uint64_t size = data_size_for(count, unit);
+    fresh = static_cast<series_buffer*>(heap::allocate(sizeof(series_buffer) + size));
+    fresh->size = uint32_t(size);
+    fresh->flags = 0;
+  } else {
+    fresh = alloc_buffer(count, unit, 0);
+  }
+  b = buffer(node);  // the allocation may have moved it
+  fresh->flags = (b->flags & ~SERIES_BIG) | (fresh->flags & SERIES_BIG);
+  fresh->node = node;
+  fresh->head = 0;
+  fresh->tail = b->tail - b->head;
+  if (copy) {
+    uint64_t span = std::min<uint64_t>(b->size, uint64_t(b->end_ptr() - b->head_ptr()));
+    span = std::min<uint64_t>(span, fresh->size);
+    std::memcpy(fresh->data(), b->head_ptr(), span);
+  }
+  set_buffer(node, fresh);
+  b->node = 0;
+  b->flags &= ~SERIES_ALLOCATED;
+  if (fixed) heap::free(b);
+  return fresh;
+}
+
+}  // namespace
+
+series_buffer* reallocate_series(series_buffer* b, uint64_t new_size) {
+  return reallocate(b, new_size, false);
+}
+
+series_buffer* expand_series(series_buffer* b, uint64_t new_size) {
+  return reallocate(b, new_size, true);
+}
+
+series_buffer* expand_series_filled(series_buffer* b, uint64_t new_size, uint8_t byte) {
+  uint32_t old_size = b->size;
+  series_buffer* fresh = expand_series(b, new_size);
+  fill(fresh->data() + old_size, fresh->end_ptr(), byte);
+  return fresh;
+}
+
+node_t copy_series(series_buffer* b) {
+  node_t source = b->node;
+  uint32_t size = b->size;
+  node_t node = alloc_bytes(size);
+  b = buffer(source);
+  series_buffer* fresh = buffer(node);
+  fresh->flags = b->flags & ~(SERIES_BIG | SERIES_FIXED | SERIES_MARKED);
+  fresh->flags |= SERIES_ALLOCATED | SERIES_BUFFER;
+  if (size) {
+    uint64_t span = std::min<uint64_t>(size, uint64_t(b->end_ptr() - b->head_ptr()));
+    std::memcpy(fresh->data(), b->head_ptr(), span);
+  }
+  fresh->head = 0;
+  fresh->tail = b->tail - b->head;
+  return node;
+}
+
+series_buffer* ensure_room(node_t node, uint64_t bytes) {
+  series_buffer* b = buffer(node);
+  if (uint64_t(b->tail) + bytes <= b->size) return b;
+  uint64_t needed = uint64_t(b->tail - b->head) + bytes;
+  uint64_t grown = bytes > b->size ? uint64_t(b->size) + 2 * bytes : uint64_t(b->size) * 2;
+  if (grown < needed) grown = needed;
+  if (grown < 16) grown = 16;
+  return expand_series(b, grown);
+}
+
+void relocate_all() {
+  relocating = true;
+  release_quarantine();
+  // Carve every live movable buffer into fresh frames, in frame order.
+  series_frame* old_first = root.first_series_frame;
+  root.first_series_frame = root.last_series_frame = root.active_series_frame = nullptr;
+  series_frame* target = nullptr;
+  for (series_frame* f = old_first; f; f = f->next) {
+    for (auto* b = reinterpret_cast<series_buffer*>(f->start);
+         reinterpret_cast<uint8_t*>(b) < f->heap; b = next_in_frame(b)) {
+      if (!(b->flags & SERIES_ALLOCATED) || !b->node) continue;
+      uint64_t footprint = b->size + BUFFER_OVERHEAD;
+      if (!target || !(target->heap + footprint < target->tail))
+        target = make_series_frame(std::max<uint64_t>(MAX_FRAME_SIZE, footprint + 16));
+      auto* moved = reinterpret_cast<series_buffer*>(target->heap);
+      std::memcpy(moved, b, footprint);
+      target->heap += footprint;
+      set_buffer(b->node, moved);
+    }
+  }
+  if (!root.first_series_frame) make_series_frame(MAX_FRAME_SIZE);
+  root.active_series_frame = root.last_series_frame;
+  for (series_frame* f = old_first; f;) {
+    series_frame* next = f->next;
+    quarantine_pages(f->start, f->mapped);
+    heap::free(f);
+    f = next;
+  }
+  // Big buffers move to new mappings of their own.
+  big_frame* old_big = root.first_big_frame;
+  root.first_big_frame = nullptr;
+  big_frame** link = &root.first_big_frame;
+  for (big_frame* f = old_big; f;) {
+    big_frame* next = f->next;
+    series_buffer* b = f->buffer();
+    if ((b->flags & SERIES_ALLOCATED) && b->node) {
+      size_t length = f->mapped;
+      auto* g = static_cast<big_frame*>(alloc_virtual(length));
+      std::memcpy(g, f, sizeof(big_frame) + f->size);
+      g->next = nullptr;
+      *link = g;
+      link = &g->next;
+      set_buffer(b->node, g->buffer());
+    }
+    quarantine_pages(f, f->mapped);
+    f = next;
+  }
+  relocating = false;
+}
+
+}  // namespace kez::memory

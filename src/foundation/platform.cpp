@@ -1,0 +1,249 @@
+// Platform glue on Linux.
+//
+// The evaluator runs on its own thread so that deep recursion has a large,
+// lazily committed stack and always ends in the language's stack-overflow
+// error (through `stack_limit`) or, failing that, in runtime error 19 from
+// the fault handler, which runs on an alternate signal stack.
+#include "foundation/platform.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "foundation/output.h"
+#include "foundation/runtime.h"
+
+namespace kez::platform {
+
+uintptr_t stack_limit = 0;
+
+namespace {
+
+constexpr size_t EVALUATOR_STACK = size_t(512) << 20;
+// Room kept below the depth guard for the error machinery itself.
+constexpr size_t STACK_RESERVE = size_t(2) << 20;
+constexpr size_t ALT_STACK = 64 * 1024;
+
+uintptr_t eval_stack_low = 0;    // lowest address of the evaluator's stack
+bool terminal_output = false;
+std::vector<void (*)()>* exit_hooks = nullptr;
+void (*evaluator_body)() = nullptr;
+
+void install_alt_stack() {
+  stack_t ss{};
+  ss.ss_sp = std::malloc(ALT_STACK);
+  ss.ss_size = ALT_STACK;
+  ss.ss_flags = 0;
+  if (ss.ss_sp) sigaltstack(&ss, nullptr);
+}
+
+int fault_number(int sig, const siginfo_t* info) {
+  switch (sig) {
+    case SIGSEGV: {
+      auto addr = reinterpret_cast<uintptr_t>(info->si_addr);
+      // A fault just below the evaluator's stack is the stack running out.
+      if (eval_stack_low && addr < eval_stack_low + 65536 &&
+          addr + (size_t(16) << 20) >= eval_stack_low)
+        return 19;
+      return 1;
+    }
+    case SIGBUS: return info->si_code == BUS_ADRALN ? 2 : 16;
+    case SIGILL: return 17;
+    case SIGTRAP: return 3;
+    case SIGFPE:
+      switch (info->si_code) {
+        case FPE_INTDIV: return 13;
+        case FPE_INTOVF: return 14;
+        case FPE_FLTDIV: return 7;
+        case FPE_FLTOVF: return 10;
+        case FPE_FLTUND: return 12;
+        case FPE_FLTRES: return 8;
+        case FPE_FLTINV: return 9;
+        case FPE_FLTSUB: return 5;
+        default: return 99;
+      }
+    default: return 99;
+  }
+}
+
+void fault_handler(int sig, siginfo_t* info, void* context) {
+  int number = fault_number(sig, info);
+  const void* pc = nullptr;
+#if defined(__x86_64__)
+  pc = reinterpret_cast<const void*>(
+      static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+  pc = reinterpret_cast<const void*>(static_cast<ucontext_t*>(context)->uc_mcontext.pc);
+#else
+  (void)context;
+#endif
+  char report[160];
+  int len = runtime::format_report(report, sizeof report, number, runtime::code_offset(pc));
+  if (exit_hooks)
+    for (auto hook : *exit_hooks) hook();
+  ssize_t ignored = write(STDOUT_FILENO, report, size_t(len));
+  (void)ignored;
+  _exit(number);
+}
+
+void interrupt_handler(int) {
+  // Ctrl-C ends the process quietly, as the console's control-C exit does.
+  if (exit_hooks)
+    for (auto hook : *exit_hooks) hook();
+  _exit(0);
+}
+
+void* evaluator_main(void*) {
+  pthread_attr_t attr;
+  void* low = nullptr;
+  size_t size = 0;
+  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+    pthread_attr_getstack(&attr, &low, &size);
+    pthread_attr_destroy(&attr);
+  }
+  eval_stack_low = reinterpret_cast<uintptr_t>(low);
+  stack_limit = eval_stack_low ? eval_stack_low + STACK_RESERVE : 0;
+  install_alt_stack();
+  runtime::top_level(evaluator_body);
+}
+
+}  // namespace
+
+void init_process(int argc, char** argv) {
+  runtime::rt.argc = argc;
+  runtime::rt.argv = argv;
+  terminal_output = isatty(STDOUT_FILENO) == 1;
+
+  struct sigaction sa{};
+  sa.sa_sigaction = fault_handler;
+  sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP}) sigaction(sig, &sa, nullptr);
+
+  struct sigaction si{};
+  si.sa_handler = interrupt_handler;
+  sigemptyset(&si.sa_mask);
+  sigaction(SIGINT, &si, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  install_alt_stack();
+}
+
+void run_evaluator(void (*body)()) {
+  evaluator_body = body;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, EVALUATOR_STACK);
+  pthread_attr_setguardsize(&attr, 65536);
+  pthread_t thread;
+  if (pthread_create(&thread, &attr, evaluator_main, nullptr) != 0) {
+    // No room for the large stack: run on this thread instead.
+    pthread_attr_destroy(&attr);
+    runtime::top_level(body);
+  }
+  pthread_attr_destroy(&attr);
+  pthread_join(thread, nullptr);
+  runtime::exit_process(0);
+}
+
+void before_exit() {
+  if (exit_hooks)
+    for (auto hook : *exit_hooks) hook();
+}
+
+void add_exit_hook(void (*hook)()) {
+  if (!exit_hooks) exit_hooks = new std::vector<void (*)()>;
+  exit_hooks->push_back(hook);
+}
+
+void* allocate_virtual(size_t size) {
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) runtime::throw_code(THROW_NO_PAGES);
+  return p;
+}
+
+void free_virtual(void* address, size_t size) {
+  if (munmap(address, size) != 0) runtime::throw_code(THROW_NO_RELEASE);
+}
+
+std::string get_current_dir() {
+  std::string dir(256, '\0');
+  while (!getcwd(dir.data(), dir.size())) {
+    if (errno != ERANGE) return {};
+    dir.resize(dir.size() * 2);
+  }
+  dir.resize(std::strlen(dir.c_str()));
+  return dir;
+}
+
+bool set_current_dir(const std::string& path) {
+  return path.find('\0') == std::string::npos && chdir(path.c_str()) == 0;
+}
+
+std::optional<std::string> get_env(const std::string& name) {
+  if (name.find('\0') != std::string::npos) return std::nullopt;
+  const char* v = getenv(name.c_str());
+  if (!v) return std::nullopt;
+  return std::string(v);
+}
+
+bool set_env(const std::string& name, const std::optional<std::string>& value) {
+  if (name.empty() || name.find_first_of(std::string("=\0", 2)) != std::string::npos)
+    return false;
+  if (!value) return unsetenv(name.c_str()) == 0;
+  if (value->find('\0') != std::string::npos) return false;
+  return setenv(name.c_str(), value->c_str(), 1) == 0;
+}
+
+void wait(double seconds) {
+  double ms = seconds * 1000.0;
+  if (!(ms >= 1.0)) ms = 1.0;
+  if (ms > 4.0e12) ms = 4.0e12;
+  auto whole = int64_t(ms);
+  timespec ts{time_t(whole / 1000), long(whole % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+double get_time(bool precise) {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  double t = double(ts.tv_sec % 86400);
+  if (precise) t += double(ts.tv_nsec / 100) / 1.0e7;  // 100 ns resolution
+  return t;
+}
+
+uint32_t pack_zone(int offset) {
+  // The sign is kept apart from the magnitude so that offsets between
+  // -59 and -1 minutes stay west of UTC.
+  uint32_t west = offset < 0 ? 1 : 0;
+  int magnitude = offset < 0 ? -offset : offset;
+  uint32_t hours = uint32_t(magnitude / 60) & 15;
+  uint32_t quarters = uint32_t((magnitude % 60) / 15) & 3;
+  return (west << 6) | (hours << 2) | quarters;
+}
+
+uint32_t get_date(bool utc) {
+  time_t now = time(nullptr);
+  struct tm t{};
+  uint32_t zone = 0;
+  if (utc) {
+    gmtime_r(&now, &t);
+  } else {
+    localtime_r(&now, &t);
+    zone = pack_zone(int(t.tm_gmtoff / 60));
+  }
+  return (uint32_t(t.tm_year + 1900) << 17) | (uint32_t(t.tm_mon + 1) << 12) |
+         (uint32_t(t.tm_mday) << 7) | zone;
+}
+
+bool stdout_is_terminal() { return terminal_output; }
+
+}  // namespace kez::platform

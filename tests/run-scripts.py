@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Script-test runner: feeds Kez input to the real `kez` binary and compares
+its exact output and exit status with the text stored beside the input.
+
+A test file (tests/scripts/**/*.txt) holds cases:
+
+    === name of the case
+    %% option ...            (optional lines, see below)
+    kez input, fed on standard input
+    ---
+    expected output
+
+Options:
+    %% script [ARGS...]    write the input to a file `test.kez` in a fresh
+                           directory and run `kez test.kez ARGS...` there
+    %% file NAME           write the following lines up to `%% end` into NAME
+                           in the case's directory (fixtures)
+    %% status N            expected exit status (default 0)
+    %% env NAME=VALUE      set an environment variable
+    %% no-stress           not run under KEZ_GC_STRESS (too slow there)
+
+Trailing line ends of both outputs are ignored; everything else is exact.
+Usage: run-scripts.py KEZ [FILTER]
+"""
+import concurrent.futures, difflib, os, shutil, subprocess, sys, tempfile
+
+TIMEOUT = 120
+
+
+class Case:
+    def __init__(self, path, line, name):
+        self.path, self.line, self.name = path, line, name
+        self.input, self.expected = [], []
+        self.args, self.script, self.status = [], False, 0
+        self.env, self.files, self.stress = {}, {}, True
+
+
+def parse(path):
+    cases, case, part, fixture = [], None, None, None
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+    for n, line in enumerate(lines, 1):
+        if fixture is not None:
+            if line == "%% end":
+                fixture = None
+            else:
+                case.files[fixture].append(line)
+            continue
+        if line.startswith("=== "):
+            case = Case(path, n, line[4:].strip())
+            cases.append(case)
+            part = "input"
+            continue
+        if case is None:
+            continue  # file preamble: comments
+        if part == "input" and line.startswith("%% "):
+            words = line[3:].split()
+            opt, rest = words[0], words[1:]
+            if opt == "script":
+                case.script, case.args = True, rest
+            elif opt == "status":
+                case.status = int(rest[0])
+            elif opt == "env":
+                k, _, v = line[3:].split(None, 1)[1].partition("=")
+                case.env[k] = v
+            elif opt == "file":
+                fixture = rest[0]
+                case.files[fixture] = []
+            elif opt == "no-stress":
+                case.stress = False
+            else:
+                raise SystemExit(f"{path}:{n}: unknown option {opt}")
+            continue
+        if part == "input" and (line == "---" or line.startswith("--- ")):
+            part = "output"
+            continue
+        (case.input if part == "input" else case.expected).append(line)
+    return cases
+
+
+def run(kez, case):
+    work = tempfile.mkdtemp(prefix="kez-test-")
+    try:
+        for name, text in case.files.items():
+            full = os.path.join(work, name)
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            with open(full, "w", encoding="utf-8") as f:
+                f.write("\n".join(text) + "\n")
+        source = "\n".join(case.input) + "\n"
+        env = dict(os.environ, **case.env)
+        env["HOME"] = work
+        if case.script:
+            with open(os.path.join(work, "test.kez"), "w", encoding="utf-8") as f:
+                f.write(source)
+            cmd, stdin = [kez, "test.kez"] + case.args, b""
+        else:
+            cmd, stdin = [kez], source.encode()
+        try:
+            p = subprocess.run(cmd, input=stdin, capture_output=True, cwd=work,
+                               env=env, timeout=TIMEOUT)
+            out = p.stdout.decode("utf-8", "replace") + p.stderr.decode("utf-8", "replace")
+            status = p.returncode
+        except subprocess.TimeoutExpired:
+            out, status = f"(timed out after {TIMEOUT}s)\n", None
+        return out, status
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def main():
+    kez = os.path.abspath(sys.argv[1])
+    pattern = sys.argv[2] if len(sys.argv) > 2 else ""
+    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scripts")
+    stress = "KEZ_GC_STRESS" in os.environ
+    cases = []
+    for dirpath, _, names in sorted(os.walk(root)):
+        for name in sorted(names):
+            if name.endswith(".txt") and name != "README.txt":
+                cases += parse(os.path.join(dirpath, name))
+    cases = [c for c in cases if pattern in f"{os.path.relpath(c.path, root)} {c.name}"
+             and (c.stress or not stress)]
+    passed = failed = 0
+    workers = max(2, os.cpu_count() or 2)
+    with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+        results = pool.map(lambda c: (c, run(kez, c)), cases)
+        for case, (out, status) in results:
+            want = "\n".join(case.expected).rstrip("\n")
+            got = out.rstrip("\n")
+            if got == want and status == case.status:
+                passed += 1
+                continue
+            failed += 1
+            where = f"{os.path.relpath(case.path, root)}:{case.line}"
+            print(f"FAIL {where}: {case.name}")
+            if status != case.status:
+                print(f"  exit status {status}, expected {case.status}")
+            if got != want:
+                diff = difflib.unified_diff(want.split("\n"), got.split("\n"),
+                                            "expected", "actual", lineterm="")
+                for d in diff:
+                    print("  " + d)
+    print(f"{passed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
+
+
+main()

@@ -1,0 +1,64 @@
+// The tracked heap and platform services.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "foundation/heap.h"
+#include "foundation/platform.h"
+
+using namespace kez;
+
+TEST(TrackedHeap, ListStaysConsistent) {
+  size_t before = heap::block_count();
+  auto* a = static_cast<char*>(heap::allocate(10));
+  auto* b = static_cast<char*>(heap::allocate_zeroed(20));
+  auto* c = static_cast<char*>(heap::allocate(30));
+  EXPECT_EQ(heap::block_count(), before + 3);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u);
+  for (int i = 0; i < 20; i++) EXPECT_EQ(b[i], 0);
+  std::memcpy(b, "abcdefghij", 10);
+  b = static_cast<char*>(heap::resize(b, 4000));  // keeps contents and list place
+  EXPECT_EQ(std::memcmp(b, "abcdefghij", 10), 0);
+  heap::free(c);  // the last block
+  heap::free(a);
+  heap::free(a);  // twice: harmless
+  heap::free(b);
+  EXPECT_EQ(heap::block_count(), before);
+  EXPECT_EQ(heap::resize(nullptr, 0) == nullptr, false);
+}
+
+TEST(Platform, ZoneKeepsItsSignApart) {
+  struct { int offset; uint32_t packed; } cases[] = {
+      {0, 0},
+      {60, 1 << 2},
+      {-210, 0x40 | (3 << 2) | 2},  // UTC-3:30
+      {-30, 0x40 | 2},              // sign kept for less than an hour west
+      {345, (5 << 2) | 3},          // UTC+5:45
+  };
+  for (auto& c : cases) EXPECT_EQ(platform::pack_zone(c.offset), c.packed) << c.offset;
+}
+
+TEST(Platform, TimeDateEnvironmentDirectory) {
+  double t = platform::get_time(false);
+  EXPECT_GE(t, 0.0);
+  EXPECT_LT(t, 86400.0);
+  EXPECT_EQ(t, double(int64_t(t)));
+  uint32_t d = platform::get_date(true);
+  EXPECT_GE(d >> 17, 2024u);
+  EXPECT_GE((d >> 12) & 31, 1u);
+  EXPECT_LE((d >> 12) & 31, 12u);
+  EXPECT_EQ(d & 0x7F, 0u);
+
+  EXPECT_TRUE(platform::set_env("KEZ_TEST_VAR", std::string("v\xC3\xA9")));
+  EXPECT_EQ(platform::get_env("KEZ_TEST_VAR").value_or(""), "v\xC3\xA9");
+  EXPECT_TRUE(platform::set_env("KEZ_TEST_VAR", std::nullopt));
+  EXPECT_FALSE(platform::get_env("KEZ_TEST_VAR").has_value());
+  EXPECT_FALSE(platform::set_env(std::string("A\0B", 3), std::string("x")));
+
+  std::string cwd = platform::get_current_dir();
+  EXPECT_FALSE(cwd.empty());
+  EXPECT_TRUE(platform::set_current_dir("/"));
+  EXPECT_EQ(platform::get_current_dir(), "/");
+  EXPECT_FALSE(platform::set_current_dir(std::string("/tm\0p", 5)));
+  EXPECT_TRUE(platform::set_current_dir(cwd));
+}
