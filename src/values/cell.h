@@ -115,6 +115,7 @@ enum : uint32_t {
   CONTEXT_SELF = 1u << 24,
   OP_TYPE_SHIFT = 16,               // op!: wrapped function's type, bits 16-23
   ROUTINE_ARITY_SHIFT = 25,         // routine!: arity in bits 25-29
+  MONEY_SIGN = 1u << 14,            // money!: set when negative
 };
 
 enum context_kind : uint32_t { CONTEXT_GLOBAL = 0, CONTEXT_FUNCTION = 1, CONTEXT_OBJECT = 2 };
