@@ -3,6 +3,8 @@
 
 #include "foundation/memory.h"
 #include "foundation/print.h"
+#include "services/random.h"
+#include "values/symbol.h"
 
 namespace kez::boot {
 
@@ -11,6 +13,8 @@ void init_runtime() {
   memory::init();
   memory::alloc_node_frame(memory::NODES_PER_FRAME);
   memory::alloc_series_frame();
+  random::init();  // also fixes the hash seed, before anything is hashed
+  symbol::init();
 }
 
 void start() { init_runtime(); }

@@ -311,6 +311,8 @@ void free_all_frames() {
 }
 
 series_buffer* alloc_buffer(uint64_t count, uint32_t unit, uint32_t offset) {
+  // The interval may change at run time (tests set it): restart the count.
+  if (stress_countdown == 0 || stress_countdown > stress_interval) stress_countdown = stress_interval;
   if (stress_interval && !relocating && --stress_countdown == 0) {
     stress_countdown = stress_interval;
     stress_hook();

@@ -1,0 +1,761 @@
+// Hash tables.
+//
+// The value-table operations read the header, flags and keys through the
+// table's node at the start of each step and never hold them across an
+// allocation: an insertion grows the table when it is full, probes (which
+// never allocates), allocates what the new entry needs and only then reads
+// the header again to store it. The bucket found by the probe stays valid
+// because nothing else changes the table meanwhile.
+//
+// Kinds 0 and 1 (hash!, map!) need the comparison of values; their indexing,
+// lookup and deletion are built with those datatypes. Everything here is
+// independent of value comparison: kind 2 keys are unique by construction
+// (one symbol a spelling, one word a symbol in a context) and records are
+// keyed by integers.
+#include "foundation/hashtable.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "foundation/array.h"
+#include "foundation/casefold.h"
+#include "foundation/heap.h"
+#include "foundation/unicode.h"
+#include "values/cell.h"
+#include "values/symbol.h"
+
+namespace kez {
+namespace hashtable {
+
+uint32_t hash_seed = 0;
+
+namespace {
+
+constexpr uint32_t C1 = 0xCC9E2D51;
+constexpr uint32_t C2 = 0x1B873593;
+// Tables are never made for more keys than this: its buckets still fit 32 bits.
+constexpr uint32_t MAX_SIZE = 0x20000000;
+
+inline uint32_t rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
+
+inline uint32_t mix_block(uint32_t h, uint32_t k) {
+  k *= C1;
+  k = rotl(k, 15);
+  k *= C2;
+  h ^= k;
+  h = rotl(h, 13);
+  return h * 5 + 0xE6546B64;
+}
+
+inline uint32_t mix_tail(uint32_t h, uint32_t k) {
+  k *= C1;
+  k = rotl(k, 15);
+  k *= C2;
+  return h ^ k;
+}
+
+inline uint32_t finish(uint32_t h, uint64_t length) { return mix(h ^ uint32_t(length)); }
+
+inline uint8_t ascii_lower(uint8_t c) { return c >= 'A' && c <= 'Z' ? uint8_t(c + 32) : c; }
+
+bool same_text_any_case(const uint8_t* a, const uint8_t* b, uint32_t n) {
+  for (uint32_t i = 0; i < n; i++)
+    if (a[i] != b[i] && ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  return true;
+}
+
+Cell* block_cells(node_t block) { return cell_head(memory::buffer(block)); }
+uint32_t block_length(node_t block) { return memory::buffer(block)->used() / sizeof(Cell); }
+
+// First cell of the record at byte offset `offset` of the record block.
+Cell* record_at(const header* h, uint32_t offset) {
+  return reinterpret_cast<Cell*>(memory::buffer(h->block)->head_ptr() + offset);
+}
+
+// The hash by which a stored key is placed.
+uint32_t stored_hash(const header* h, uint32_t key) {
+  if (h->kind >= KIND_RECORDS) return mix(record_at(h, key)->w1);
+  return hash_value(block_cells(h->block) + key, false);
+}
+
+node_t alloc_flags(uint32_t buckets) {
+  return memory::alloc_bytes_filled(flag_bytes(buckets), FLAGS_ALL_EMPTY);
+}
+node_t alloc_keys(uint32_t buckets) { return memory::alloc_bytes_filled(uint64_t(buckets) * 4, 0); }
+
+// Probe for an insertion of a key placed by `hash`: answers the bucket of a
+// matching key (found set), else the first deleted bucket met, else the empty
+// bucket that ended the walk.
+template <class Match>
+uint32_t probe(const header* h, uint32_t hash, Match&& match, bool* found) {
+  const uint32_t* flags = flags_of(h);
+  const uint32_t* keys = keys_of(h);
+  uint32_t mask = h->buckets - 1, i = hash & mask, start = i, step = 0;
+  uint32_t free_bucket = UINT32_MAX;
+  *found = false;
+  while (!is_empty(flags, i)) {
+    if (is_deleted(flags, i)) {
+      if (free_bucket == UINT32_MAX) free_bucket = i;
+    } else if (match(keys[i])) {
+      *found = true;
+      return i;
+    }
+    i = (i + ++step) & mask;
+    if (i == start) break;
+  }
+  return free_bucket != UINT32_MAX ? free_bucket : i;
+}
+
+// Marks `bucket` used for `key`; the live (and, for a fresh bucket, the
+// occupied) count rises.
+void take_bucket(node_t table, uint32_t bucket, uint32_t key) {
+  header* h = get_header(table);
+  uint32_t* flags = flags_of(h);
+  if (is_empty(flags, bucket)) h->occupied++;
+  set_used(flags, bucket);
+  keys_of(h)[bucket] = key;
+  h->size++;
+}
+
+// Grows before an insertion when the occupied buckets reached the bound.
+void grow_if_full(node_t table) {
+  header* h = get_header(table);
+  if (h->occupied < h->upper) return;
+  int64_t d = h->buckets > 2 * uint64_t(h->size) ? -1 : 1;
+  uint64_t n = uint64_t(int64_t(h->buckets) + d);
+  if (h->kind == KIND_SYMBOLS) n *= 16;
+  if (h->kind == KIND_MAP) n = uint64_t(h->buckets) + 1;
+  resize(table, n);
+}
+
+// Indexes the cells [from, tail) of a kind-2 table's block, whose keys are
+// unique: each goes to the first free bucket of its probe path.
+void index_unique(node_t table, uint32_t from) {
+  header* h = get_header(table);
+  uint32_t tail = block_length(h->block);
+  for (uint32_t pos = from; pos < tail; pos++) {
+    grow_if_full(table);
+    h = get_header(table);
+    bool found;
+    uint32_t bucket = probe(h, hash_value(block_cells(h->block) + pos, false),
+                            [](uint32_t) { return false; }, &found);
+    take_bucket(table, bucket, pos);
+  }
+}
+
+// Allocates a series holding a copy of `source`'s data from its head.
+node_t clone_series(node_t source) {
+  if (!source) return 0;
+  return memory::copy_series(memory::buffer(source));
+}
+
+}  // namespace
+
+// --- Hash functions ------------------------------------------------------------
+
+uint32_t murmur3_seeded(const void* data, size_t length, uint32_t seed) {
+  auto* p = static_cast<const uint8_t*>(data);
+  uint32_t h = seed;
+  size_t blocks = length / 4;
+  for (size_t i = 0; i < blocks; i++) {
+    uint32_t k;
+    std::memcpy(&k, p + i * 4, 4);
+    h = mix_block(h, k);
+  }
+  const uint8_t* tail = p + blocks * 4;
+  uint32_t k = 0;
+  switch (length & 3) {
+    case 3: k ^= uint32_t(tail[2]) << 16; [[fallthrough]];
+    case 2: k ^= uint32_t(tail[1]) << 8; [[fallthrough]];
+    case 1:
+      k ^= tail[0];
+      h = mix_tail(h, k);
+  }
+  return finish(h, length);
+}
+
+uint32_t murmur3_lower(const uint8_t* p, size_t length) {
+  constexpr uint32_t UPPER_BITS = 0x80808080u;
+  uint32_t h = hash_seed;
+  size_t blocks = length / 4;
+  for (size_t i = 0; i < blocks; i++) {
+    uint32_t k;
+    std::memcpy(&k, p + i * 4, 4);
+    // Lower the four bytes at once: add 0x20 to each byte in 'A'..'Z'.
+    uint32_t ge_a = ((k | UPPER_BITS) - 0x41414141u) & ~k & UPPER_BITS;
+    uint32_t le_z = (0xDADADADAu - (k & 0x7F7F7F7Fu)) & ~k & UPPER_BITS;  // 0x5A + 0x80
+    k |= (ge_a & le_z) >> 2;
+    h = mix_block(h, k);
+  }
+  const uint8_t* tail = p + blocks * 4;
+  uint32_t k = 0;
+  switch (length & 3) {
+    case 3: k ^= uint32_t(ascii_lower(tail[2])) << 16; [[fallthrough]];
+    case 2: k ^= uint32_t(ascii_lower(tail[1])) << 8; [[fallthrough]];
+    case 1:
+      k ^= ascii_lower(tail[0]);
+      h = mix_tail(h, k);
+  }
+  return finish(h, length);
+}
+
+uint32_t hash_string(const Cell* value, bool case_sensitive) {
+  series_buffer* b = GET_BUFFER(value);
+  uint32_t unit = b->unit();
+  if (unit != 1 && unit != 2 && unit != 4) unicode::bad_unit();
+  uint32_t total = b->used() / unit;
+  uint32_t head = std::min(value->w1, total);
+  uint32_t n = total - head;
+  if (TYPE_OF(value) == TYPE_SEARCH_KEY && int32_t(value->w3) >= 0) n = std::min(n, value->w3);
+  const uint8_t* p = b->head_ptr() + uint64_t(head) * unit;
+  uint32_t h = hash_seed;
+  for (uint32_t i = 0; i < n; i++, p += unit) {
+    uint32_t cp = unicode::get_char(p, unit);
+    h = mix_block(h, case_sensitive ? cp : case_folding::to_upper(cp));
+  }
+  return finish(h, uint64_t(n) * 4);
+}
+
+uint32_t hash_value(const Cell* value, bool case_sensitive) {
+  switch (TYPE_OF(value)) {
+    case TYPE_UNSET: return uint32_t(-2);
+    case TYPE_NONE: return uint32_t(-1);
+    case TYPE_DATATYPE:
+    case TYPE_LOGIC:
+    case TYPE_OBJECT:
+    case TYPE_ERROR:
+    case TYPE_PORT: return mix(value->w1);
+    case TYPE_CHAR:
+    case TYPE_INTEGER:
+    case TYPE_MAP:
+    case TYPE_HANDLE:
+    case TYPE_EVENT: return mix(value->w2);
+    case TYPE_NATIVE:
+    case TYPE_ACTION: return mix(value->w3);
+    case TYPE_BLOCK:
+    case TYPE_PAREN:
+    case TYPE_PATH:
+    case TYPE_LIT_PATH:
+    case TYPE_SET_PATH:
+    case TYPE_GET_PATH:
+    case TYPE_HASH:
+    case TYPE_POINT2D:
+    case TYPE_IMAGE: return murmur3(&value->w1, 8);
+    case TYPE_FLOAT:
+    case TYPE_PAIR:
+    case TYPE_PERCENT:
+    case TYPE_TIME: return murmur3(&value->w2, 8);
+    case TYPE_OP:
+    case TYPE_FUNCTION:
+    case TYPE_TRIPLE:
+    case TYPE_TYPESET:
+    case TYPE_DATE:
+    case TYPE_POINT3D: return murmur3(&value->w1, 12);
+    case TYPE_TUPLE: {
+      uint32_t count = std::min((value->header >> TUPLE_SIZE_SHIFT) & 15, 12u);
+      return murmur3(&value->w1, count);
+    }
+    case TYPE_BINARY: {
+      series_buffer* b = GET_BUFFER(value);
+      uint32_t head = std::min(value->w1, b->used());
+      return murmur3(b->head_ptr() + head, b->used() - head);
+    }
+    case TYPE_MONEY: {
+      Cell copy = *value;
+      copy.header &= TYPE_MASK | MONEY_SIGN;
+      return murmur3(&copy, sizeof copy);
+    }
+    case TYPE_STRING:
+    case TYPE_FILE:
+    case TYPE_URL:
+    case TYPE_TAG:
+    case TYPE_EMAIL:
+    case TYPE_REF:
+    case TYPE_SEARCH_KEY: return hash_string(value, case_sensitive);
+    case TYPE_SYMBOL: {
+      series_buffer* name = memory::buffer(value->w3);
+      return murmur3_lower(name->head_ptr(), name->used());
+    }
+    case TYPE_WORD:
+    case TYPE_SET_WORD:
+    case TYPE_LIT_WORD:
+    case TYPE_GET_WORD:
+    case TYPE_REFINEMENT:
+    case TYPE_ISSUE: return mix(uint32_t(symbol::resolve(int32_t(value->w2))));
+    default: return 0;
+  }
+}
+
+// --- Value tables: making, copying, clearing, resizing --------------------------
+
+node_t init(uint32_t size, const Cell* block, uint32_t kind, uint32_t value_cells) {
+  size = std::min(size, MAX_SIZE);
+  if (kind == KIND_SYMBOLS && size >= 4000) size *= 2;
+  uint32_t buckets = initial_buckets(size);
+  node_t block_node = 0;
+  uint32_t head = 0;
+  if (block && kind <= KIND_SYMBOLS) {
+    block_node = block->w2;
+    head = block->w1;
+  }
+  node_t table = memory::alloc_bytes_filled(sizeof(header), 0);
+  node_t flags = alloc_flags(buckets);
+  node_t keys = alloc_keys(buckets);
+  if (!block_node) block_node = memory::alloc_cells(size);
+  node_t index = 0, chains = 0;
+  if (kind == KIND_HASH) {
+    index = memory::alloc_bytes_filled(uint64_t(std::max(block_length(block_node), 1u)) * 4, 0xFF);
+    chains = array::make(0, 4);
+  }
+  header* h = get_header(table);
+  memory::buffer(table)->tail = sizeof(header);
+  h->flags = flags;
+  h->keys = keys;
+  h->block = block_node;
+  h->buckets = buckets;
+  h->upper = initial_upper(buckets);
+  h->kind = kind;
+  h->index = kind >= KIND_RECORDS ? 16 * (value_cells + 1) : index;
+  h->chains = chains;
+  if (kind == KIND_SYMBOLS) index_unique(table, head);
+  return table;
+}
+
+node_t init_from(node_t prototype) {
+  node_t block = clone_series(get_header(prototype)->block);
+  return copy(prototype, block);
+}
+
+node_t copy(node_t table, node_t new_block) {
+  node_t fresh = clone_series(table);
+  node_t flags = clone_series(get_header(table)->flags);
+  node_t keys = clone_series(get_header(table)->keys);
+  node_t index = 0, chains = 0;
+  if (get_header(table)->kind == KIND_HASH) {
+    index = clone_series(get_header(table)->index);
+    // Each copy gets chains of its own: a chain shared by two tables would
+    // change under both when either changes.
+    chains = clone_series(get_header(table)->chains);
+    uint32_t n = array::length(chains);
+    for (uint32_t i = 1; i <= n; i++) {
+      node_t chain = array::pick_ptr(chains, i);
+      if (chain) array::poke_ptr(chains, i, clone_series(chain));
+    }
+  }
+  header* h = get_header(fresh);
+  h->flags = flags;
+  h->keys = keys;
+  h->block = new_block;
+  if (h->kind == KIND_HASH) {
+    h->index = index;
+    h->chains = chains;
+  }
+  return fresh;
+}
+
+void clear(node_t table) {
+  header* h = get_header(table);
+  h->size = 0;
+  h->occupied = 0;
+  series_buffer* flags = memory::buffer(h->flags);
+  memory::fill(flags->data(), flags->end_ptr(), FLAGS_ALL_EMPTY);
+  series_buffer* block = memory::buffer(h->block);
+  block->tail = block->head;
+  if (h->kind == KIND_HASH) {
+    series_buffer* index = memory::buffer(h->index);
+    memory::fill(index->data(), index->end_ptr(), 0xFF);
+    array::clear(h->chains);
+  }
+}
+
+void resize(node_t table, uint64_t n) {
+  uint32_t buckets = resized_buckets(n);
+  uint32_t upper = resized_upper(buckets);
+  if (get_header(table)->size >= upper) return;
+  node_t flags = alloc_flags(buckets);
+  node_t keys = alloc_keys(buckets);
+  header* h = get_header(table);
+  const uint32_t* old_flags = flags_of(h);
+  const uint32_t* old_keys = keys_of(h);
+  auto* new_flags = reinterpret_cast<uint32_t*>(memory::buffer(flags)->data());
+  auto* new_keys = reinterpret_cast<uint32_t*>(memory::buffer(keys)->data());
+  uint32_t mask = buckets - 1;
+  for (uint32_t j = 0; j < h->buckets; j++) {
+    if (!in_use(old_flags, j)) continue;
+    uint32_t key = old_keys[j];
+    uint32_t i = stored_hash(h, key) & mask, step = 0;
+    while (!is_empty(new_flags, i)) i = (i + ++step) & mask;
+    set_used(new_flags, i);
+    new_keys[i] = key;
+  }
+  h->flags = flags;
+  h->keys = keys;
+  h->buckets = buckets;
+  h->upper = upper;
+  h->occupied = h->size;
+}
+
+// --- Records ------------------------------------------------------------------
+
+namespace {
+
+uint32_t find_record(const header* h, uint32_t key, bool* found) {
+  return probe(h, mix(key), [&](uint32_t offset) { return record_at(h, offset)->w1 == key; },
+               found);
+}
+
+void reset_record(Cell* record, uint32_t cells, uint32_t key) {
+  for (uint32_t i = 0; i < cells; i++) record[i].header = TYPE_UNSET;
+  record->w1 = key;
+}
+
+}  // namespace
+
+Cell* put_key(node_t table, uint32_t key) {
+  grow_if_full(table);
+  header* h = get_header(table);
+  uint32_t record_bytes = h->index, cells = record_bytes / sizeof(Cell);
+  bool found;
+  uint32_t bucket = find_record(h, key, &found);
+  uint32_t offset;
+  if (found || is_deleted(flags_of(h), bucket)) {
+    // A deleted bucket still names its old record: it is reused in place.
+    offset = keys_of(h)[bucket];
+  } else {
+    node_t block = h->block;
+    series_buffer* b = memory::ensure_room(block, record_bytes);
+    offset = b->used();
+    b->tail += record_bytes;
+  }
+  if (!found) take_bucket(table, bucket, offset);
+  h = get_header(table);
+  Cell* record = record_at(h, offset);
+  reset_record(record, cells, key);
+  return record + 1;
+}
+
+Cell* get_key(node_t table, uint32_t key) {
+  header* h = get_header(table);
+  bool found;
+  uint32_t bucket = find_record(h, key, &found);
+  return found ? record_at(h, keys_of(h)[bucket]) + 1 : nullptr;
+}
+
+Cell* remove_key(node_t table, uint32_t key) {
+  header* h = get_header(table);
+  bool found;
+  uint32_t bucket = find_record(h, key, &found);
+  if (!found) return nullptr;
+  set_deleted(flags_of(h), bucket);
+  h->size--;
+  Cell* record = record_at(h, keys_of(h)[bucket]);
+  record->header = 0;
+  return record + 1;
+}
+
+// --- The symbol text index -------------------------------------------------------
+
+namespace {
+
+struct text_probe {
+  uint32_t bucket;    // matching bucket, or where a new symbol goes
+  int32_t exact;      // id of the symbol with the same bytes, or 0
+  int32_t any_case;   // canonical id of a symbol equal up to case, or 0
+};
+
+// Walks the probe chain of the text; the exact pass runs only in exact mode.
+text_probe probe_text(const header* h, const uint8_t* text, uint32_t length, int mode) {
+  const Cell* symbols = block_cells(h->block);
+  uint32_t hash = murmur3_lower(text, length);
+  auto name_of = [&](uint32_t position, uint32_t* n) {
+    series_buffer* name = memory::buffer(symbols[position].w3);
+    *n = name->used();
+    return name->head_ptr();
+  };
+  text_probe r{0, 0, 0};
+  bool found;
+  if (mode == FIND_EXACT) {
+    r.bucket = probe(h, hash, [&](uint32_t position) {
+      uint32_t n;
+      const uint8_t* name = name_of(position, &n);
+      return n == length && std::memcmp(name, text, length) == 0;
+    }, &found);
+    if (found) {
+      r.exact = int32_t(keys_of(h)[r.bucket]) + 1;
+      return r;
+    }
+  }
+  uint32_t bucket = probe(h, hash, [&](uint32_t position) {
+    uint32_t n;
+    const uint8_t* name = name_of(position, &n);
+    return n == length && same_text_any_case(name, text, length);
+  }, &found);
+  if (found) {
+    // The canonical symbol, read from this table's own block.
+    uint32_t position = keys_of(h)[bucket];
+    int32_t alias = int32_t(symbols[position].w1);
+    r.any_case = alias > 0 ? alias : int32_t(position) + 1;
+  }
+  if (mode != FIND_EXACT) r.bucket = bucket;
+  return r;
+}
+
+}  // namespace
+
+int32_t lookup_text(node_t table, const uint8_t* text, uint32_t length, int mode) {
+  text_probe r = probe_text(get_header(table), text, length, mode);
+  return r.exact ? r.exact : r.any_case;
+}
+
+int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode) {
+  text_probe r = probe_text(get_header(table), text, length, mode);
+  if (r.exact) return r.exact;
+  if (mode != FIND_EXACT && r.any_case) return r.any_case;
+
+  // A new symbol. The text may lie in a buffer that the allocations below
+  // move (a lexer's source, a conversion cache): keep a copy of it.
+  static std::string name_copy;
+  name_copy.assign(reinterpret_cast<const char*>(text), length);
+  text = reinterpret_cast<const uint8_t*>(name_copy.data());
+  if (get_header(table)->occupied >= get_header(table)->upper) {
+    grow_if_full(table);
+    r = probe_text(get_header(table), text, length, mode);
+  }
+
+  // Its cell first (typed unset! until complete), then its name.
+  node_t block = get_header(table)->block;
+  uint32_t position = block_length(block);
+  alloc_tail_cell(block);
+  node_t name = memory::alloc_bytes(uint64_t(length) + 1);
+  series_buffer* b = memory::buffer(name);
+  std::memcpy(b->data(), text, length);
+  b->data()[length] = 0;
+  b->tail = length;
+  Cell* cell = block_cells(block) + position;
+  cell->w1 = r.any_case ? uint32_t(r.any_case) : uint32_t(-1);
+  cell->w2 = 0;
+  cell->w3 = name;
+  cell->header = TYPE_SYMBOL;
+  take_bucket(table, r.bucket, position);
+  return int32_t(position) + 1;
+}
+
+// --- Context word tables ----------------------------------------------------------
+
+int32_t find_symbol(node_t table, int32_t symbol, bool resolve, node_t context, int32_t* index) {
+  if (context) grow_if_full(table);
+  header* h = get_header(table);
+  int32_t canonical = symbol::resolve(symbol);
+  const Cell* words = block_cells(h->block);
+  bool found;
+  uint32_t bucket = probe(h, mix(uint32_t(canonical)), [&](uint32_t position) {
+    int32_t id = int32_t(words[position].w2);
+    return resolve ? symbol::resolve(id) == canonical : id == symbol;
+  }, &found);
+  if (found) return int32_t(keys_of(h)[bucket]);
+  if (!context) return -1;
+  node_t block = h->block;
+  uint32_t position = block_length(block);
+  Cell* word = alloc_tail_cell(block);
+  word->w1 = context;
+  word->w2 = uint32_t(symbol);
+  word->w3 = position;
+  word->header = TYPE_WORD;
+  take_bucket(table, bucket, position);
+  if (index) *index = int32_t(position);
+  return -1;
+}
+
+// --- Collector support ---------------------------------------------------------
+
+void mark(node_t table, const marker& m) {
+  if (!table || !m.series(table)) return;
+  header* h = get_header(table);
+  m.series(h->flags);
+  m.series(h->keys);
+  if (h->kind == KIND_HASH) {
+    m.series(h->index);
+    if (m.series(h->chains)) {
+      uint32_t n = array::length(h->chains);
+      for (uint32_t i = 1; i <= n; i++) {
+        node_t chain = array::pick_ptr(h->chains, i);
+        if (chain) m.series(chain);
+      }
+    }
+  }
+  if (h->kind < KIND_RECORDS) {
+    m.block(h->block);
+    return;
+  }
+  // Records: the record block with its values, and each live record's key.
+  m.block(h->block);
+  h = get_header(table);
+  for (uint32_t j = 0; j < h->buckets; j++) {
+    if (!in_use(flags_of(h), j)) continue;
+    node_t key = record_at(h, keys_of(h)[j])->w1;
+    if (!key) continue;
+    if (memory::buffer(key)->unit() == sizeof(Cell)) {
+      m.block(key);
+    } else {
+      m.series(key);
+    }
+    h = get_header(table);
+  }
+}
+
+void sweep(node_t table, bool (*is_marked)(node_t node)) {
+  header* h = get_header(table);
+  if (h->kind < KIND_RECORDS) return;
+  uint32_t* flags = flags_of(h);
+  for (uint32_t j = 0; j < h->buckets; j++) {
+    if (!in_use(flags, j)) continue;
+    Cell* record = record_at(h, keys_of(h)[j]);
+    bool dead = record->w1 && !is_marked(record->w1);
+    // An owner record holds the owned value, then the owner object (whose
+    // word 1 is its context node), then the field's word.
+    if (h->kind == KIND_OWNER && record[2].w1 && !is_marked(record[2].w1)) dead = true;
+    if (!dead) continue;
+    set_deleted(flags, j);
+    h->size--;
+    record->header = 0;
+  }
+}
+
+}  // namespace hashtable
+
+// --- Integer tables ------------------------------------------------------------------
+
+namespace inthash {
+
+namespace {
+
+using hashtable::in_use;
+using hashtable::is_deleted;
+using hashtable::is_empty;
+using hashtable::mix;
+
+uint32_t* new_flags(uint32_t buckets) {
+  auto* f = static_cast<uint32_t*>(heap::allocate(hashtable::flag_bytes(buckets)));
+  std::memset(f, hashtable::FLAGS_ALL_EMPTY, hashtable::flag_bytes(buckets));
+  return f;
+}
+
+// The key's bucket, or -1; `insert_at` (when given) receives where the key
+// would go.
+int32_t locate(const table* t, uint32_t key, uint32_t* insert_at) {
+  uint32_t mask = t->buckets - 1, i = mix(key) & mask, start = i, step = 0;
+  uint32_t free_bucket = UINT32_MAX;
+  while (!is_empty(t->flags, i)) {
+    if (is_deleted(t->flags, i)) {
+      if (free_bucket == UINT32_MAX) free_bucket = i;
+    } else if (t->pairs[2 * i] == key) {
+      return int32_t(i);
+    }
+    i = (i + ++step) & mask;
+    if (i == start) break;
+  }
+  if (insert_at) *insert_at = free_bucket != UINT32_MAX ? free_bucket : i;
+  return -1;
+}
+
+}  // namespace
+
+table* init(uint32_t size) {
+  size = std::min(size, 0x20000000u);
+  auto* t = static_cast<table*>(heap::allocate_zeroed(sizeof(table)));
+  t->buckets = hashtable::initial_buckets(size);
+  t->upper = hashtable::initial_upper(t->buckets);
+  t->flags = new_flags(t->buckets);
+  t->pairs = static_cast<uint32_t*>(heap::allocate_zeroed(uint64_t(t->buckets) * 8));
+  return t;
+}
+
+void put(table* t, uint32_t key, uint32_t value) {
+  if (t->occupied >= t->upper)
+    resize(t, t->buckets > 2 * uint64_t(t->size) ? t->buckets - 1 : uint64_t(t->buckets) + 1);
+  uint32_t at = 0;
+  int32_t found = locate(t, key, &at);
+  if (found < 0) {
+    if (is_empty(t->flags, at)) t->occupied++;
+    hashtable::set_used(t->flags, at);
+    t->size++;
+    t->pairs[2 * at] = key;
+  } else {
+    at = uint32_t(found);
+  }
+  t->pairs[2 * at + 1] = value;
+}
+
+uint32_t* get(table* t, uint32_t key) {
+  int32_t i = locate(t, key, nullptr);
+  return i < 0 ? nullptr : &t->pairs[2 * i + 1];
+}
+
+int32_t find(table* t, uint32_t key) { return locate(t, key, nullptr); }
+
+void remove(table* t, uint32_t key) {
+  int32_t i = locate(t, key, nullptr);
+  if (i < 0) return;
+  hashtable::set_deleted(t->flags, uint32_t(i));
+  t->size--;
+}
+
+int32_t next(const table* t, int32_t after) {
+  for (uint32_t i = uint32_t(after + 1); i < t->buckets; i++)
+    if (in_use(t->flags, i)) return int32_t(i);
+  return -1;
+}
+
+int32_t resize(table* t, uint64_t n) {
+  uint32_t buckets = hashtable::resized_buckets(n);
+  uint32_t upper = hashtable::resized_upper(buckets);
+  if (t->size >= upper) return 0;
+  uint32_t* flags = new_flags(buckets);
+  if (buckets > t->buckets) t->pairs = static_cast<uint32_t*>(heap::resize(t->pairs, uint64_t(buckets) * 8));
+  // Re-insert each live key in place: a key that lands on a bucket still
+  // holding an old live key takes its place and carries that key on.
+  uint32_t mask = buckets - 1;
+  for (uint32_t j = 0; j < t->buckets; j++) {
+    if (!in_use(t->flags, j)) continue;
+    uint32_t key = t->pairs[2 * j], value = t->pairs[2 * j + 1];
+    hashtable::set_deleted(t->flags, j);
+    for (;;) {
+      uint32_t i = mix(key) & mask, step = 0;
+      while (!is_empty(flags, i)) i = (i + ++step) & mask;
+      hashtable::set_used(flags, i);
+      if (i < t->buckets && in_use(t->flags, i)) {
+        std::swap(key, t->pairs[2 * i]);
+        std::swap(value, t->pairs[2 * i + 1]);
+        hashtable::set_deleted(t->flags, i);
+      } else {
+        t->pairs[2 * i] = key;
+        t->pairs[2 * i + 1] = value;
+        break;
+      }
+    }
+  }
+  if (buckets < t->buckets) t->pairs = static_cast<uint32_t*>(heap::resize(t->pairs, uint64_t(buckets) * 8));
+  heap::free(t->flags);
+  t->flags = flags;
+  t->buckets = buckets;
+  t->upper = upper;
+  t->occupied = t->size;
+  return 0;
+}
+
+void clear(table* t) {
+  std::memset(t->flags, hashtable::FLAGS_ALL_EMPTY, hashtable::flag_bytes(t->buckets));
+  t->size = 0;
+  t->occupied = 0;
+}
+
+void destroy(table* t) {
+  if (!t) return;
+  heap::free(t->flags);
+  heap::free(t->pairs);
+  heap::free(t);
+}
+
+}  // namespace inthash
+}  // namespace kez

@@ -1,0 +1,68 @@
+// Symbols: every spelling of a word the system meets is interned once and
+// known from then on by its symbol id, a small positive integer.
+//
+// The symbol table is a block of symbol! cells held by one global cell; id N
+// is the cell at position N - 1. A symbol! cell holds its alias (the id of
+// the canonical symbol, the first interned with the same spelling up to ASCII
+// case, or -1 when it is canonical itself), the node of its string! form
+// (0 until first asked for) and the node of its name: UTF-8 bytes with a NUL
+// just past the tail. Symbols are never removed and ids never change; the
+// table's buffer moves as it grows, so entry addresses are not kept across
+// interning. The text index (a kind-2 hash table over the block, hashed by
+// the name with ASCII letters lowered) finds a name without allocating.
+#pragma once
+#include <cstdint>
+
+#include "values/cell.h"
+
+namespace kez::symbol {
+
+// The block of symbol! cells, and its text index.
+extern Cell table;
+extern node_t text_index;
+
+// Room of the symbol table at start-up.
+constexpr uint32_t INITIAL_SYMBOLS = 4000;
+
+// Creates the symbol table and its text index.
+void init();
+
+// Interns NUL-terminated UTF-8 text, exactly (make) or matching any case
+// (make_ci: an existing symbol equal up to case is answered as it is).
+int32_t make(const char* text);
+int32_t make_ci(const char* text);
+// Interns `length` bytes exactly; no NUL needed.
+int32_t make_alt(const char* text, uint32_t length);
+// Interns the characters of a string value from its head.
+int32_t make_from_string(const Cell* string);
+
+// The entry of a symbol, without side effects.
+inline Cell* entry(int32_t id) {
+  return cells_of(memory::buffer(table.w2)) + (id - 1);
+}
+// The entry, with its string form made first when missing.
+Cell* get(int32_t id);
+// The node of the symbol's string! form, made on first demand and kept.
+node_t cache_string(int32_t id);
+
+// The canonical id: the alias when it is positive, else the id itself.
+inline int32_t resolve(int32_t id) {
+  int32_t alias = int32_t(entry(id)->w1);
+  return alias > 0 ? alias : id;
+}
+// The alias word as stored (-1 for a canonical symbol).
+inline int32_t get_alias(int32_t id) { return int32_t(entry(id)->w1); }
+
+// The NUL-terminated UTF-8 name; valid until the next allocation.
+const char* to_cstr(int32_t id);
+// Number of symbols interned.
+uint32_t count();
+
+// True when the word's symbol is any-type! up to case.
+bool any_type(const Cell* word);
+
+// Compares the names of two symbol! values under a comparison operator: -1,
+// 0 or 1 (equality operators: 0 equal, 1 not).
+int32_t compare(const Cell* a, const Cell* b, int op);
+
+}  // namespace kez::symbol
