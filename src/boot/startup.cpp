@@ -1,20 +1,138 @@
-// Start-up.
+// Start-up: the runtime's initialisation in its fixed order.
+//
+// The order matters: the value stack exists before the first context (its
+// makers keep values under construction on it); datatypes register before
+// the action table is used; the symbol table and global context exist
+// before any word is made; the predefined words before the natives.
 #include "boot/startup.h"
 
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "foundation/handles.h"
 #include "foundation/memory.h"
 #include "foundation/print.h"
+#include "foundation/slot_table.h"
 #include "services/random.h"
+#include "values/context.h"
+#include "values/error.h"
+#include "values/function.h"
+#include "values/native.h"
+#include "values/object.h"
+#include "values/ownership.h"
+#include "values/registry.h"
+#include "values/simple_types.h"
 #include "values/symbol.h"
+#include "values/word.h"
+#include "values/words.h"
 
 namespace kez::boot {
 
+namespace {
+
+struct type_entry {
+  uint32_t id;
+  uint32_t parent;
+  const char* name;
+  void (*init)();  // nullptr: not built yet, registered with an empty row
+};
+
+// Registration order: parents before children.
+constexpr type_entry TYPES[] = {
+    {TYPE_DATATYPE, 0, "datatype!", datatype::init},
+    {TYPE_UNSET, 0, "unset!", unset::init},
+    {TYPE_NONE, 0, "none!", none::init},
+    {TYPE_LOGIC, 0, "logic!", logic::init},
+    {TYPE_SERIES, 0, "series!", nullptr},
+    {TYPE_BLOCK, TYPE_SERIES, "block!", nullptr},
+    {TYPE_STRING, TYPE_SERIES, "string!", nullptr},
+    {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
+    {TYPE_INTEGER, 0, "integer!", nullptr},
+    {TYPE_SYMBOL, 0, "symbol!", nullptr},
+    {TYPE_CONTEXT, 0, "context!", nullptr},
+    {TYPE_WORD, TYPE_SYMBOL, "word!", nullptr},
+    {TYPE_LIT_WORD, TYPE_WORD, "lit-word!", nullptr},
+    {TYPE_SET_WORD, TYPE_WORD, "set-word!", nullptr},
+    {TYPE_GET_WORD, TYPE_WORD, "get-word!", nullptr},
+    {TYPE_REFINEMENT, TYPE_WORD, "refinement!", nullptr},
+    {TYPE_CHAR, TYPE_INTEGER, "char!", nullptr},
+    {TYPE_NATIVE, 0, "native!", native::init},  // also action! and op!
+    {TYPE_PATH, TYPE_BLOCK, "path!", nullptr},
+    {TYPE_LIT_PATH, TYPE_PATH, "lit-path!", nullptr},
+    {TYPE_SET_PATH, TYPE_PATH, "set-path!", nullptr},
+    {TYPE_GET_PATH, TYPE_PATH, "get-path!", nullptr},
+    {TYPE_FUNCTION, TYPE_CONTEXT, "function!", function::init},
+    {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", routine::init},
+    {TYPE_PAREN, TYPE_BLOCK, "paren!", nullptr},
+    {TYPE_ISSUE, TYPE_WORD, "issue!", nullptr},
+    {TYPE_URL, TYPE_STRING, "url!", nullptr},
+    {TYPE_FILE, TYPE_URL, "file!", nullptr},
+    {TYPE_OBJECT, 0, "object!", object::init},
+    {TYPE_BITSET, 0, "bitset!", nullptr},
+    {TYPE_TRIPLE, 0, "triple!", nullptr},
+    {TYPE_FLOAT, 0, "float!", nullptr},
+    {TYPE_TYPESET, 0, "typeset!", nullptr},
+    {TYPE_ERROR, TYPE_OBJECT, "error!", error::register_type},
+    {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
+    {TYPE_MAP, 0, "map!", nullptr},
+    {TYPE_HASH, TYPE_BLOCK, "hash!", nullptr},
+    {TYPE_PAIR, 0, "pair!", nullptr},
+    {TYPE_PERCENT, TYPE_FLOAT, "percent!", nullptr},
+    {TYPE_TUPLE, 0, "tuple!", nullptr},
+    {TYPE_TIME, TYPE_FLOAT, "time!", nullptr},
+    {TYPE_TAG, TYPE_STRING, "tag!", nullptr},
+    {TYPE_EMAIL, TYPE_STRING, "email!", nullptr},
+    {TYPE_HANDLE, TYPE_INTEGER, "handle!", nullptr},
+    {TYPE_DATE, 0, "date!", nullptr},
+    {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
+    {TYPE_MONEY, 0, "money!", nullptr},
+    {TYPE_REF, TYPE_STRING, "ref!", nullptr},
+    {TYPE_POINT2D, 0, "point2D!", nullptr},
+    {TYPE_POINT3D, 0, "point3D!", nullptr},
+    {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},
+};
+
+void register_datatypes() {
+  for (const auto& t : TYPES) {
+    if (t.init) t.init();
+    else datatype::register_type(t.id, t.parent, t.name, unsupported_row());
+  }
+}
+
+// Each datatype's name becomes a global word whose value is the datatype.
+void build_names() {
+  for (uint32_t id = 1; id <= datatype::highest_id; id++) {
+    if (!datatype::names[id].name) continue;
+    Cell w = word::make_global(symbol::make(datatype::names[id].name));
+    datatype::names[id].word = w;
+    Cell dt = make_datatype(id);
+    word::set(&w, &dt);
+  }
+}
+
+}  // namespace
+
 void init_runtime() {
   hooks::init();
+  random::init();  // also fixes the hash seed, before anything is hashed
   memory::init();
+  handles::init();
+  register_datatypes();
+  actions::init();
   memory::alloc_node_frame(memory::NODES_PER_FRAME);
   memory::alloc_series_frame();
-  random::init();  // also fixes the hash seed, before anything is hashed
+  stack::init();
   symbol::init();
+  context::init();
+  words::build();
+  words::build_refinements();
+  build_names();
+  natives::init();
+  ownership::init();
+  interpreter::init();
+  slot_table::init();
+  error::init();
 }
 
 void start() { init_runtime(); }

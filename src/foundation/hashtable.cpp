@@ -546,12 +546,12 @@ int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode) 
 int32_t find_symbol(node_t table, int32_t symbol, bool resolve, node_t context, int32_t* index) {
   if (context) grow_if_full(table);
   header* h = get_header(table);
-  int32_t canonical = symbol::resolve(symbol);
+  uint32_t canonical = symbol::resolve(uint32_t(symbol));
   const Cell* words = block_cells(h->block);
   bool found;
-  uint32_t bucket = probe(h, mix(uint32_t(canonical)), [&](uint32_t position) {
-    int32_t id = int32_t(words[position].w2);
-    return resolve ? symbol::resolve(id) == canonical : id == symbol;
+  uint32_t bucket = probe(h, mix(canonical), [&](uint32_t position) {
+    uint32_t id = words[position].w2;
+    return resolve ? symbol::resolve(id) == canonical : id == uint32_t(symbol);
   }, &found);
   if (found) return int32_t(keys_of(h)[bucket]);
   if (!context) return -1;

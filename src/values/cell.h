@@ -43,80 +43,76 @@ struct Cell {
 };
 static_assert(sizeof(Cell) == 16);
 
-enum type_id : uint32_t {
-  TYPE_DATATYPE = 1,
-  TYPE_UNSET = 2,
-  TYPE_NONE = 3,
-  TYPE_LOGIC = 4,
-  TYPE_BLOCK = 5,
-  TYPE_PAREN = 6,
-  TYPE_STRING = 7,
-  TYPE_FILE = 8,
-  TYPE_URL = 9,
-  TYPE_CHAR = 10,
-  TYPE_INTEGER = 11,
-  TYPE_FLOAT = 12,
-  TYPE_SYMBOL = 13,
-  TYPE_CONTEXT = 14,
-  TYPE_WORD = 15,
-  TYPE_SET_WORD = 16,
-  TYPE_LIT_WORD = 17,
-  TYPE_GET_WORD = 18,
-  TYPE_REFINEMENT = 19,
-  TYPE_ISSUE = 20,
-  TYPE_NATIVE = 21,
-  TYPE_ACTION = 22,
-  TYPE_OP = 23,
-  TYPE_FUNCTION = 24,
-  TYPE_PATH = 25,
-  TYPE_LIT_PATH = 26,
-  TYPE_SET_PATH = 27,
-  TYPE_GET_PATH = 28,
-  TYPE_ROUTINE = 29,
-  TYPE_BITSET = 30,
-  TYPE_TRIPLE = 31,
-  TYPE_OBJECT = 32,
-  TYPE_TYPESET = 33,
-  TYPE_ERROR = 34,
-  TYPE_VECTOR = 35,
-  TYPE_HASH = 36,
-  TYPE_PAIR = 37,
-  TYPE_PERCENT = 38,
-  TYPE_TUPLE = 39,
-  TYPE_MAP = 40,
-  TYPE_BINARY = 41,
-  TYPE_SERIES = 42,
-  TYPE_TIME = 43,
-  TYPE_TAG = 44,
-  TYPE_EMAIL = 45,
-  TYPE_HANDLE = 46,
-  TYPE_DATE = 47,
-  TYPE_PORT = 48,
-  TYPE_MONEY = 49,
-  TYPE_REF = 50,
-  TYPE_POINT2D = 51,
-  TYPE_POINT3D = 52,
-  TYPE_IMAGE = 53,
-  TYPE_EVENT = 54,
-};
+inline constexpr uint32_t TYPE_DATATYPE = 1;
+inline constexpr uint32_t TYPE_UNSET = 2;
+inline constexpr uint32_t TYPE_NONE = 3;
+inline constexpr uint32_t TYPE_LOGIC = 4;
+inline constexpr uint32_t TYPE_BLOCK = 5;
+inline constexpr uint32_t TYPE_PAREN = 6;
+inline constexpr uint32_t TYPE_STRING = 7;
+inline constexpr uint32_t TYPE_FILE = 8;
+inline constexpr uint32_t TYPE_URL = 9;
+inline constexpr uint32_t TYPE_CHAR = 10;
+inline constexpr uint32_t TYPE_INTEGER = 11;
+inline constexpr uint32_t TYPE_FLOAT = 12;
+inline constexpr uint32_t TYPE_SYMBOL = 13;
+inline constexpr uint32_t TYPE_CONTEXT = 14;
+inline constexpr uint32_t TYPE_WORD = 15;
+inline constexpr uint32_t TYPE_SET_WORD = 16;
+inline constexpr uint32_t TYPE_LIT_WORD = 17;
+inline constexpr uint32_t TYPE_GET_WORD = 18;
+inline constexpr uint32_t TYPE_REFINEMENT = 19;
+inline constexpr uint32_t TYPE_ISSUE = 20;
+inline constexpr uint32_t TYPE_NATIVE = 21;
+inline constexpr uint32_t TYPE_ACTION = 22;
+inline constexpr uint32_t TYPE_OP = 23;
+inline constexpr uint32_t TYPE_FUNCTION = 24;
+inline constexpr uint32_t TYPE_PATH = 25;
+inline constexpr uint32_t TYPE_LIT_PATH = 26;
+inline constexpr uint32_t TYPE_SET_PATH = 27;
+inline constexpr uint32_t TYPE_GET_PATH = 28;
+inline constexpr uint32_t TYPE_ROUTINE = 29;
+inline constexpr uint32_t TYPE_BITSET = 30;
+inline constexpr uint32_t TYPE_TRIPLE = 31;
+inline constexpr uint32_t TYPE_OBJECT = 32;
+inline constexpr uint32_t TYPE_TYPESET = 33;
+inline constexpr uint32_t TYPE_ERROR = 34;
+inline constexpr uint32_t TYPE_VECTOR = 35;
+inline constexpr uint32_t TYPE_HASH = 36;
+inline constexpr uint32_t TYPE_PAIR = 37;
+inline constexpr uint32_t TYPE_PERCENT = 38;
+inline constexpr uint32_t TYPE_TUPLE = 39;
+inline constexpr uint32_t TYPE_MAP = 40;
+inline constexpr uint32_t TYPE_BINARY = 41;
+inline constexpr uint32_t TYPE_SERIES = 42;
+inline constexpr uint32_t TYPE_TIME = 43;
+inline constexpr uint32_t TYPE_TAG = 44;
+inline constexpr uint32_t TYPE_EMAIL = 45;
+inline constexpr uint32_t TYPE_HANDLE = 46;
+inline constexpr uint32_t TYPE_DATE = 47;
+inline constexpr uint32_t TYPE_PORT = 48;
+inline constexpr uint32_t TYPE_MONEY = 49;
+inline constexpr uint32_t TYPE_REF = 50;
+inline constexpr uint32_t TYPE_POINT2D = 51;
+inline constexpr uint32_t TYPE_POINT3D = 52;
+inline constexpr uint32_t TYPE_IMAGE = 53;
+inline constexpr uint32_t TYPE_EVENT = 54;
 
 constexpr uint32_t TYPE_COUNT = 57;  // rows of the action table (ids 1..56)
 
 // Header bits.
-enum : uint32_t {
-  TYPE_MASK = 0xFF,
-  CELL_NEW_LINE = 1u << 30,
-  CONTEXT_KIND_SHIFT = 11,          // context! kind in bits 11-12
-  CONTEXT_KIND_MASK = 3u << 11,
-  WORD_FIELD_SET = 1u << 13,        // object field set since made
-  CONTEXT_OWNER = 1u << 16,         // object claimed ownership (also image!)
-  TUPLE_SIZE_SHIFT = 19,            // tuple! byte count in bits 19-22
-  CONTEXT_ON_STACK = 1u << 22,
-  CONTEXT_SELF = 1u << 24,
-  OP_TYPE_SHIFT = 16,               // op!: wrapped function's type, bits 16-23
-  ROUTINE_ARITY_SHIFT = 25,         // routine!: arity in bits 25-29
-  MONEY_SIGN = 1u << 14,            // money!: set when negative
-};
+inline constexpr uint32_t TYPE_MASK = 0xFF;
+inline constexpr uint32_t CELL_NEW_LINE = 1u << 30;
+inline constexpr uint32_t CONTEXT_KIND_SHIFT = 11;          // context! kind in bits 11-12
+inline constexpr uint32_t CONTEXT_KIND_MASK = 3u << 11;
+inline constexpr uint32_t WORD_FIELD_SET = 1u << 13;        // object field set since made
+inline constexpr uint32_t CONTEXT_OWNER = 1u << 16;         // object claimed ownership (also image!)
+inline constexpr uint32_t TUPLE_SIZE_SHIFT = 19;            // tuple! byte count in bits 19-22
+inline constexpr uint32_t CONTEXT_ON_STACK = 1u << 22;
+inline constexpr uint32_t CONTEXT_SELF = 1u << 24;
+inline constexpr uint32_t OP_TYPE_SHIFT = 16;               // op!: wrapped function's type, bits 16-23
+inline constexpr uint32_t ROUTINE_ARITY_SHIFT = 25;         // routine!: arity in bits 25-29
+inline constexpr uint32_t MONEY_SIGN = 1u << 14;            // money!: set when negative
 
 enum context_kind : uint32_t { CONTEXT_GLOBAL = 0, CONTEXT_FUNCTION = 1, CONTEXT_OBJECT = 2 };
 

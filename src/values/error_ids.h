@@ -1,6 +1,6 @@
 // Error categories and ids, numbered as the catalogue system/catalog/errors
 // orders them: code = category x 100 + id. The order is fixed; the boot
-// catalogue must list the same ids in the same order.
+// catalogue lists the same ids in the same order.
 #pragma once
 
 namespace kez::err {
@@ -17,6 +17,7 @@ enum category : int {
   USER = 8,
   INTERNAL = 9,
 };
+constexpr int CATEGORY_COUNT = 10;
 
 namespace throw_ {
 enum : int {
@@ -26,12 +27,16 @@ enum : int {
   CONTINUE = 3,
   WHILE_COND = 4,
 };
+inline constexpr const char* NAMES[] = {"break", "return", "throw", "continue", "while-cond"};
+inline constexpr int COUNT = 5;
 }  // namespace throw_
 
 namespace note {
 enum : int {
   NO_LOAD = 0,
 };
+inline constexpr const char* NAMES[] = {"no-load"};
+inline constexpr int COUNT = 1;
 }  // namespace note
 
 namespace syntax {
@@ -39,11 +44,13 @@ enum : int {
   INVALID = 0,
   MISSING = 1,
   NO_HEADER = 2,
-  NO_RS_HEADER = 3,
+  NO_KS_HEADER = 3,
   BAD_HEADER = 4,
   MALCONSTRUCT = 5,
   BAD_CHAR = 6,
 };
+inline constexpr const char* NAMES[] = {"invalid", "missing", "no-header", "no-ks-header", "bad-header", "malconstruct", "bad-char"};
+inline constexpr int COUNT = 7;
 }  // namespace syntax
 
 namespace script {
@@ -143,6 +150,8 @@ enum : int {
   LIB_INVALID_ARG = 92,
   KB_INVALID_RECORD = 93,
 };
+inline constexpr const char* NAMES[] = {"no-value", "need-value", "not-defined", "not-in-context", "no-arg", "expect-arg", "expect-val", "expect-type", "cannot-use", "invalid-arg", "invalid-type", "invalid-type-spec", "invalid-key-type", "invalid-op", "no-op-arg", "bad-op-spec", "invalid-data", "invalid-part", "not-same-type", "not-same-class", "not-related", "bad-func-def", "bad-func-arg", "bad-func-extern", "no-refine", "bad-refines", "bad-refine", "dup-refine", "word-first", "empty-path", "unset-path", "invalid-path", "invalid-path-set", "invalid-path-get", "bad-path-type", "bad-path-type2", "bad-path-set", "bad-field-set", "dup-vars", "past-end", "missing-arg", "out-of-range", "invalid-chars", "invalid-compare", "wrong-type", "invalid-refine-arg", "type-limit", "size-limit", "no-return", "throw-usage", "locked-word", "protected", "bad-bad", "bad-make-arg", "bad-to-arg", "invalid-months", "invalid-spec-field", "missing-spec-field", "move-bad", "too-long", "invalid-char", "bad-loop-series", "wrong-denom", "bad-denom", "invalid-obj-evt", "parse-rule", "parse-end", "parse-invalid-ref", "parse-block", "parse-unsupported", "parse-infinite", "parse-stack", "parse-keep", "parse-into-bad", "parse-into-type", "draw-invalid", "draw-infinite", "invalid-data-facet", "face-type", "not-window", "bad-window", "not-linked", "not-event-type", "invalid-facet-type", "vid-invalid-syntax", "rtd-invalid-syntax", "rtd-no-match", "react-bad-func", "react-not-enough", "react-no-match", "react-bad-obj", "react-gctx", "lib-invalid-arg", "kb-invalid-record"};
+inline constexpr int COUNT = 94;
 }  // namespace script
 
 namespace math {
@@ -151,6 +160,8 @@ enum : int {
   OVERFLOW = 1,
   POSITIVE = 2,
 };
+inline constexpr const char* NAMES[] = {"zero-divide", "overflow", "positive"};
+inline constexpr int COUNT = 3;
 }  // namespace math
 
 namespace access {
@@ -171,12 +182,30 @@ enum : int {
   BAD_MEDIA = 13,
   INVALID_CMD = 14,
 };
+inline constexpr const char* NAMES[] = {"cannot-open", "cannot-close", "invalid-utf8", "not-open", "no-connect", "no-scheme", "unknown-scheme", "invalid-spec", "invalid-port", "invalid-actor", "no-port-action", "no-create", "no-codec", "bad-media", "invalid-cmd"};
+inline constexpr int COUNT = 15;
 }  // namespace access
+
+namespace reserved1 {
+enum : int {
+};
+inline constexpr const char* NAMES[] = {nullptr};
+inline constexpr int COUNT = 0;
+}  // namespace reserved1
+
+namespace reserved2 {
+enum : int {
+};
+inline constexpr const char* NAMES[] = {nullptr};
+inline constexpr int COUNT = 0;
+}  // namespace reserved2
 
 namespace user {
 enum : int {
   MESSAGE = 0,
 };
+inline constexpr const char* NAMES[] = {"message"};
+inline constexpr int COUNT = 1;
 }  // namespace user
 
 namespace internal {
@@ -196,6 +225,14 @@ enum : int {
   KEZ_SYSTEM = 12,
   DEPRECATED = 13,
 };
+inline constexpr const char* NAMES[] = {"bad-path", "not-here", "no-memory", "wrong-mem", "stack-overflow", "limit-hit", "too-deep", "no-cycle", "feature-na", "not-done", "invalid-error", "routines", "kez-system", "deprecated"};
+inline constexpr int COUNT = 14;
 }  // namespace internal
+
+// Category words and titles, by category number.
+inline constexpr const char* CATEGORY_NAMES[] = {"throw", "note", "syntax", "script", "math", "access", "reserved1", "reserved2", "user", "internal"};
+inline constexpr const char* CATEGORY_TITLES[] = {"Throw Error", "note", "Syntax Error", "Script Error", "Math Error", "Access Error", "Reserved1 Error", "Reserved2 Error", "User Error", "Internal Error"};
+inline constexpr const char* const* ID_NAMES[] = {throw_::NAMES, note::NAMES, syntax::NAMES, script::NAMES, math::NAMES, access::NAMES, reserved1::NAMES, reserved2::NAMES, user::NAMES, internal::NAMES};
+inline constexpr int ID_COUNTS[] = {throw_::COUNT, note::COUNT, syntax::COUNT, script::COUNT, math::COUNT, access::COUNT, reserved1::COUNT, reserved2::COUNT, user::COUNT, internal::COUNT};
 
 }  // namespace kez::err

@@ -23,9 +23,9 @@ namespace {
 // The UTF-8 text of a string being interned. Grows, never shrinks.
 std::string scratch;
 
-int32_t any_type_id = 0;
+uint32_t any_type_id = 0;
 
-series_buffer* name_of(int32_t id) { return memory::buffer(entry(id)->w3); }
+series_buffer* name_of(uint32_t id) { return memory::buffer(entry(id)->w3); }
 
 }  // namespace
 
@@ -36,22 +36,22 @@ void init() {
   any_type_id = 0;
 }
 
-int32_t make(const char* text) {
+uint32_t make(const char* text) {
   return hashtable::find_text(text_index, reinterpret_cast<const uint8_t*>(text),
                               uint32_t(std::strlen(text)), hashtable::FIND_EXACT);
 }
 
-int32_t make_ci(const char* text) {
+uint32_t make_ci(const char* text) {
   return hashtable::find_text(text_index, reinterpret_cast<const uint8_t*>(text),
                               uint32_t(std::strlen(text)), hashtable::FIND_ANY_CASE);
 }
 
-int32_t make_alt(const char* text, uint32_t length) {
+uint32_t make_alt(const char* text, uint32_t length) {
   return hashtable::find_text(text_index, reinterpret_cast<const uint8_t*>(text), length,
                               hashtable::FIND_EXACT);
 }
 
-int32_t make_from_string(const Cell* string) {
+uint32_t make_from_string(const Cell* string) {
   series_buffer* b = GET_BUFFER(string);
   uint32_t unit = b->unit();
   if (unit != 1 && unit != 2 && unit != 4) unicode::bad_unit();
@@ -68,12 +68,12 @@ int32_t make_from_string(const Cell* string) {
   return make_alt(scratch.data(), uint32_t(scratch.size()));
 }
 
-Cell* get(int32_t id) {
+Cell* get(uint32_t id) {
   if (entry(id)->w2 == 0) cache_string(id);
   return entry(id);
 }
 
-node_t cache_string(int32_t id) {
+node_t cache_string(uint32_t id) {
   if (entry(id)->w2 == 0) {
     node_t name = entry(id)->w3;
     series_buffer* b = memory::buffer(name);
@@ -83,7 +83,7 @@ node_t cache_string(int32_t id) {
   return entry(id)->w2;
 }
 
-const char* to_cstr(int32_t id) {
+const char* to_cstr(uint32_t id) {
   series_buffer* b = name_of(id);
   if (b->tail >= b->size) b = memory::expand_series(b, uint64_t(b->size) + 1);
   *b->tail_ptr() = 0;
@@ -99,7 +99,7 @@ bool any_type(const Cell* word) {
                                          sizeof name - 1, hashtable::FIND_ANY_CASE);
     if (!any_type_id) return false;
   }
-  return resolve(int32_t(word->w2)) == any_type_id;
+  return resolve(word->w2) == any_type_id;
 }
 
 int32_t compare(const Cell* a, const Cell* b, int op) {

@@ -29,32 +29,32 @@ void init();
 
 // Interns NUL-terminated UTF-8 text, exactly (make) or matching any case
 // (make_ci: an existing symbol equal up to case is answered as it is).
-int32_t make(const char* text);
-int32_t make_ci(const char* text);
+uint32_t make(const char* text);
+uint32_t make_ci(const char* text);
 // Interns `length` bytes exactly; no NUL needed.
-int32_t make_alt(const char* text, uint32_t length);
+uint32_t make_alt(const char* text, uint32_t length);
 // Interns the characters of a string value from its head.
-int32_t make_from_string(const Cell* string);
+uint32_t make_from_string(const Cell* string);
 
 // The entry of a symbol, without side effects.
-inline Cell* entry(int32_t id) {
+inline Cell* entry(uint32_t id) {
   return cells_of(memory::buffer(table.w2)) + (id - 1);
 }
 // The entry, with its string form made first when missing.
-Cell* get(int32_t id);
+Cell* get(uint32_t id);
 // The node of the symbol's string! form, made on first demand and kept.
-node_t cache_string(int32_t id);
+node_t cache_string(uint32_t id);
 
 // The canonical id: the alias when it is positive, else the id itself.
-inline int32_t resolve(int32_t id) {
+inline uint32_t resolve(uint32_t id) {
   int32_t alias = int32_t(entry(id)->w1);
-  return alias > 0 ? alias : id;
+  return alias > 0 ? uint32_t(alias) : id;
 }
 // The alias word as stored (-1 for a canonical symbol).
-inline int32_t get_alias(int32_t id) { return int32_t(entry(id)->w1); }
+inline int32_t get_alias(uint32_t id) { return int32_t(entry(id)->w1); }
 
 // The NUL-terminated UTF-8 name; valid until the next allocation.
-const char* to_cstr(int32_t id);
+const char* to_cstr(uint32_t id);
 // Number of symbols interned.
 uint32_t count();
 

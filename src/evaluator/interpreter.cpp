@@ -1,0 +1,766 @@
+// The interpreter.
+//
+// Invariants kept by every routine here:
+//  - with keep false, the caller has top == arguments, and the value ends
+//    in the result slot with top just above it; with keep true it is pushed;
+//  - after any evaluation, a pending non-local exit returns at once without
+//    touching the stack or the frames (the raise already unwound them);
+//  - code is read by index through the block's node after every evaluation,
+//    never through an address kept across one.
+#include "evaluator/interpreter.h"
+
+#include "evaluator/actions.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "foundation/platform.h"
+#include "foundation/raise.h"
+#include "values/block.h"
+#include "values/context.h"
+#include "values/error_ids.h"
+#include "values/function.h"
+#include "values/symbol.h"
+#include "values/typeset.h"
+#include "values/word.h"
+#include "values/words.h"
+
+namespace kez::interpreter {
+
+Cell current{TYPE_UNSET, 0, 0, 0};
+Cell tracer{TYPE_UNSET, 0, 0, 0};
+bool tracing = false;
+
+namespace {
+
+// Argument kinds, kept in bits 20-21 of a spec cache typeset.
+enum arg_kind : uint32_t { ARG_NORMAL = 0, ARG_GET = 1, ARG_LIT = 2, ARG_RETURN = 3 };
+constexpr uint32_t ARG_KIND_SHIFT = 20;
+
+inline Cell* code_at(const Cell* code, uint32_t index) {
+  return cell_head(GET_BUFFER(code)) + index;
+}
+inline uint32_t code_end(const Cell* code, uint32_t end) {
+  uint32_t n = GET_BUFFER(code)->used() / sizeof(Cell);
+  return end < n ? end : n;
+}
+
+inline bool is_function_type(uint32_t t) {
+  return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+// Restores the current-position cell on every way out.
+struct position_guard {
+  Cell saved = current;
+  ~position_guard() { current = saved; }
+};
+
+void place_result(const Cell* value, bool keep) {
+  Cell v = *value;
+  if (keep) {
+    stack::push(v);
+  } else {
+    *stack::arguments = v;
+    stack::top = stack::arguments + 1;
+  }
+}
+
+// Spec cache -------------------------------------------------------------------
+
+void typeset_from_block(Cell* ts, const Cell* types) {
+  Cell b = *types;
+  int32_t n = block::rs_length(&b);
+  for (int32_t i = 0; i < n; i++) {
+    Cell e = block::rs_head(&b)[i];
+    if (TYPE_OF(&e) == TYPE_WORD) {
+      const Cell* v = word::get_value_or_null(&e);
+      if (!v || TYPE_OF(v) == TYPE_UNSET) {
+        // A typeset name not defined yet (early start-up): accept anything.
+        typeset::set_all(ts);
+        continue;
+      }
+      e = *v;
+    }
+    if (TYPE_OF(&e) == TYPE_DATATYPE) typeset::set_bit(ts, e.w1);
+    else if (TYPE_OF(&e) == TYPE_TYPESET) typeset::merge(ts, &e);
+  }
+}
+
+// Builds the cache of a function's spec (see function.h): one typeset per
+// argument (kind in bits 20-21), one refinement per refinement but /local
+// (natives: w3 = ordinal), and a final integer (function: locals count;
+// native: refinement count).
+Cell build_spec_cache(const Cell* fn) {
+  Cell spec = make_series(TYPE_BLOCK, fn->w2);
+  Cell* cache = block::push_only(8);
+  bool native = TYPE_OF(fn) == TYPE_NATIVE || TYPE_OF(fn) == TYPE_ACTION;
+  int32_t n = block::rs_length(&spec);
+  int32_t ordinal = 0;
+  bool locals = false;
+  for (int32_t i = 0; i < n && !locals; i++) {
+    Cell v = block::rs_head(&spec)[i];
+    switch (TYPE_OF(&v)) {
+      case TYPE_WORD:
+      case TYPE_GET_WORD:
+      case TYPE_LIT_WORD:
+      case TYPE_SET_WORD: {
+        uint32_t kind = TYPE_OF(&v) == TYPE_WORD       ? ARG_NORMAL
+                        : TYPE_OF(&v) == TYPE_GET_WORD ? ARG_GET
+                        : TYPE_OF(&v) == TYPE_LIT_WORD ? ARG_LIT
+                                                       : ARG_RETURN;
+        if (kind == ARG_RETURN && symbol::resolve(v.w2) != symbol::resolve(words::return_)) {
+          Cell s = v;
+          fire(err::SCRIPT, err::script::BAD_FUNC_DEF, &s);
+        }
+        Cell ts = typeset::make_empty();
+        ts.header |= kind << ARG_KIND_SHIFT;
+        bool typed = false;
+        if (i + 1 < n) {
+          Cell next = block::rs_head(&spec)[i + 1];
+          if (TYPE_OF(&next) == TYPE_BLOCK && block::rs_length(&next) > 0) {
+            typeset_from_block(&ts, &next);
+            typed = true;
+          }
+        }
+        if (!typed) {
+          typeset::set_all(&ts);
+          typeset::clear_bit(&ts, TYPE_UNSET);
+        }
+        block::rs_append(cache, &ts);
+        break;
+      }
+      case TYPE_REFINEMENT: {
+        if (symbol::resolve(v.w2) == symbol::resolve(words::local)) {
+          locals = true;
+          break;
+        }
+        Cell r = v;
+        r.header = TYPE_REFINEMENT;
+        if (native) r.w3 = uint32_t(++ordinal);
+        block::rs_append(cache, &r);
+        break;
+      }
+      default: break;
+    }
+  }
+  Cell count = make_integer(native ? ordinal : function::count_locals(fn->w2, 0, false));
+  block::rs_append(cache, &count);
+  Cell result = *cache;
+  stack::pop(1);
+  return result;
+}
+
+Cell spec_cache_of(const Cell* fn) {
+  Cell* more = cells_of(memory::buffer(fn->w3));
+  if (TYPE_OF(&more[1]) != TYPE_BLOCK) {
+    Cell f = *fn;
+    Cell* held = stack::push(f);
+    Cell cache = build_spec_cache(held);
+    cells_of(memory::buffer(held->w3))[1] = cache;
+    stack::pop(1);
+    return cache;
+  }
+  return more[1];
+}
+
+// The n-th argument word of a function's spec (0-based), or <anon>.
+Cell argument_word(const Cell* fn, uint32_t n) {
+  Cell spec = make_series(TYPE_BLOCK, fn->w2);
+  int32_t len = block::rs_length(&spec);
+  uint32_t seen = 0;
+  for (int32_t i = 0; i < len; i++) {
+    Cell v = block::rs_head(&spec)[i];
+    uint32_t t = TYPE_OF(&v);
+    if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_REFINEMENT) {
+      if (seen++ == n) {
+        v.header = TYPE_WORD;
+        return v;
+      }
+    }
+  }
+  return words::anon_marker_word;
+}
+
+[[noreturn]] void expect_arg(const Cell* fn, const Cell* name, const Cell* value, uint32_t n) {
+  Cell f = *fn;
+  Cell nm = name && word::is_word_type(TYPE_OF(name)) ? *name : words::anon_marker_word;
+  Cell type = make_datatype(TYPE_OF(value));
+  Cell arg = argument_word(&f, n);
+  fire(err::SCRIPT, err::script::EXPECT_ARG, &nm, &type, &arg);
+}
+
+[[noreturn]] void no_arg(const Cell* fn, const Cell* name, uint32_t n) {
+  Cell f = *fn;
+  Cell nm = name && word::is_word_type(TYPE_OF(name)) ? *name : words::anon_marker_word;
+  Cell arg = argument_word(&f, n);
+  fire(err::SCRIPT, err::script::NO_ARG, &nm, &arg);
+}
+
+// Fetches one argument of the given kind onto the stack; returns the index
+// after it, or leaves a pending exit.
+uint32_t fetch_one(uint32_t kind, const Cell* code, uint32_t index, uint32_t end, bool no_infix) {
+  if (kind == ARG_GET) {
+    stack::push(code_at(code, index));
+    return index + 1;
+  }
+  if (kind == ARG_LIT) {
+    Cell v = *code_at(code, index);
+    switch (TYPE_OF(&v)) {
+      case TYPE_PAREN: {
+        stack::open_eval_native_frame(&words::anon_marker_word);
+        eval_block(&v, true);
+        if (stack::pending()) return index;
+        stack::pop_frame();
+        return index + 1;
+      }
+      case TYPE_GET_WORD:
+        stack::push(context::get(&v));
+        return index + 1;
+      case TYPE_GET_PATH:
+        return eval_path(&v, code, index + 1, end, false, true, true, false);
+      default:
+        stack::push(v);
+        return index + 1;
+    }
+  }
+  return eval_expression(code, index, end, no_infix, true, false);
+}
+
+// Fetches the arguments of `fn` into the current frame, then calls a native
+// or action with its refinement integers (functions are called by the
+// caller). Returns the index after the arguments.
+uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
+                         const Cell* path, const Cell* name, int32_t mode, bool infix,
+                         bool& called) {
+  Cell fn = *fn_in;
+  Cell cache = spec_cache_of(&fn);
+  uint32_t type = TYPE_OF(&fn);
+  bool native = type == TYPE_NATIVE || type == TYPE_ACTION;
+  int32_t count = block::rs_length(&cache);
+  int32_t refs[32];
+  for (int32_t& r : refs) r = -1;
+  bool in_refinements = false;
+  uint32_t arg_number = 0;
+  uint32_t slot = 0;  // frame position of the next spec slot (functions)
+  for (int32_t i = 0; i + 1 < count; i++) {
+    Cell e = block::rs_head(&cache)[i];
+    if (TYPE_OF(&e) == TYPE_REFINEMENT) {
+      in_refinements = true;
+      arg_number++;
+      if (!native) {
+        stack::push(false_value);
+        slot++;
+      }
+      continue;
+    }
+    uint32_t kind = (e.header >> ARG_KIND_SHIFT) & 3;
+    if (kind == ARG_RETURN) continue;
+    if (in_refinements) {
+      arg_number++;
+      if (!native) {
+        stack::push(none_value);
+        slot++;
+      }
+      continue;
+    }
+    bool first_infix = infix && slot == 0;
+    if (!first_infix) {
+      end = code_end(code, end);
+      if (index >= end) {
+        if (kind == ARG_LIT && typeset::has(&e, TYPE_UNSET)) {
+          stack::push(unset_value);
+        } else if (mode != 0) {
+          stack::push(none_value);
+        } else {
+          no_arg(&fn, name, arg_number);
+        }
+      } else {
+        index = fetch_one(kind, code, index, end, infix);
+        if (stack::pending()) return index;
+      }
+    }
+    Cell* got = stack::top - 1;
+    if (!typeset::has(&e, TYPE_OF(got))) expect_arg(&fn, name, got, arg_number);
+    arg_number++;
+    slot++;
+  }
+  Cell last = block::rs_head(&cache)[count - 1];
+  int32_t locals = native ? 0 : get_integer(&last);
+  if (!native) function::init_locals(locals);
+
+  // Refinements named by the path, after the function's name element.
+  if (path) {
+    // The path is positioned at its first refinement.
+    Cell p = *path;
+    int32_t plen = block::rs_length(&p);
+    int32_t first = 0;
+    uint32_t used_mask[4] = {0, 0, 0, 0};
+    for (int32_t k = first; k < plen; k++) {
+      Cell el = block::rs_head(&p)[k];
+      if (TYPE_OF(&el) != TYPE_WORD && TYPE_OF(&el) != TYPE_GET_WORD)
+        fire(err::SCRIPT, err::script::BAD_REFINE, &el);
+      bool enabled = true;
+      if (TYPE_OF(&el) == TYPE_GET_WORD) {
+        const Cell* v = context::get(&el);
+        enabled = TYPE_OF(v) != TYPE_NONE && !(TYPE_OF(v) == TYPE_LOGIC && v->w1 == 0);
+      }
+      // Find the refinement and its slot.
+      uint32_t canon = symbol::resolve(el.w2);
+      uint32_t pos = 0;
+      int32_t found = -1;
+      int32_t ordinal = 0;
+      for (int32_t i = 0; i + 1 < count; i++) {
+        Cell e = block::rs_head(&cache)[i];
+        if (TYPE_OF(&e) == TYPE_REFINEMENT) {
+          ordinal++;
+          if (symbol::resolve(e.w2) == canon) {
+            found = i;
+            break;
+          }
+          if (!native) pos++;
+          continue;
+        }
+        if (((e.header >> ARG_KIND_SHIFT) & 3) == ARG_RETURN) continue;
+        if (!native) pos++;
+      }
+      if (found < 0) {
+        Cell nm = name ? *name : words::anon_marker_word;
+        fire(err::SCRIPT, err::script::NO_REFINE, &nm, &el);
+      }
+      uint32_t bit = uint32_t(found);
+      if (used_mask[bit / 32] & (1u << (bit % 32))) fire(err::SCRIPT, err::script::DUP_REFINE, &p);
+      used_mask[bit / 32] |= 1u << (bit % 32);
+      if (native && enabled) refs[ordinal - 1] = int32_t(stack::top - stack::arguments);
+      if (!native && enabled) stack::arguments[pos] = true_value;
+      // The refinement's arguments follow it in the cache.
+      uint32_t argpos = pos + 1;
+      for (int32_t i = found + 1; i + 1 < count; i++) {
+        Cell e = block::rs_head(&cache)[i];
+        if (TYPE_OF(&e) == TYPE_REFINEMENT) break;
+        uint32_t kind = (e.header >> ARG_KIND_SHIFT) & 3;
+        if (kind == ARG_RETURN) continue;
+        end = code_end(code, end);
+        if (index >= end) {
+          if (mode != 0) stack::push(none_value);
+          else no_arg(&fn, name, 0);
+        } else {
+          index = fetch_one(kind, code, index, end, false);
+          if (stack::pending()) return index;
+        }
+        Cell* got = stack::top - 1;
+        if (!typeset::has(&e, TYPE_OF(got))) expect_arg(&fn, name, got, 0);
+        if (!native) {
+          if (enabled) stack::arguments[argpos] = *got;
+          stack::top--;
+        } else if (!enabled) {
+          stack::top--;
+        }
+        argpos++;
+      }
+    }
+  }
+
+  if (native) {
+    called = true;
+    if (type == TYPE_NATIVE) natives::table[fn.w1 - 1](false, refs);
+    else actions::entries[fn.w1 - 1](refs);
+  }
+  return index;
+}
+
+}  // namespace
+
+void init() {
+  current = make_unset();
+  tracer = make_unset();
+  context::keep(&tracer);
+}
+
+void eval_block(const Cell* block, bool chain) {
+  Cell code = *block;
+  position_guard guard;
+  stack::open_block_frame(&words::body_marker_word);
+  uint32_t index = code.w1;
+  uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);
+  if (index >= end) {
+    *stack::arguments = unset_value;
+    stack::top = stack::arguments + 1;
+  } else {
+    current = code;
+    while (true) {
+      current.w1 = index;
+      index = eval_expression(&code, index, end, false, false, false);
+      if (stack::pending()) return;
+      end = code_end(&code, end);
+      if (index >= end) break;
+      stack::clear_frame();
+    }
+  }
+  if (chain) stack::pop_frame_return();
+  else stack::pop_frame();
+}
+
+uint32_t eval_next(const Cell* block, uint32_t index, uint32_t end, bool keep) {
+  Cell code = *block;
+  stack::open_eval_native_frame(&words::body_marker_word);
+  index = eval_expression(&code, index, end, false, false, false);
+  if (stack::pending()) return index;
+  if (keep) stack::pop_frame();
+  else stack::pop_frame_return();
+  return index;
+}
+
+uint32_t eval_single(const Cell* block) {
+  Cell code = *block;
+  uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);
+  if (code.w1 >= end) {
+    *stack::arguments = unset_value;
+    return code.w1;
+  }
+  return eval_next(&code, code.w1, end, false);
+}
+
+uint32_t eval_expression(const Cell* code_in, uint32_t index, uint32_t end, bool no_infix,
+                         bool keep, bool literal_functions) {
+  // Deep recursion ends in the language's own error, never in a crash.
+  if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
+  Cell code = *code_in;
+  Cell* start_top = stack::top;
+  Cell value = *code_at(&code, index);
+  uint32_t next = index + 1;
+  switch (TYPE_OF(&value)) {
+    case TYPE_PAREN: {
+      stack::open_eval_native_frame(&words::body_marker_word);
+      eval_block(&value, true);
+      if (stack::pending()) return next;
+      Cell r = *stack::arguments;
+      stack::pop_frame();
+      stack::top = start_top;
+      place_result(&r, keep);
+      break;
+    }
+    case TYPE_SET_WORD: {
+      stack::open_eval_native_frame(&value);
+      stack::push(value);
+      end = code_end(&code, end);
+      if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
+      next = eval_expression(&code, next, end, false, true, false);
+      if (stack::pending()) return next;
+      Cell v = stack::arguments[1];
+      if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
+      word::set(&stack::arguments[0], &v);
+      stack::pop_frame();
+      stack::top = start_top;
+      place_result(&v, keep);
+      break;
+    }
+    case TYPE_SET_PATH: {
+      end = code_end(&code, end);
+      if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
+      Cell set_path_word = words::set_path_word;
+      stack::open_eval_native_frame(&set_path_word);
+      next = eval_expression(&code, next, end, false, false, false);
+      if (stack::pending()) return next;
+      eval_path(&value, &code, next, end, true, false, false, false);
+      if (stack::pending()) return next;
+      Cell v = *stack::arguments;
+      stack::pop_frame();
+      stack::top = start_top;
+      place_result(&v, keep);
+      break;
+    }
+    case TYPE_GET_WORD:
+      place_result(context::get(&value), keep);
+      break;
+    case TYPE_LIT_WORD:
+      value.header = TYPE_WORD;
+      place_result(&value, keep);
+      break;
+    case TYPE_WORD: {
+      const Cell* v = context::get(&value);
+      uint32_t t = TYPE_OF(v);
+      if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_VALUE, &value);
+      if (is_function_type(t)) {
+        Cell fn = *v;
+        next = call_any_function(&fn, &code, next, end, keep, nullptr, &value, nullptr, 0, false);
+        if (stack::pending()) return next;
+      } else if (t == TYPE_OP) {
+        fire(err::SCRIPT, err::script::NO_OP_ARG, &value);
+      } else {
+        place_result(v, keep);
+      }
+      break;
+    }
+    case TYPE_PATH:
+      next = eval_path(&value, &code, next, end, false, false, keep, false);
+      if (stack::pending()) return next;
+      break;
+    case TYPE_GET_PATH:
+      next = eval_path(&value, &code, next, end, false, true, keep, false);
+      if (stack::pending()) return next;
+      break;
+    case TYPE_LIT_PATH:
+      value.header = TYPE_PATH;
+      value.w3 = 0;
+      place_result(&value, keep);
+      break;
+    case TYPE_OP:
+      fire(err::INTERNAL, err::internal::NOT_DONE);
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_FUNCTION:
+    case TYPE_ROUTINE:
+      if (literal_functions) {
+        place_result(&value, keep);
+      } else {
+        next = call_any_function(&value, &code, next, end, keep, nullptr, nullptr, nullptr, 0,
+                                 false);
+        if (stack::pending()) return next;
+      }
+      break;
+    case TYPE_ISSUE: {
+      uint32_t s = symbol::resolve(value.w2);
+      end = code_end(&code, end);
+      if ((s == symbol::resolve(words::system) || s == symbol::resolve(words::system_global)) &&
+          next < end && TYPE_OF(code_at(&code, next)) == TYPE_BLOCK)
+        fire(err::INTERNAL, err::internal::KEZ_SYSTEM);
+      place_result(&value, keep);
+      break;
+    }
+    default:
+      place_result(&value, keep);
+      break;
+  }
+
+  // Infix operators group from the left: each takes the value so far.
+  if (!no_infix) {
+    while (true) {
+      end = code_end(&code, end);
+      if (next >= end) break;
+      Cell w = *code_at(&code, next);
+      if (TYPE_OF(&w) != TYPE_WORD || !w.w1 || w.w3 == context::NO_INDEX) break;
+      Cell* vals = context::values(w.w1);
+      if (!vals) break;
+      const Cell* v = vals + w.w3;
+      if (TYPE_OF(v) != TYPE_OP) break;
+      Cell op = *v;
+      op.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
+      stack::top = keep ? start_top + 1 : stack::arguments + 1;
+      next = call_any_function(&op, &code, next + 1, end, keep, nullptr, &w, nullptr, 0, true);
+      if (stack::pending()) return next;
+    }
+  }
+  return next;
+}
+
+uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
+                           bool keep, const Cell* path, const Cell* name_in, const Cell* parent,
+                           int32_t mode, bool infix) {
+  Cell fn = *fn_in;
+  Cell name = name_in && TYPE_OF(name_in) == TYPE_WORD ? *name_in : words::anon_marker_word;
+  // The left operand of an infix call is the cell just below the top.
+  Cell* base = infix ? stack::top - 1 : stack::top;
+  if (!infix) stack::push(fn);
+  else stack::top = base;
+  uint32_t type = TYPE_OF(&fn);
+  bool called = false;
+  switch (type) {
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+      stack::open_eval_native_frame(&name);
+      if (infix) stack::top++;
+      index = fetch_arguments(&fn, code, index, end, path, &name, mode, infix, called);
+      if (stack::pending()) return index;
+      stack::pop_frame();
+      break;
+    case TYPE_ROUTINE:
+    case TYPE_FUNCTION: {
+      // Interpreted bodies always run in the function's own context.
+      (void)parent;
+      node_t ctx = fn.w1;
+      stack::open_eval_function_frame(&name, ctx);
+      if (infix) stack::top++;
+      index = fetch_arguments(&fn, code, index, end, path, &name, mode, infix, called);
+      if (stack::pending()) return index;
+      if (type == TYPE_FUNCTION) {
+        call_function(&fn, ctx, &name, 0);
+      } else {
+        Cell* more = cells_of(memory::buffer(fn.w3));
+        uint32_t routine = uint32_t(get_integer(&more[function::MORE_CODE]));
+        node_t rctx = fn.w1;
+        uint32_t saved = context::record(rctx)->w2;
+        context::record(rctx)->w2 = stack::encode_values(stack::arguments);
+        struct restore_guard {
+          node_t c;
+          uint32_t v;
+          ~restore_guard() { context::record(c)->w2 = v; }
+        } restore{rctx, saved};
+        routines::table[routine - 1]();
+      }
+      if (stack::pending()) return index;
+      stack::pop_function_frame();
+      break;
+    }
+    default:
+      runtime::runtime_error(101, KEZ_ERROR_LOCATION());
+  }
+  // The result is the frame's first cell, just above the function value.
+  Cell result = infix ? *base : base[1];
+  stack::top = base;
+  if (keep) {
+    stack::push(result);
+  } else {
+    *stack::arguments = result;
+    stack::top = stack::arguments + 1;
+  }
+  return index;
+}
+
+namespace {
+
+// Points the function's context at the frame while its body runs, and
+// restores it (and the return-target flag) on every way out.
+struct body_guard {
+  node_t ctx;
+  uint32_t saved;
+  stack::call_frame* frame;
+  ~body_guard() {
+    context::record(ctx)->w2 = saved;
+    frame->header &= ~stack::FRAME_RETURN_TARGET;
+  }
+};
+
+}  // namespace
+
+void call_function(const Cell* fn_in, node_t ctx, const Cell* name, uint32_t callback_kind) {
+  (void)name;
+  (void)callback_kind;
+  Cell fn = *fn_in;
+  Cell body = cells_of(memory::buffer(fn.w3))[function::MORE_BODY];
+  stack::call_frame* frame = stack::top_frame();
+  {
+    body_guard guard{ctx, context::record(ctx)->w2, frame};
+    context::record(ctx)->w2 = stack::encode_values(stack::arguments);
+    frame->header |= stack::FRAME_RETURN_TARGET;
+    if (TYPE_OF(&body) == TYPE_BLOCK) {
+      eval_block(&body, true);
+    } else {
+      *stack::arguments = unset_value;
+    }
+  }
+  // A return or exit landed on this function's frame: the call ends here
+  // with the value already in its result slot.
+  if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
+      stack::top_frame() == frame) {
+    stack::raise_code = 0;
+  }
+}
+
+uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32_t end, bool set,
+                   bool get, bool keep, bool option) {
+  (void)option;
+  Cell path = *path_in;
+  Cell* start_top = stack::top;
+  // In set mode the value to assign is the current result slot.
+  Cell new_value = set ? *stack::arguments : unset_value;
+  int32_t len = block::rs_length(&path);
+  if (len <= 0) fire(err::SCRIPT, err::script::EMPTY_PATH, &path);
+  Cell first = block::rs_head(&path)[0];
+  if (TYPE_OF(&first) != TYPE_WORD) fire(err::SCRIPT, err::script::WORD_FIRST, &path);
+  Cell value = *context::get(&first);
+  uint32_t vt = TYPE_OF(&value);
+  if (is_function_type(vt)) {
+    if (set) fire(err::SCRIPT, err::script::INVALID_PATH_SET, &path);
+    if (get) fire(err::SCRIPT, err::script::INVALID_PATH_GET, &path);
+    Cell refinements = path;
+    refinements.w1++;
+    stack::push(path);  // keeps the path alive during the call
+    index = call_any_function(&value, code, index, end, true, &refinements, &first, nullptr, 0,
+                              false);
+    if (stack::pending()) return index;
+    Cell r = *(stack::top - 1);
+    stack::top = start_top;
+    place_result(&r, keep);
+    return index;
+  }
+  if (vt == TYPE_UNSET) fire(err::SCRIPT, err::script::UNSET_PATH, &path, &first);
+  // Work cells on the stack: the path (kept alive), the parent and the value.
+  Cell* cells = stack::push(path);
+  Cell* parent = stack::push(none_value);
+  Cell* current_value = stack::push(value);
+  Cell* element = stack::push(none_value);
+  Cell* out = stack::push(none_value);
+  Cell* set_value = stack::push(new_value);
+  (void)cells;
+  node_t fctx = first.w1;
+  if (fctx && fctx != context::global_node) {
+    Cell own = *context::owner(fctx);
+    if (TYPE_OF(&own) != TYPE_OBJECT) *parent = own;
+  }
+  for (int32_t i = 1; i < len; i++) {
+    Cell el = block::rs_head(&path)[i];
+    if (TYPE_OF(&el) == TYPE_GET_WORD) {
+      el = *context::get(&el);
+    } else if (TYPE_OF(&el) == TYPE_PAREN) {
+      stack::open_eval_native_frame(&words::body_marker_word);
+      eval_block(&el, true);
+      if (stack::pending()) return index;
+      el = *stack::arguments;
+      stack::pop_frame();
+      stack::top = set_value + 1;
+    }
+    if (TYPE_OF(&el) == TYPE_UNSET) fire(err::SCRIPT, err::script::INVALID_PATH, &path, &el);
+    *element = el;
+    bool last = i == len - 1;
+    uint32_t ct = TYPE_OF(current_value);
+    auto fn = actions::peek_eval_path(ct);
+    if (!fn) {
+      Cell type = make_datatype(ct);
+      fire(err::SCRIPT, err::script::BAD_PATH_TYPE, &path, &type, element);
+    }
+    bool notify = false;
+    if (last && set) {
+      uint32_t pt = TYPE_OF(current_value);
+      notify = (pt == TYPE_OBJECT && current_value->w3) || block::is_block_type(pt);
+    }
+    path_step step{current_value,
+                   element,
+                   last && set ? set_value : nullptr,
+                   &path,
+                   i > 1 ? block::rs_head(&path) + (i - 1) : nullptr,
+                   parent,
+                   i,
+                   false,
+                   get,
+                   notify,
+                   last};
+    Cell prev_value = *current_value;
+    fn(step, out);
+    *parent = prev_value;
+    *current_value = *out;
+    if (!set && !get && is_function_type(TYPE_OF(current_value))) {
+      // A function met in the path is called with the rest as refinements.
+      Cell fnv = *current_value;
+      Cell rest = path;
+      rest.w1 += uint32_t(i + 1);
+      Cell fname = block::rs_head(&path)[i];
+      if (TYPE_OF(&fname) != TYPE_WORD) fname = words::anon_marker_word;
+      *cells = rest;
+      index = call_any_function(&fnv, code, index, end, true, &rest, &fname, parent, 0, false);
+      if (stack::pending()) return index;
+      Cell r = *(stack::top - 1);
+      stack::top = start_top;
+      place_result(&r, keep);
+      return index;
+    }
+  }
+  Cell r = set ? *set_value : *current_value;
+  stack::top = start_top;
+  if (set) {
+    *stack::arguments = r;
+    if (keep) stack::push(r);
+  } else {
+    place_result(&r, keep);
+  }
+  return index;
+}
+
+}  // namespace kez::interpreter

@@ -1,0 +1,47 @@
+// The interpreter: evaluates blocks expression by expression.
+//
+// Positions are indexes into the code block (never addresses: evaluation
+// can grow or move any buffer, the code block included). Each expression
+// leaves its value either in the current result slot (keep false) or as a
+// new top cell (keep true). After every evaluation callers test
+// stack::pending() and return at once when a non-local exit is under way.
+#pragma once
+#include <cstdint>
+
+#include "values/cell.h"
+
+namespace kez::interpreter {
+
+// The block being evaluated, its head at the current expression: errors
+// take their `near` from it, the collector marks it.
+extern Cell current;
+// The function! given to do/trace, or unset!.
+extern Cell tracer;
+extern bool tracing;
+
+void init();
+
+// Opens a block frame, evaluates the block from its head to its tail and
+// pops the frame: chain false leaves the result as the top cell, chain true
+// copies it into the caller's result slot. An empty block yields unset!.
+void eval_block(const Cell* block, bool chain);
+// Evaluates one expression (with infix lookahead) in an evaluated native
+// frame; keep true leaves the result on the stack, false writes it to the
+// caller's result slot. Returns the index after the expression.
+uint32_t eval_next(const Cell* block, uint32_t index, uint32_t end, bool keep);
+// do/next: unset! at the tail; returns the index after the expression.
+uint32_t eval_single(const Cell* block);
+// One expression from `index`; returns the index after it.
+uint32_t eval_expression(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep,
+                         bool literal_functions);
+// Calls a function! whose arguments are already in the current frame.
+void call_function(const Cell* fn, node_t ctx, const Cell* name, uint32_t callback_kind);
+// Calls any function value with its arguments taken from `code` at `index`.
+uint32_t call_any_function(const Cell* fn, const Cell* code, uint32_t index, uint32_t end,
+                           bool keep, const Cell* path, const Cell* name, const Cell* parent,
+                           int32_t mode, bool infix);
+// Evaluates a path (set: the value is the current result slot).
+uint32_t eval_path(const Cell* path, const Cell* code, uint32_t index, uint32_t end, bool set,
+                   bool get, bool keep, bool option);
+
+}  // namespace kez::interpreter

@@ -1,0 +1,57 @@
+// The native table.
+//
+// Every native has a default entry here that raises internal not-done; the
+// family files (natives_*.cpp) define the real entries, which take
+// precedence at link time (the defaults are weak). The check flag is always
+// false in this system: the interpreter checks arguments before the call,
+// and no compiled code calls natives directly.
+#include "evaluator/natives.h"
+
+#include "foundation/raise.h"
+#include "values/block.h"
+#include "values/context.h"
+#include "values/error_ids.h"
+
+namespace kez::natives {
+
+native_fn table[CAPACITY];
+uint32_t next_id = 1;
+Cell print_buffer{TYPE_UNSET, 0, 0, 0};
+bool last_lf = true;
+
+#define KEZ_NATIVE_DEFAULT(id, name, word)                    \
+  __attribute__((weak)) void name(bool, const int32_t*) {     \
+    fire(err::INTERNAL, err::internal::NOT_DONE);             \
+  }
+KEZ_NATIVES(KEZ_NATIVE_DEFAULT)
+#undef KEZ_NATIVE_DEFAULT
+
+void register_natives(const native_fn* fns, uint32_t count) {
+  for (uint32_t i = 0; i < count; i++) table[next_id++ - 1] = fns[i];
+}
+
+void init() {
+  next_id = 1;
+  Cell* buffer = block::make_in(&context::root, 32);
+  print_buffer = *buffer;
+  static constexpr native_fn all[] = {
+#define KEZ_NATIVE_ENTRY(id, name, word) name,
+      KEZ_NATIVES(KEZ_NATIVE_ENTRY)
+#undef KEZ_NATIVE_ENTRY
+  };
+  register_natives(all, sizeof all / sizeof all[0]);
+}
+
+}  // namespace kez::natives
+
+namespace kez::routines {
+
+routine_fn table[CAPACITY];
+static uint32_t count = 0;
+
+uint32_t add(routine_fn fn) {
+  table[count++] = fn;
+  return count;
+}
+
+}  // namespace kez::routines

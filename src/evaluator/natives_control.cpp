@@ -1,0 +1,464 @@
+// Conditionals and loops.
+//
+// Loops open a loop frame named <body> and clear it before each body
+// evaluation, so that the body's value lands in the frame's result slot.
+// After a body, a pending break or continue that landed on the loop's own
+// frame is taken; anything else pending passes on at once.
+#include <algorithm>
+
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "foundation/raise.h"
+#include "values/block.h"
+#include "values/context.h"
+#include "values/error_ids.h"
+#include "values/simple_types.h"
+#include "values/string.h"
+#include "values/symbol.h"
+#include "values/word.h"
+#include "values/words.h"
+
+namespace kez::natives {
+
+namespace {
+
+inline Cell* arg(int i) { return stack::arguments + i; }
+
+// A float! count becomes an integer! by truncation; outside 32 bits it is
+// the most negative integer (no iteration).
+int32_t loop_count(Cell* c) {
+  if (TYPE_OF(c) == TYPE_FLOAT) {
+    double d = get_float(c);
+    int32_t n = (d >= -2147483648.0 && d < 2147483648.0) ? int32_t(d) : INT32_MIN;
+    *c = make_integer(n);
+  }
+  return get_integer(c);
+}
+
+stack::call_frame* open_loop() {
+  stack::open_loop_frame(&words::body_marker_word);
+  *stack::arguments = unset_value;
+  stack::top = stack::arguments + 1;
+  return stack::top_frame();
+}
+
+// After a body: 0 to go on, RAISE_BREAK to end the loop, 1 when a raise
+// that is not the loop's own passes on (the caller returns at once).
+uint32_t after_body(stack::call_frame* loop) {
+  if (!stack::pending()) return 0;
+  uint32_t code = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
+  if (code == RAISE_CONTINUE) return 0;
+  if (code == RAISE_BREAK) return RAISE_BREAK;
+  return 1;
+}
+
+bool is_series(uint32_t t) {
+  return block::is_block_type(t) || string::is_string_type(t) || t == TYPE_BINARY ||
+         t == TYPE_VECTOR || t == TYPE_IMAGE || t == TYPE_MAP;
+}
+
+bool more(const Cell* series) {
+  uint32_t t = TYPE_OF(series);
+  if (t == TYPE_IMAGE) return false;
+  series_buffer* b = GET_BUFFER(series);
+  return uint64_t(series->w1) * b->unit() < b->used();
+}
+
+// Sets `word` to the element at the series head and steps it.
+void foreach_next(Cell* series, Cell* word) {
+  Cell v;
+  if (TYPE_OF(series) == TYPE_BLOCK) {
+    v = block::rs_head(series)[0];
+  } else {
+    Cell* probe = stack::push(*series);
+    actions::get_pick(probe)(probe, 1, nullptr);
+    v = *probe;
+    stack::pop(1);
+  }
+  word::set(word, &v);
+  series->w1++;
+}
+
+}  // namespace
+
+// Sets each word of `words` to the matching value (pick i, none past the
+// end), or every word to `values` itself when it is no block or `only`.
+void set_many(const Cell* words_in, const Cell* values_in, int32_t count, bool any, bool only,
+              bool some) {
+  Cell words = *words_in;
+  Cell values = *values_in;
+  bool spread = block::is_block_type(TYPE_OF(&values)) && !only;
+  int32_t nvalues = spread ? block::rs_length(&values) : 0;
+  if (spread) {
+    for (int32_t i = 0; i < count; i++) {
+      Cell w = block::rs_head(&words)[i];
+      if (!word::is_any_word(TYPE_OF(&w)) || TYPE_OF(&w) == TYPE_REFINEMENT)
+        fire(err::SCRIPT, err::script::INVALID_ARG, &w);
+      if (i < nvalues && !any && TYPE_OF(block::rs_head(&values) + i) == TYPE_UNSET)
+        fire(err::SCRIPT, err::script::NEED_VALUE, &w);
+    }
+  }
+  for (int32_t i = 0; i < count; i++) {
+    Cell w = block::rs_head(&words)[i];
+    Cell v = spread ? (i < nvalues ? block::rs_head(&values)[i] : none_value) : values;
+    if (some && TYPE_OF(&v) == TYPE_NONE) continue;
+    word::set(&w, &v);
+    block::rs_head(&words)[i] = w;
+  }
+}
+
+void if_star(bool, const int32_t*) {
+  if (logic::falsy(arg(0))) {
+    stack::top = arg(0) + 1;
+    none::box();
+    return;
+  }
+  Cell body = *arg(1);
+  interpreter::eval_block(&body, true);
+}
+
+void unless_star(bool, const int32_t*) {
+  if (!logic::falsy(arg(0))) {
+    stack::top = arg(0) + 1;
+    none::box();
+    return;
+  }
+  Cell body = *arg(1);
+  interpreter::eval_block(&body, true);
+}
+
+void either_star(bool, const int32_t*) {
+  Cell body = logic::true_q() ? *arg(1) : *arg(2);
+  interpreter::eval_block(&body, true);
+}
+
+void any_star(bool, const int32_t*) {
+  Cell* code = stack::push(*arg(0));
+  uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
+  uint32_t i = code->w1;
+  while (i < end) {
+    i = interpreter::eval_next(code, i, end, true);
+    if (stack::pending()) return;
+    Cell* v = stack::top - 1;
+    if (!logic::falsy(v)) {
+      *arg(0) = *v;
+      stack::top = arg(0) + 1;
+      return;
+    }
+    stack::pop(1);
+    end = std::min<uint32_t>(end, GET_BUFFER(code)->used() / sizeof(Cell));
+  }
+  stack::top = arg(0) + 1;
+  none::box();
+}
+
+void all_star(bool, const int32_t*) {
+  Cell* code = stack::push(*arg(0));
+  uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
+  uint32_t i = code->w1;
+  if (i >= end) {
+    stack::top = arg(0) + 1;
+    none::box();
+    return;
+  }
+  Cell last = none_value;
+  while (i < end) {
+    i = interpreter::eval_next(code, i, end, true);
+    if (stack::pending()) return;
+    last = *(stack::top - 1);
+    stack::pop(1);
+    if (logic::falsy(&last)) {
+      stack::top = arg(0) + 1;
+      none::box();
+      return;
+    }
+    end = std::min<uint32_t>(end, GET_BUFFER(code)->used() / sizeof(Cell));
+  }
+  *arg(0) = last;
+  stack::top = arg(0) + 1;
+}
+
+void while_star(bool, const int32_t*) {
+  Cell cond = *arg(0), body = *arg(1);
+  stack::call_frame* loop = open_loop();
+  while (true) {
+    stack::clear_frame();
+    interpreter::eval_block(&cond, true);
+    if (stack::pending()) {
+      if (stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK)) {
+        fire(err::THROW, err::throw_::WHILE_COND);
+      }
+      return;
+    }
+    if (!logic::true_q()) break;
+    stack::clear_frame();
+    interpreter::eval_block(&body, true);
+    uint32_t r = after_body(loop);
+    if (r == 1) return;
+    if (r == RAISE_BREAK) break;
+  }
+  stack::pop_frame_return();
+  unset::box();
+}
+
+void until_star(bool, const int32_t*) {
+  Cell body = *arg(0);
+  stack::call_frame* loop = open_loop();
+  while (true) {
+    stack::clear_frame();
+    interpreter::eval_block(&body, true);
+    if (stack::pending()) {
+      uint32_t code = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
+      if (code == RAISE_CONTINUE) continue;
+      if (code == RAISE_BREAK) break;
+      return;
+    }
+    if (logic::true_q()) break;
+  }
+  stack::pop_frame_return();
+}
+
+void loop_star(bool, const int32_t*) {
+  int32_t count = loop_count(arg(0));
+  if (count <= 0) {
+    none::box();
+    return;
+  }
+  Cell body = *arg(1);
+  stack::call_frame* loop = open_loop();
+  for (int32_t i = 0; i < count; i++) {
+    stack::clear_frame();
+    interpreter::eval_block(&body, true);
+    uint32_t r = after_body(loop);
+    if (r == 1) return;
+    if (r == RAISE_BREAK) break;
+  }
+  stack::pop_frame_return();
+}
+
+void repeat_star(bool, const int32_t*) {
+  int32_t count = loop_count(arg(1));
+  if (count <= 0) {
+    none::box();
+    return;
+  }
+  Cell word = *arg(0), body = *arg(2);
+  *arg(1) = make_integer(1);
+  Cell* counter = arg(1);
+  stack::call_frame* loop = open_loop();
+  for (int32_t i = 0; i < count; i++) {
+    word::set(&word, counter);
+    stack::clear_frame();
+    interpreter::eval_block(&body, true);
+    uint32_t r = after_body(loop);
+    if (r == 1) return;
+    if (r == RAISE_BREAK) break;
+    counter->w2++;
+  }
+  stack::pop_frame_return();
+}
+
+void forever_star(bool, const int32_t*) {
+  Cell body = *arg(0);
+  stack::call_frame* loop = open_loop();
+  while (true) {
+    stack::clear_frame();
+    interpreter::eval_block(&body, true);
+    uint32_t r = after_body(loop);
+    if (r == 1) return;
+    if (r == RAISE_BREAK) break;
+  }
+  stack::pop_frame_return();
+}
+
+void foreach_star(bool, const int32_t*) {
+  Cell* series = stack::push(*arg(1));
+  Cell* words = stack::push(*arg(0));
+  Cell body = *arg(2);
+  bool multi = TYPE_OF(words) == TYPE_BLOCK;
+  int32_t n = multi ? block::rs_length(words) : 1;
+  if (multi && n < 1) fire(err::SCRIPT, err::script::INVALID_ARG, words);
+  if (!multi && TYPE_OF(series) == TYPE_MAP) fire(err::SCRIPT, err::script::INVALID_ARG, words);
+  stack::call_frame* loop = open_loop();
+  while (more(series)) {
+    if (multi) {
+      if (block::is_block_type(TYPE_OF(series))) {
+        set_many(words, series, n, false, false, false);
+      } else {
+        for (int32_t i = 0; i < n; i++) {
+          Cell* probe = stack::push(*series);
+          actions::get_pick(probe)(probe, i + 1, nullptr);
+          Cell v = *probe;
+          stack::pop(1);
+          Cell w = block::rs_head(words)[i];
+          word::set(&w, &v);
+        }
+      }
+      series->w1 += uint32_t(n);
+    } else {
+      foreach_next(series, words);
+    }
+    stack::clear_frame();
+    interpreter::eval_block(&body, true);
+    uint32_t r = after_body(loop);
+    if (r == 1) return;
+    if (r == RAISE_BREAK) break;
+  }
+  stack::pop_frame_return();
+}
+
+void forall_star(bool, const int32_t*) {
+  Cell word = *arg(0), body = *arg(1);
+  const Cell* v = context::get(&word);
+  if (TYPE_OF(v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_VALUE, &word);
+  Cell* start = stack::push(*v);
+  if (!is_series(TYPE_OF(start))) {
+    Cell call = word::make_global(symbol::make("forall"));
+    Cell dt = make_datatype(TYPE_OF(start));
+    fire(err::SCRIPT, err::script::EXPECT_ARG, &call, &dt, &word);
+  }
+  stack::push(word);
+  stack::call_frame* loop = open_loop();
+  bool broke = false;
+  while (true) {
+    const Cell* cur = context::get(&word);
+    if (!more(cur)) break;
+    stack::clear_frame();
+    interpreter::eval_block(&body, true);
+    uint32_t r = after_body(loop);
+    if (r == 1) return;
+    if (r == RAISE_BREAK) {
+      broke = true;
+      break;
+    }
+    Cell* now = context::get(&word);
+    if (TYPE_OF(now) != TYPE_OF(start) || now->w2 != start->w2) {
+      Cell bad = *now;
+      fire(err::SCRIPT, err::script::BAD_LOOP_SERIES, &bad);
+    }
+    now->w1++;
+  }
+  if (!broke) word::set(&word, start);
+  stack::pop_frame_return();
+}
+
+void remove_each_star(bool, const int32_t*) {
+  Cell* series = stack::push(*arg(1));
+  Cell* words = stack::push(*arg(0));
+  Cell body = *arg(2);
+  bool multi = TYPE_OF(words) == TYPE_BLOCK;
+  int32_t n = multi ? block::rs_length(words) : 1;
+  if (multi && n < 1) fire(err::SCRIPT, err::script::INVALID_ARG, words);
+  stack::call_frame* loop = open_loop();
+  while (more(series)) {
+    if (multi) {
+      set_many(words, series, n, false, false, false);
+      series->w1 += uint32_t(n);
+    } else {
+      foreach_next(series, words);
+    }
+    stack::clear_frame();
+    interpreter::eval_block(&body, true);
+    if (stack::pending()) {
+      uint32_t code = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
+      if (code == RAISE_CONTINUE) continue;
+      if (code == RAISE_BREAK) break;
+      return;
+    }
+    if (!logic::falsy(stack::arguments)) {
+      uint32_t back = std::min<uint32_t>(series->w1, uint32_t(n));
+      series->w1 -= back;
+      Cell* target = stack::push(*series);
+      Cell part = make_integer(int32_t(back));
+      actions::get_remove(target)(target, back > 1 ? &part : nullptr, nullptr);
+      series->w1 = target->w1;
+      stack::pop(1);
+    }
+  }
+  stack::pop_frame_return();
+  // The result is the series at its starting position.
+  *arg(0) = *arg(1);
+  stack::top = arg(0) + 1;
+}
+
+void switch_star(bool, const int32_t* refs) {
+  Cell value = *arg(0);
+  Cell cases = *arg(1);
+  const Cell* found = nullptr;
+  if (TYPE_OF(&value) != TYPE_BLOCK) {
+    int32_t n = block::rs_length(&cases);
+    for (int32_t i = 0; i < n && !found; i++) {
+      const Cell* c = block::rs_head(&cases) + i;
+      if (TYPE_OF(c) != TYPE_OF(&value) || !actions::compare(c, &value, COMP_EQUAL)) continue;
+      for (int32_t k = i + 1; k < n; k++) {
+        if (TYPE_OF(block::rs_head(&cases) + k) == TYPE_BLOCK) {
+          found = block::rs_head(&cases) + k;
+          break;
+        }
+      }
+      break;
+    }
+  }
+  if (found) {
+    Cell body = *found;
+    interpreter::eval_block(&body, true);
+  } else if (refs[0] >= 0) {
+    Cell body = stack::arguments[refs[0]];
+    interpreter::eval_block(&body, true);
+  } else {
+    none::box();
+  }
+}
+
+void case_star(bool, const int32_t* refs) {
+  bool all = refs[0] >= 0;
+  Cell* code = stack::push(*arg(0));
+  uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
+  uint32_t i = code->w1;
+  if (i >= end) {
+    none::box();
+    return;
+  }
+  stack::open_native_frame(&words::anon_marker_word);
+  Cell result = none_value;
+  bool found = false;
+  while (i < end) {
+    found = false;
+    i = interpreter::eval_next(code, i, end, true);
+    if (stack::pending()) return;
+    if (i >= end) {
+      Cell w = word::make_global(words::case_);
+      fire(err::SCRIPT, err::script::NEED_VALUE, &w);
+    }
+    Cell cond = *(stack::top - 1);
+    stack::pop(1);
+    if (TYPE_OF(&cond) == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_RETURN);
+    if (logic::falsy(&cond)) {
+      i++;
+      continue;
+    }
+    Cell next = *block::rs_abs_at(code, i);
+    if (TYPE_OF(&next) == TYPE_BLOCK) {
+      interpreter::eval_block(&next, false);
+      if (stack::pending()) return;
+      result = *(stack::top - 1);
+      stack::pop(1);
+      i++;
+    } else {
+      i = interpreter::eval_next(code, i, end, true);
+      if (stack::pending()) return;
+      result = *(stack::top - 1);
+      stack::pop(1);
+    }
+    found = true;
+    if (!all) break;
+    end = std::min<uint32_t>(end, GET_BUFFER(code)->used() / sizeof(Cell));
+  }
+  stack::pop_frame();
+  *arg(0) = found ? result : none_value;
+  stack::top = arg(0) + 1;
+}
+
+}  // namespace kez::natives

@@ -1,0 +1,251 @@
+// Evaluation natives: do, reduce, compose, apply.
+#include <algorithm>
+
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "foundation/raise.h"
+#include "services/lexer.h"
+#include "values/block.h"
+#include "values/context.h"
+#include "values/error_ids.h"
+#include "values/word.h"
+#include "values/words.h"
+
+namespace kez::natives {
+
+namespace {
+
+inline Cell* arg(int i) { return stack::arguments + i; }
+
+// Evaluates one value as an expression; functions are values, not calls.
+void eval_value(const Cell* value) {
+  Cell* code = block::push_only(1);
+  block::rs_append(code, value);
+  stack::open_eval_native_frame(&words::body_marker_word);
+  interpreter::eval_expression(code, 0, 1, true, false, true);
+  if (stack::pending()) return;
+  stack::pop_frame_return();
+}
+
+// Evaluates a block from its head (or, with /next, one expression of it,
+// moving the position word past it).
+void eval_any_block(Cell* block_value, const Cell* position_word) {
+  block::rs_head(block_value);
+  if (!position_word) {
+    interpreter::eval_block(block_value, true);
+    return;
+  }
+  uint32_t next = interpreter::eval_single(block_value);
+  if (stack::pending()) return;
+  Cell moved = *block_value;
+  moved.w1 = next;
+  Cell w = *position_word;
+  word::set(&w, &moved);
+}
+
+}  // namespace
+
+void do_star(bool, const int32_t* refs) {
+  Cell value = *arg(0);
+  const Cell* position = refs[2] >= 0 ? arg(refs[2]) : nullptr;
+  switch (TYPE_OF(&value)) {
+    case TYPE_BLOCK:
+    case TYPE_PAREN:
+    case TYPE_HASH: {
+      Cell* code = stack::push(value);
+      eval_any_block(code, position);
+      break;
+    }
+    case TYPE_PATH: {
+      Cell* code = block::push_only(1);
+      block::rs_append(code, &value);
+      stack::open_eval_native_frame(&words::body_marker_word);
+      interpreter::eval_expression(code, 0, 1, true, false, false);
+      if (stack::pending()) return;
+      stack::pop_frame_return();
+      break;
+    }
+    case TYPE_STRING: {
+      Cell* code = lexer::scan_string(&value);
+      eval_any_block(code, position);
+      break;
+    }
+    case TYPE_ERROR: {
+      Cell* e = stack::push(value);
+      stack::raise_error(e);
+    }
+    default:
+      eval_value(&value);
+      break;
+  }
+  if (stack::pending()) return;
+  stack::top = arg(0) + 1;
+}
+
+void reduce_star(bool, const int32_t* refs) {
+  Cell value = *arg(0);
+  Cell* out = refs[0] >= 0 ? arg(refs[0]) : nullptr;
+  if (TYPE_OF(&value) != TYPE_BLOCK) {
+    uint32_t t = TYPE_OF(&value);
+    bool function_value = t == TYPE_FUNCTION || t == TYPE_NATIVE || t == TYPE_ACTION ||
+                          t == TYPE_OP || t == TYPE_ROUTINE;
+    if (!function_value) {
+      eval_value(&value);
+      if (stack::pending()) return;
+      if (TYPE_OF(arg(0)) == TYPE_PAREN) {
+        // A paren reduces to its last value.
+        Cell p = *arg(0);
+        interpreter::eval_block(&p, true);
+        if (stack::pending()) return;
+      }
+    }
+    if (out) {
+      Cell v = *arg(0);
+      Cell* target = stack::push(*out);
+      Cell* item = stack::push(v);
+      actions::get_insert(target)(target, item, -1, true, 1);
+      *arg(0) = *target;
+    }
+    stack::top = arg(0) + 1;
+    return;
+  }
+  Cell* code = stack::push(value);
+  Cell* target;
+  bool append = true;
+  if (out) {
+    target = stack::push(*out);
+    append = block::rs_tail_q(target);
+  } else {
+    target = block::push_only(std::max(block::rs_length(code), 1));
+  }
+  uint32_t start = target->w1;
+  stack::open_native_frame(&words::body_marker_word);
+  uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
+  for (uint32_t i = code->w1; i < end;) {
+    i = interpreter::eval_next(code, i, end, true);
+    if (stack::pending()) return;
+    Cell v = *(stack::top - 1);
+    stack::pop(1);
+    clear_new_line(&v);
+    if (append) {
+      block::rs_append(target, &v);
+    } else {
+      block::insert_value(target, &v, false, true);
+    }
+    uint32_t now = GET_BUFFER(code)->used() / sizeof(Cell);
+    if (now < end) end = now;
+  }
+  stack::pop_frame();
+  if (append && out) target->w1 = start;
+  *arg(0) = *target;
+  stack::top = arg(0) + 1;
+}
+
+namespace {
+
+void add_value(Cell* target, const Cell* v, bool& append) {
+  if (append) block::rs_append(target, v);
+  else block::insert_value(target, v, false, true);
+}
+
+void compose_into(const Cell* block_in, Cell* target, bool deep, bool only, bool append) {
+  Cell source = *block_in;
+  int32_t n = block::rs_length(&source);
+  for (int32_t i = 0; i < n; i++) {
+    Cell v = block::rs_head(&source)[i];
+    uint32_t t = TYPE_OF(&v);
+    if (t == TYPE_BLOCK && deep) {
+      Cell* inner = block::push_only(std::max(block::rs_length(&v), 1));
+      compose_into(&v, inner, deep, only, true);
+      if (stack::pending()) return;
+      Cell made = *inner;
+      made.header = v.header;
+      stack::pop(1);
+      add_value(target, &made, append);
+    } else if (t == TYPE_PAREN) {
+      if (block::rs_length(&v) <= 0) continue;
+      stack::open_native_frame(&words::body_marker_word);
+      interpreter::eval_block(&v, true);
+      if (stack::pending()) return;
+      Cell r = *stack::arguments;
+      stack::pop_frame();
+      stack::pop(1);
+      uint32_t rt = TYPE_OF(&r);
+      if (rt == TYPE_UNSET) continue;
+      if (rt == TYPE_BLOCK && !only) {
+        int32_t k = block::rs_length(&r);
+        for (int32_t j = 0; j < k; j++) {
+          Cell e = block::rs_head(&r)[j];
+          add_value(target, &e, append);
+        }
+      } else {
+        add_value(target, &r, append);
+      }
+    } else {
+      add_value(target, &v, append);
+    }
+    n = std::min(n, block::rs_length(&source));
+  }
+}
+
+}  // namespace
+
+void compose_star(bool, const int32_t* refs) {
+  bool deep = refs[0] >= 0, only = refs[1] >= 0;
+  Cell* out = refs[2] >= 0 ? arg(refs[2]) : nullptr;
+  Cell* source = stack::push(*arg(0));
+  Cell* target;
+  bool append = true;
+  if (out) {
+    target = stack::push(*out);
+    append = block::rs_tail_q(target);
+  } else {
+    target = block::push_only(std::max(block::rs_length(source), 1));
+  }
+  uint32_t start = target->w1;
+  compose_into(source, target, deep, only, append);
+  if (stack::pending()) return;
+  if (out && append) target->w1 = start;
+  *arg(0) = *target;
+  stack::top = arg(0) + 1;
+}
+
+void apply_star(bool, const int32_t* refs) {
+  Cell f = *arg(0);
+  Cell args = *arg(1);
+  Cell fn = f;
+  Cell name = words::anon_marker_word;
+  const Cell* path = nullptr;
+  Cell path_rest;
+  if (word::is_any_word(TYPE_OF(&f))) {
+    name = f;
+    name.header = TYPE_WORD;
+    fn = *context::get(&f);
+  } else if (block::is_path_type(TYPE_OF(&f))) {
+    Cell first = block::rs_head(&f)[0];
+    name = first;
+    fn = *context::get(&first);
+    path_rest = f;
+    path_rest.w1++;
+    path = &path_rest;
+  }
+  uint32_t t = TYPE_OF(&fn);
+  if (t == TYPE_OP) {
+    fn.header = (fn.header >> OP_TYPE_SHIFT) & 0xFF;
+    t = TYPE_OF(&fn);
+  }
+  if (t != TYPE_FUNCTION && t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_ROUTINE)
+    fire(err::SCRIPT, err::script::INVALID_ARG, &f);
+  int32_t mode = (refs[0] >= 0 ? 1 : 2) | (refs[1] >= 0 ? 4 : 0);
+  stack::set_evaluated_flag();
+  Cell* code = stack::push(args);
+  uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
+  interpreter::call_any_function(&fn, code, code->w1, end, false, path, &name, nullptr, mode,
+                                 false);
+  if (stack::pending()) return;
+  stack::top = arg(0) + 1;
+}
+
+}  // namespace kez::natives

@@ -1,0 +1,113 @@
+// Exits and catching: break, continue, exit, return, throw, catch, try.
+//
+// The exits walk the frames to their target at once (stack.cpp) and leave a
+// pending code; the catchers take what landed on their own frame. Errors
+// arrive as C++ exceptions after raise_error has unwound to the nearest try
+// frame and pushed the error.
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "foundation/raise.h"
+#include "values/block.h"
+#include "values/cycles.h"
+#include "values/error.h"
+#include "values/error_ids.h"
+#include "values/symbol.h"
+#include "values/word.h"
+#include "values/words.h"
+
+namespace kez::natives {
+
+namespace {
+inline Cell* arg(int i) { return stack::arguments + i; }
+}  // namespace
+
+void break_star(bool, const int32_t* refs) {
+  stack::raise_break(refs[0] >= 0 ? arg(refs[0]) : nullptr, false);
+}
+
+void continue_star(bool, const int32_t*) { stack::raise_break(nullptr, true); }
+
+void exit_star(bool, const int32_t*) { stack::raise_exit(nullptr); }
+
+void return_star(bool, const int32_t*) { stack::raise_exit(arg(0)); }
+
+void throw_star(bool, const int32_t* refs) {
+  Cell name = refs[0] >= 0 ? *arg(refs[0]) : unset_value;
+  stack::top = arg(1);
+  stack::push(name);
+  stack::raise_throw();
+}
+
+namespace {
+
+bool name_matches(const Cell* thrown, const Cell* names) {
+  if (TYPE_OF(thrown) != TYPE_WORD) return false;
+  uint32_t s = symbol::resolve(thrown->w2);
+  if (TYPE_OF(names) == TYPE_WORD) return symbol::resolve(names->w2) == s;
+  Cell list = *names;
+  int32_t n = block::rs_length(&list);
+  for (int32_t i = 0; i < n; i++) {
+    Cell w = block::rs_head(&list)[i];
+    if (TYPE_OF(&w) != TYPE_WORD) {
+      Cell name = word::make_global(words::name_word.w2);
+      fire(err::SCRIPT, err::script::INVALID_REFINE_ARG, &name, &list);
+    }
+    if (symbol::resolve(w.w2) == s) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void catch_star(bool, const int32_t* refs) {
+  Cell body = *arg(0);
+  Cell names = refs[0] >= 0 ? *arg(refs[0]) : none_value;
+  stack::open_catch_frame(&words::body_marker_word);
+  stack::call_frame* frame = stack::top_frame();
+  interpreter::eval_block(&body, true);
+  if (!stack::pending()) {
+    stack::pop_frame_return();
+    return;
+  }
+  if (stack::raise_code != RAISE_THROW || stack::top_frame() != frame) return;
+  // The thrown value and its name are the catch frame's first two cells.
+  Cell value = stack::arguments[0];
+  Cell name = stack::arguments[1];
+  if (refs[0] >= 0 && !name_matches(&name, &names)) {
+    stack::raise_code = 0;
+    stack::raise_throw();  // on to the next catch outward
+    return;
+  }
+  stack::raise_code = 0;
+  stack::arguments[0] = value;
+  stack::top = stack::arguments + 1;
+  stack::pop_frame_return();
+}
+
+void try_star(bool, const int32_t* refs) {
+  bool all = refs[0] >= 0, keep = refs[1] >= 0;
+  Cell body = *arg(0);
+  Cell* result = arg(0);
+  {
+    cycles::guard guard;
+    Cell try_word = words::try_word;
+    if (all) stack::open_try_all_frame(&try_word);
+    else stack::open_try_frame(&try_word);
+    try {
+      interpreter::eval_block(&body, true);
+      // break, continue, return, exit and throw pass through `try`.
+      if (stack::pending()) return;
+      stack::pop_frame_return();
+    } catch (const runtime_throw& t) {
+      if (t.code != RAISE_ERROR) throw;
+      // The error was unwound to this try frame, which is gone, and pushed.
+    }
+  }
+  stack::arguments = result;
+  stack::settle_try_result();
+  stack::raise_code = 0;
+  if (keep && TYPE_OF(result) == TYPE_ERROR) error::capture_stack(result);
+}
+
+}  // namespace kez::natives

@@ -1,0 +1,400 @@
+// The value stack and call frames.
+//
+// Invariants: bottom <= arguments <= top < cells_limit while no frame is
+// being unwound; frames pop strictly in reverse order of opening; a function
+// context whose values a frame pointed at the stack gets its saved values
+// back when that frame is popped or unwound.
+#include "evaluator/stack.h"
+
+#include <cstdlib>
+
+#include "evaluator/actions.h"
+#include "foundation/memory.h"
+#include "values/string.h"
+#include "values/context.h"
+#include "values/cycles.h"
+#include "values/error.h"
+#include "values/symbol.h"
+#include "values/word.h"
+#include "values/words.h"
+
+namespace kez::stack {
+
+Cell* bottom = nullptr;
+Cell* top = nullptr;
+Cell* arguments = nullptr;
+Cell* cells_limit = nullptr;
+call_frame* frames_bottom = nullptr;
+call_frame* frames_top = nullptr;
+call_frame* frames_limit = nullptr;
+call_frame* raise_frame = nullptr;
+uint32_t raise_code = 0;
+Cell stack_block{TYPE_UNSET, 0, 0, 0};
+Cell frames_block{TYPE_UNSET, 0, 0, 0};
+
+namespace {
+
+constexpr uint32_t STACK_CELLS = 20000;
+constexpr uint32_t FRAME_CELLS = 15000;  // 240,000 bytes: 12,000 frames
+// Cells given back on overflow so that the error itself can be built.
+constexpr uint32_t OVERFLOW_SLACK = 5;
+
+bool anonymous(const call_frame* f) {
+  uint32_t s = f->symbol();
+  return s == words::body_marker || s == words::anon_marker;
+}
+
+// The context record of a context node.
+Cell* record_of(node_t ctx) { return cells_of(memory::buffer(ctx)); }
+
+void restore_values(const call_frame* f) {
+  if (f->kind() == FRAME_FUNCTION && f->function_context)
+    record_of(f->function_context)->w2 = f->saved_values;
+}
+
+}  // namespace
+
+void init() {
+  node_t cells = memory::alloc_fixed_series(STACK_CELLS, 16, 0);
+  stack_block = make_series(TYPE_BLOCK, cells);
+  node_t frames = memory::alloc_fixed_series(FRAME_CELLS, 16, 0);
+  frames_block = make_series(TYPE_BLOCK, frames);
+  series_buffer* b = memory::buffer(cells);
+  bottom = top = arguments = cells_of(b);
+  cells_limit = bottom + b->size / sizeof(Cell);
+  series_buffer* fb = memory::buffer(frames);
+  frames_bottom = frames_top = reinterpret_cast<call_frame*>(fb->data());
+  frames_limit = reinterpret_cast<call_frame*>(fb->data() + fb->size);
+}
+
+void overflow() {
+  top = top - OVERFLOW_SLACK < bottom ? bottom : top - OVERFLOW_SLACK;
+  cycles::reset();
+  fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
+}
+
+void settle_try_result() {
+  Cell* t = top_cell();
+  if (TYPE_OF(t) == TYPE_ERROR) *arguments = *t;
+  top = arguments + 1;
+}
+
+call_frame* open_frame(const Cell* word, uint32_t kind_and_flags) {
+  if (frames_top >= frames_limit) {
+    top = top - OVERFLOW_SLACK < bottom ? bottom : top - OVERFLOW_SLACK;
+    cycles::reset();
+    fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
+  }
+  call_frame* f = frames_top++;
+  uint32_t sym = word ? word->w2 : words::anon_marker;
+  f->header = (sym << FRAME_SYMBOL_SHIFT) | kind_and_flags;
+  f->saved_args = index_of(arguments);
+  f->word_context = word ? word->w1 : 0;
+  f->function_context = 0;
+  f->saved_values = 0;
+  arguments = top;
+  return f;
+}
+
+namespace {
+void open_with_context(const Cell* word, node_t context, uint32_t flags) {
+  call_frame* f = open_frame(word, (FRAME_FUNCTION << FRAME_KIND_SHIFT) | flags);
+  if (context) {
+    f->function_context = context;
+    f->saved_values = record_of(context)->w2;
+  }
+}
+}  // namespace
+
+void open_function_frame(const Cell* word, node_t context) { open_with_context(word, context, 0); }
+void open_eval_function_frame(const Cell* word, node_t context) {
+  open_with_context(word, context, FRAME_EVALUATED);
+}
+
+void enter_function(const Cell* word, node_t context) {
+  record_of(context)->w2 = encode_values(arguments);
+  open_frame(word, (FRAME_NATIVE << FRAME_KIND_SHIFT) | FRAME_RETURN_TARGET);
+}
+
+void set_return_target(bool flag) {
+  if (flag) top_frame()->header |= FRAME_RETURN_TARGET;
+  else top_frame()->header &= ~FRAME_RETURN_TARGET;
+}
+
+void set_evaluated_flag() { top_frame()->header |= FRAME_EVALUATED; }
+
+call_frame* claim_return_target() {
+  if (frames_top - frames_bottom < 2) return nullptr;
+  call_frame* f = frames_top - 2;
+  if (f->header & FRAME_RETURN_TARGET) return nullptr;
+  f->header |= FRAME_RETURN_TARGET;
+  return f;
+}
+
+void release_return_target(call_frame* f) {
+  if (f) f->header &= ~FRAME_RETURN_TARGET;
+}
+
+bool eval_q(call_frame* frame, bool one_level) {
+  call_frame* f = (frame ? frame : top_frame()) - 1;
+  for (; f >= frames_bottom; f--) {
+    if (f->header & FRAME_EVALUATED) return true;
+    if (one_level) return false;
+  }
+  return false;
+}
+
+void pop_frame() {
+  call_frame* f = --frames_top;
+  top = arguments + 1;
+  arguments = at_index(f->saved_args);
+}
+
+void pop_function_frame() {
+  call_frame* f = frames_top - 1;
+  pop_frame();
+  if (f->function_context) record_of(f->function_context)->w2 = f->saved_values;
+}
+
+void pop_frame_return() {
+  Cell* result = arguments;
+  pop_frame();
+  *arguments = *result;
+}
+
+void pop_function_frame_return() {
+  Cell* result = arguments;
+  pop_function_frame();
+  *arguments = *result;
+}
+
+void pop_frame_clear() {
+  call_frame* f = --frames_top;
+  arguments = at_index(f->saved_args);
+  top = arguments;
+}
+
+void pop_function_frame_clear() {
+  call_frame* f = frames_top - 1;
+  pop_frame_clear();
+  if (f->function_context) record_of(f->function_context)->w2 = f->saved_values;
+}
+
+void pop_frame_drop() {
+  call_frame* f = --frames_top;
+  top = arguments;  // the popped frame's own first cell
+  arguments = at_index(f->saved_args);
+  if (frames_top == frames_bottom) arguments = top = bottom;
+  restore_values(f);
+}
+
+// Errors ---------------------------------------------------------------------
+
+void raise_error(Cell* error_in) {
+  Cell error = *error_in;
+  Cell* saved_top = top;
+  if (frames_top > frames_bottom) {
+    if (TYPE_OF(error::field(&error, error::FIELD_WHERE)) == TYPE_NONE) {
+      Cell where = get_call_word();
+      *error::field(&error, error::FIELD_WHERE) = where;
+    }
+    set_error_frame(&error);
+    call_frame* f = frames_top - 1;
+    while (f > frames_bottom && f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL) {
+      restore_values(f);
+      f--;
+    }
+    if (f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL) {
+      restore_values(f);
+      frames_top = frames_bottom;
+      arguments = bottom;
+      top = saved_top;
+      Cell* e = push(error);
+      error::print_uncaught(e);
+      runtime::exit_process(-2);
+    }
+    // Pop the try frame too; the cells above stay so that nothing the error
+    // refers to is overwritten before it is caught.
+    arguments = at_index(f->saved_args);
+    frames_top = f;
+    top = saved_top < arguments + 1 ? arguments + 1 : saved_top;
+  } else {
+    Cell* e = push(error);
+    error::print_uncaught(e);
+    runtime::exit_process(-2);
+  }
+  push(error);
+  raise_code = 0;
+  runtime::throw_code(RAISE_ERROR);
+}
+
+namespace {
+
+struct saved_state {
+  Cell* args = arguments;
+  Cell* cells = top;
+  call_frame* frames = frames_top;
+  void restore() const {
+    arguments = args;
+    top = cells;
+    frames_top = frames;
+  }
+};
+
+// Walks down from the frame below the call's own frame to the target kind
+// (or a return target). A try/all frame on the way is a barrier.
+call_frame* find_exit_target(bool (*is_target)(const call_frame*), bool& barrier) {
+  barrier = false;
+  call_frame* f = frames_top - 1;  // the call's own frame: passed over
+  while (true) {
+    if (f->kind() == FRAME_TRY_ALL && f != frames_top - 1) {
+      barrier = true;
+      return nullptr;
+    }
+    if (f == frames_bottom) return nullptr;
+    f--;
+    if (f->kind() == FRAME_TRY_ALL) {
+      barrier = true;
+      return nullptr;
+    }
+    if (is_target(f)) return f;
+  }
+}
+
+// Leaves `f` open as the top frame with its own first cell as arguments and
+// top, and returns that cell.
+Cell* land_on(call_frame* f) {
+  Cell* first = at_index((f + 1)->saved_args);
+  frames_top = f + 1;
+  arguments = first;
+  top = first + 1;
+  return first;
+}
+
+}  // namespace
+
+void raise_break(const Cell* with_value, bool is_continue) {
+  saved_state saved;
+  Cell value = with_value ? *with_value : make_unset();
+  bool barrier;
+  call_frame* f = find_exit_target([](const call_frame* c) { return c->kind() == FRAME_LOOP; },
+                                   barrier);
+  if (!f) {
+    saved.restore();
+    fire(err::THROW, is_continue ? err::throw_::CONTINUE : err::throw_::BREAK);
+  }
+  *land_on(f) = is_continue ? make_unset() : value;
+  raise_code = is_continue ? RAISE_CONTINUE : RAISE_BREAK;
+}
+
+void raise_exit(const Cell* with_value) {
+  saved_state saved;
+  Cell value = with_value ? *with_value : make_unset();
+  bool barrier;
+  call_frame* f = find_exit_target(
+      [](const call_frame* c) { return (c->header & FRAME_RETURN_TARGET) != 0; }, barrier);
+  if (!f) {
+    saved.restore();
+    fire(err::THROW, err::throw_::RETURN);
+  }
+  *land_on(f) = value;
+  raise_code = with_value ? RAISE_RETURN : RAISE_EXIT;
+}
+
+void raise_throw() {
+  saved_state saved;
+  Cell value = arguments[0];
+  Cell name = arguments[1];
+  if (!raise_frame) raise_frame = frames_top - 1;
+  bool barrier;
+  call_frame* f = find_exit_target([](const call_frame* c) { return c->kind() == FRAME_CATCH; },
+                                   barrier);
+  if (!f) {
+    saved.restore();
+    fire(err::THROW, err::throw_::THROW, &value);
+  }
+  Cell* first = land_on(f);
+  first[0] = value;
+  first[1] = name;
+  top = first + 2;
+  raise_code = RAISE_THROW;
+}
+
+uint32_t take_exit(call_frame* frame, uint32_t first_code, uint32_t last_code) {
+  uint32_t code = raise_code;
+  if (code < first_code || code > last_code || frames_top - 1 != frame) return 0;
+  raise_code = 0;
+  return code;
+}
+
+// Call traces ------------------------------------------------------------------
+
+Cell get_call_word() {
+  call_frame* f = raise_frame ? raise_frame - 1 : frames_top - 1;
+  raise_frame = nullptr;
+  for (; f >= frames_bottom; f--) {
+    if (anonymous(f)) continue;
+    return word::lookup(f->word_context, f->symbol());
+  }
+  return words::not_found_marker_word;
+}
+
+void set_error_frame(Cell* error) {
+  Cell* s = error::field(error, error::FIELD_STACK);
+  if (TYPE_OF(s) == TYPE_BLOCK) return;
+  *s = make_integer(int32_t(frames_top - frames_bottom));
+}
+
+namespace {
+bool reportable(const call_frame* f, int32_t level) {
+  if (anonymous(f)) return false;
+  if (level > 1) return true;
+  Cell w = word::lookup(f->word_context, f->symbol());
+  const Cell* v = word::get_value_or_null(&w);
+  return v && TYPE_OF(v) == TYPE_FUNCTION;
+}
+}  // namespace
+
+void collect_frame_words(int32_t level, Cell* block, uint32_t end_frame) {
+  call_frame* end = frames_bottom + end_frame;
+  if (end > frames_top) end = frames_top;
+  for (call_frame* f = frames_bottom; f < end; f++) {
+    if (!reportable(f, level)) continue;
+    Cell w = word::lookup(f->word_context, f->symbol());
+    *alloc_tail(block) = w;
+  }
+}
+
+int32_t form_call_trace(int32_t level, const Cell* stack_field, Cell* out, int32_t part) {
+  call_frame* end = frames_bottom + uint32_t(get_integer(stack_field));
+  if (end > frames_top) end = frames_top;
+  for (call_frame* f = frames_bottom; f < end; f++) {
+    if (!reportable(f, level)) continue;
+    Cell w = word::lookup(f->word_context, f->symbol());
+    part = actions::form(&w, out, part);
+    part -= string::append_literal(out, " ");
+  }
+  return part;
+}
+
+void collect_calls(Cell* block) {
+  for (call_frame* f = frames_top - 1; f > frames_bottom; f--) {
+    if (anonymous(f)) continue;
+    Cell w = word::lookup(f->function_context ? f->function_context : context::global_node,
+                          f->symbol());
+    *alloc_tail(block) = w;
+    *alloc_tail(block) = make_integer(int32_t(f->saved_args));
+  }
+}
+
+void mark_frames(void (*mark_context)(node_t), void (*mark_block)(node_t)) {
+  for (call_frame* f = frames_bottom; f < frames_top; f++) {
+    if (f->word_context) {
+      if (f->symbol() == words::self) mark_block(f->word_context);
+      else mark_context(f->word_context);
+    }
+    if (f->function_context) mark_context(f->function_context);
+  }
+}
+
+}  // namespace kez::stack

@@ -1,0 +1,180 @@
+// The value stack and the call frames.
+//
+// Every call passes its arguments and result through one array of cells and
+// records itself in a parallel array of frames. `arguments` is the current
+// frame's first cell: its result slot and first argument at once; argument i
+// is arguments + i. Both arrays are fixed buffers that never move, so Cell*
+// into the stack stay valid; frames hold cell indexes, not addresses.
+//
+// Non-local exits: errors unwind with runtime_throw{RAISE_ERROR} after
+// `raise_error` has walked the frames to the nearest try frame. break,
+// continue, return, exit and throw walk the frames to their target at once,
+// leave the carried value in place and set `raise_code`; every C++ caller
+// that evaluates code checks `pending()` after each evaluation and returns
+// at once, without touching the stack, until the target takes the code.
+#pragma once
+#include <cstdint>
+
+#include "foundation/raise.h"
+#include "foundation/runtime.h"
+#include "values/cell.h"
+#include "values/error_ids.h"
+
+namespace kez::stack {
+
+enum frame_kind : uint32_t {
+  FRAME_FUNCTION = 1,
+  FRAME_NATIVE = 2,
+  FRAME_TRY = 4,
+  FRAME_TRY_ALL = 5,
+  FRAME_CATCH = 6,
+  FRAME_BLOCK = 7,
+  FRAME_LOOP = 8,
+};
+
+enum : uint32_t {
+  FRAME_KIND_SHIFT = 24,
+  FRAME_KIND_MASK = 0x0F000000,
+  FRAME_RETURN_TARGET = 1u << 28,
+  FRAME_EVALUATED = 1u << 31,
+  FRAME_SYMBOL_SHIFT = 8,
+  FRAME_SYMBOL_MASK = 0x00FFFF00,
+};
+
+struct call_frame {
+  uint32_t header;          // symbol (bits 8-23), kind (24-27), flags
+  uint32_t saved_args;      // index of the caller's `arguments`
+  node_t word_context;      // context of the naming word
+  node_t function_context;  // function frame's context, or 0
+  uint32_t saved_values;    // that context's values (stack index + 1), or 0
+
+  uint32_t kind() const { return (header & FRAME_KIND_MASK) >> FRAME_KIND_SHIFT; }
+  uint32_t symbol() const { return (header & FRAME_SYMBOL_MASK) >> FRAME_SYMBOL_SHIFT; }
+};
+
+extern Cell* bottom;
+extern Cell* top;
+extern Cell* arguments;
+extern Cell* cells_limit;
+extern call_frame* frames_bottom;
+extern call_frame* frames_top;
+extern call_frame* frames_limit;
+extern call_frame* raise_frame;
+extern uint32_t raise_code;  // pending break/continue/return/exit/throw, else 0
+extern Cell stack_block;     // the blocks whose buffers hold the two stacks
+extern Cell frames_block;
+
+void init();
+
+[[noreturn]] void overflow();
+
+inline bool pending() { return raise_code != 0; }
+
+inline uint32_t index_of(const Cell* c) { return uint32_t(c - bottom); }
+inline Cell* at_index(uint32_t i) { return bottom + i; }
+
+// Cells.
+inline Cell* push_new() {
+  Cell* c = top++;
+  if (top >= cells_limit) overflow();
+  return c;
+}
+inline Cell* push(const Cell* v) {
+  Cell* c = push_new();
+  *c = *v;
+  return c;
+}
+inline Cell* push(const Cell& v) { return push(&v); }
+inline Cell* push_unset() { return push(make_unset()); }
+inline void pop(uint32_t n) { top = (top - bottom) < ptrdiff_t(n) ? bottom : top - n; }
+inline Cell* set_last(const Cell* v) {
+  *arguments = *v;
+  return arguments;
+}
+inline Cell* set_last(const Cell& v) { return set_last(&v); }
+inline Cell* set_last_clear(const Cell* v) {
+  *arguments = *v;
+  top = arguments + 1;
+  return arguments;
+}
+inline Cell* clear_frame() {
+  top = arguments;
+  return arguments;
+}
+inline void clear_frame_to_result() { top = arguments + 1; }
+inline Cell* top_cell() { return top == bottom ? bottom : top - 1; }
+inline uint32_t top_type() { return TYPE_OF(top_cell()); }
+inline Cell* arg(int i) { return arguments + i; }
+void settle_try_result();
+
+// Frames. `word` names the call (its symbol and context); nullptr for none.
+call_frame* open_frame(const Cell* word, uint32_t kind_and_flags);
+inline call_frame* top_frame() { return frames_top - 1; }
+inline void set_frame_top(call_frame* f) { frames_top = f; }
+void open_function_frame(const Cell* word, node_t context);
+void open_eval_function_frame(const Cell* word, node_t context);
+inline void open_native_frame(const Cell* w) { open_frame(w, FRAME_NATIVE << FRAME_KIND_SHIFT); }
+inline void open_eval_native_frame(const Cell* w) {
+  open_frame(w, (FRAME_NATIVE << FRAME_KIND_SHIFT) | FRAME_EVALUATED);
+}
+inline void open_try_frame(const Cell* w) { open_frame(w, FRAME_TRY << FRAME_KIND_SHIFT); }
+inline void open_try_all_frame(const Cell* w) { open_frame(w, FRAME_TRY_ALL << FRAME_KIND_SHIFT); }
+inline void open_catch_frame(const Cell* w) { open_frame(w, FRAME_CATCH << FRAME_KIND_SHIFT); }
+inline void open_block_frame(const Cell* w) {
+  open_frame(w, (FRAME_BLOCK << FRAME_KIND_SHIFT) | FRAME_EVALUATED);
+}
+inline void open_loop_frame(const Cell* w) { open_frame(w, FRAME_LOOP << FRAME_KIND_SHIFT); }
+void enter_function(const Cell* word, node_t context);
+
+void set_return_target(bool flag);
+void set_evaluated_flag();
+call_frame* claim_return_target();
+void release_return_target(call_frame* f);
+bool eval_q(call_frame* frame, bool one_level);
+
+void pop_frame();
+void pop_function_frame();
+void pop_frame_return();
+void pop_function_frame_return();
+void pop_frame_clear();
+void pop_function_frame_clear();
+void pop_frame_drop();
+
+// Non-local exits.
+[[noreturn]] void raise_error(Cell* error);
+// break (value: the /return value, or nullptr) and continue.
+void raise_break(const Cell* value, bool is_continue);
+// return (with its value) and exit (value nullptr).
+void raise_exit(const Cell* value);
+// throw: the thrown value and its name are the frame's first two cells.
+void raise_throw();
+// When a break or continue (or, for functions, return/exit) has landed on
+// `frame`, takes it: clears the code and returns it; else returns 0.
+uint32_t take_exit(call_frame* frame, uint32_t first_code, uint32_t last_code);
+
+// Call traces and error locations.
+Cell get_call_word();
+void set_error_frame(Cell* error);
+void collect_frame_words(int32_t level, Cell* block, uint32_t end_frame);
+int32_t form_call_trace(int32_t level, const Cell* stack_field, Cell* out, int32_t part);
+void collect_calls(Cell* block);
+void mark_frames(void (*mark_context)(node_t), void (*mark_block)(node_t));
+
+// Saves the stack state at a boundary that catches errors (try, the console):
+// restore() puts arguments, top and the frame top back.
+struct mark {
+  uint32_t args = index_of(arguments);
+  uint32_t cells = index_of(top);
+  call_frame* frames = frames_top;
+  void restore() const {
+    arguments = at_index(args);
+    top = at_index(cells);
+    frames_top = frames;
+  }
+};
+
+// Values of a stack context: word 2 of its context! cell is a stack index + 1.
+inline Cell* stack_values(uint32_t encoded) { return encoded ? bottom + (encoded - 1) : nullptr; }
+inline uint32_t encode_values(const Cell* c) { return uint32_t(c - bottom) + 1; }
+
+}  // namespace kez::stack

@@ -1,0 +1,303 @@
+// Contexts and the global context.
+//
+// Invariants: a context's word list and values block have the same length
+// (heap contexts); every word of the word list is bound to its own context
+// with its own index; the record is typed context! before any allocation
+// that could start a collection after its word list exists.
+#include "values/context.h"
+
+#include "evaluator/stack.h"
+#include "foundation/hashtable.h"
+#include "foundation/raise.h"
+#include "values/cycles.h"
+#include "values/error_ids.h"
+#include "values/object.h"
+#include "values/symbol.h"
+#include "values/word.h"
+#include "values/words.h"
+
+namespace kez::context {
+
+node_t global_node = 0;
+Cell root{TYPE_UNSET, 0, 0, 0};
+
+namespace {
+
+void append_value(node_t ctx, const Cell* value) {
+  Cell copy = *value;
+  node_t vals = record(ctx)->w2;
+  *alloc_tail_cell(vals) = copy;
+}
+
+}  // namespace
+
+node_t words_node(node_t ctx) { return hashtable::get_header(record(ctx)->w1)->block; }
+
+Cell* values(node_t ctx) {
+  Cell* r = record(ctx);
+  if (r->header & CONTEXT_ON_STACK) return stack::stack_values(r->w2);
+  return r->w2 ? cells_of(memory::buffer(r->w2)) : nullptr;
+}
+
+uint32_t size(node_t ctx) { return memory::buffer(words_node(ctx))->used() / sizeof(Cell); }
+
+void init() {
+  root = make_unset();
+  root = make_series(TYPE_BLOCK, memory::alloc_cells(100));
+  global_node = create(GLOBAL_SLOTS, false, false, 0, CONTEXT_GLOBAL);
+}
+
+void keep(const Cell* value) {
+  Cell copy = *value;
+  *alloc_tail(&root) = copy;
+}
+
+int32_t find_word(node_t ctx, uint32_t sym, bool ci) {
+  return hashtable::find_symbol(record(ctx)->w1, int32_t(sym), ci, 0, nullptr);
+}
+
+int32_t add_word(node_t ctx, uint32_t sym, bool ci, uint32_t* added) {
+  int32_t index = 0;
+  int32_t found = hashtable::find_symbol(record(ctx)->w1, int32_t(sym), ci, ctx, &index);
+  if (found < 0 && added) *added = uint32_t(index);
+  return found;
+}
+
+uint32_t add(node_t ctx, const Cell* word) {
+  uint32_t added = 0;
+  int32_t found = add_word(ctx, word->w2, true, &added);
+  if (found >= 0) return uint32_t(found);
+  if (!on_stack(ctx)) append_value(ctx, &unset_value);
+  return added;
+}
+
+Cell* add_with(node_t ctx, const Cell* word, const Cell* value) {
+  Cell copy = *value;
+  uint32_t added = 0;
+  if (add_word(ctx, word->w2, true, &added) >= 0) return nullptr;
+  append_value(ctx, &copy);
+  return values(ctx) + added;
+}
+
+void put(node_t ctx, const Cell* word, const Cell* value) {
+  Cell copy = *value;
+  int32_t found = find_word(ctx, word->w2, true);
+  if (found >= 0) {
+    values(ctx)[found] = copy;
+    return;
+  }
+  add_with(ctx, word, &copy);
+}
+
+Cell* symbol_value(uint32_t sym, node_t ctx) {
+  if (on_stack(ctx)) ctx = global_node;
+  int32_t i = find_word(ctx, sym, true);
+  return i < 0 ? nullptr : values(ctx) + i;
+}
+
+node_t create(uint32_t slots, bool stack_values, bool self, node_t proto, uint32_t kind) {
+  if (slots == 0) slots = 1;
+  node_t ctx = memory::alloc_unset_cells(2);
+  memory::buffer(ctx)->tail = 2 * sizeof(Cell);
+  // Keep the new context reachable while its parts are allocated.
+  Cell* hold = stack::push(make_series(TYPE_BLOCK, ctx));
+  node_t table = proto ? hashtable::init_from(record(proto)->w1)
+                      : hashtable::init(slots, nullptr, hashtable::KIND_SYMBOLS, 0);
+  if (proto) {
+    // The copied word list belongs to the new context.
+    series_buffer* b = memory::buffer(hashtable::get_header(table)->block);
+    for (Cell* w = cell_head(b); w < cell_tail(b); w++) w->w1 = ctx;
+  }
+  uint32_t header = TYPE_CONTEXT | (kind << CONTEXT_KIND_SHIFT);
+  if (stack_values) header |= CONTEXT_ON_STACK;
+  if (self) header |= CONTEXT_SELF;
+  *record(ctx) = Cell{header, table, 0, 0};
+  if (!stack_values) {
+    node_t vals = memory::alloc_unset_cells(slots);
+    record(ctx)->w2 = vals;
+  }
+  (void)hold;
+  stack::pop(1);
+  return ctx;
+}
+
+node_t make(const Cell* spec, bool stack_values, bool self, uint32_t kind) {
+  series_buffer* b = GET_BUFFER(spec);
+  uint32_t count = b->used() / sizeof(Cell);
+  count = spec->w1 < count ? count - spec->w1 : 0;
+  node_t ctx = create(count, stack_values, self, 0, kind);
+  Cell* hold = stack::push(make_series(TYPE_BLOCK, ctx));
+  (void)hold;
+  for (uint32_t i = 0; i < count; i++) {
+    const Cell* v = cells_of(GET_BUFFER(spec)) + spec->w1 + i;
+    uint32_t t = TYPE_OF(v);
+    if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) {
+      uint32_t sym = v->w2;
+      uint32_t added;
+      if (add_word(ctx, sym, true, &added) < 0 && !stack_values)
+        append_value(ctx, &unset_value);
+    }
+  }
+  stack::pop(1);
+  return ctx;
+}
+
+node_t clone(Cell* value) {
+  node_t src = value->w1;
+  Cell* rec = record(src);
+  uint32_t kind_bits = (rec->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
+  bool stack_values = rec->header & CONTEXT_ON_STACK;
+  bool self = rec->header & CONTEXT_SELF;
+  uint32_t n = size(src);
+  node_t ctx = create(n, stack_values, self, src, kind_bits);
+  if (!stack_values) {
+    Cell* hold = stack::push(make_series(TYPE_BLOCK, ctx));
+    (void)hold;
+    for (uint32_t i = 0; i < n; i++) {
+      Cell v = values(src)[i];
+      append_value(ctx, &v);
+    }
+    stack::pop(1);
+  }
+  value->w1 = ctx;
+  return ctx;
+}
+
+bool collect_set_words(node_t ctx, const Cell* block) {
+  uint32_t before = size(ctx);
+  series_buffer* b = GET_BUFFER(block);
+  uint32_t n = b->used() / sizeof(Cell);
+  for (uint32_t i = block->w1; i < n; i++) {
+    Cell v = cells_of(GET_BUFFER(block))[i];
+    if (TYPE_OF(&v) == TYPE_SET_WORD) add(ctx, &v);
+  }
+  return size(ctx) > before;
+}
+
+int32_t bind_word(node_t ctx, Cell* word) {
+  int32_t i = find_word(ctx, word->w2, true);
+  if (i >= 0) {
+    word->w1 = ctx;
+    word->w3 = uint32_t(i);
+  }
+  return i;
+}
+
+namespace {
+void bind_cells(node_t block_node, uint32_t head, node_t ctx, bool self) {
+  if (cycles::find(block_node)) return;
+  cycles::push(block_node);
+  series_buffer* b = memory::buffer(block_node);
+  uint32_t n = b->used() / sizeof(Cell);
+  for (uint32_t i = head; i < n; i++) {
+    Cell* v = cells_of(memory::buffer(block_node)) + i;
+    switch (TYPE_OF(v)) {
+      case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
+      case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_HASH:
+        bind_cells(v->w2, v->w1, ctx, self);
+        break;
+      case TYPE_WORD:
+        if (self && symbol::resolve(v->w2) == symbol::resolve(words::self)) {
+          v->w1 = ctx;
+          v->w3 = NO_INDEX;
+          break;
+        }
+        [[fallthrough]];
+      case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        bind_word(ctx, v);
+        break;
+      default: break;
+    }
+  }
+  cycles::pop();
+}
+}  // namespace
+
+Cell* bind(Cell* block, node_t ctx, bool self) {
+  cycles::guard guard;
+  bind_cells(block->w2, block->w1, ctx, self);
+  return block;
+}
+
+void get_global(uint32_t sym, Cell* out) {
+  int32_t i = find_word(global_node, sym, false);
+  if (i < 0) {
+    Cell w = word::make(TYPE_WORD, global_node, sym, NO_INDEX);
+    i = int32_t(add(global_node, &w));
+  }
+  *out = values(global_node)[i];
+}
+
+Cell* get_global_value(uint32_t sym) {
+  int32_t i = find_word(global_node, sym, true);
+  return i < 0 ? nullptr : values(global_node) + i;
+}
+
+Cell add_global(uint32_t sym, bool ci, bool keep_spelling) {
+  uint32_t added = 0;
+  int32_t found = add_word(global_node, sym, ci, &added);
+  if (found >= 0) {
+    Cell w = *word_at(global_node, uint32_t(found));
+    if (ci && keep_spelling && w.w2 != sym) {
+      w.w2 = sym;
+      keep(&w);
+    }
+    return w;
+  }
+  append_value(global_node, &unset_value);
+  Cell w = *word_at(global_node, added);
+  if (symbol::get_alias(sym) > 0) {
+    int32_t first = find_word(global_node, sym, true);
+    if (first >= 0) w.w3 = uint32_t(first);
+  }
+  return w;
+}
+
+Cell* get_in(const Cell* word, node_t ctx) {
+  if (word->w3 != NO_INDEX && ctx) {
+    Cell* vals = values(ctx);
+    if (!vals) {
+      Cell w = *word;
+      fire(err::SCRIPT, err::script::NOT_IN_CONTEXT, &w);
+    }
+    return vals + word->w3;
+  }
+  if (ctx && symbol::resolve(word->w2) == symbol::resolve(words::self)) return owner(ctx);
+  Cell w = *word;
+  fire(err::SCRIPT, err::script::NO_VALUE, &w);
+}
+
+Cell* set_in(Cell* word, const Cell* value, node_t ctx, bool fire_on_set) {
+  if (word->w3 == NO_INDEX) {
+    int32_t i = find_word(ctx, word->w2, false);
+    if (i < 0) {
+      Cell copy = *value;
+      Cell* held = stack::push(copy);
+      i = int32_t(add(ctx, word));
+      value = held;
+      stack::pop(1);
+      // The held cell stays valid: popping does not clear it.
+    }
+    word->w3 = uint32_t(i);
+  }
+  Cell* vals = values(ctx);
+  if (!vals) {
+    Cell w = *word;
+    fire(err::SCRIPT, err::script::NOT_DEFINED, &w);
+  }
+  Cell* slot = vals + word->w3;
+  if (kind(ctx) == CONTEXT_OBJECT && !on_stack(ctx)) {
+    word_at(ctx, word->w3)->header |= WORD_FIELD_SET;
+    Cell* own = owner(ctx);
+    if (fire_on_set && TYPE_OF(own) == TYPE_OBJECT && own->w3) {
+      Cell old = *slot;
+      *slot = *value;
+      object::fire_on_set(own, word, &old, slot);
+      return values(ctx) + word->w3;
+    }
+  }
+  *slot = *value;
+  return slot;
+}
+
+}  // namespace kez::context

@@ -1,0 +1,401 @@
+// function! and routine! values.
+//
+// Invariants: a function's spec series starts at position 0; its context's
+// owner cell holds a copy of the function; the body is bound to the context
+// made here (a caller passing its own context has bound the body itself).
+#include "values/function.h"
+
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "foundation/raise.h"
+#include "values/block.h"
+#include "values/context.h"
+#include "values/registry.h"
+#include "values/error_ids.h"
+#include "values/string.h"
+#include "values/symbol.h"
+#include "values/word.h"
+#include "values/words.h"
+
+namespace kez::function {
+
+namespace {
+
+uint32_t canon(const Cell* c) { return symbol::resolve(c->w2); }
+bool is_refinement(const Cell* c, uint32_t sym) {
+  return TYPE_OF(c) == TYPE_REFINEMENT && canon(c) == symbol::resolve(sym);
+}
+
+[[noreturn]] void bad_def(const Cell* spec) {
+  Cell s = *spec;
+  fire(err::SCRIPT, err::script::BAD_FUNC_DEF, &s);
+}
+
+void check_type_block(const Cell* block) {
+  Cell b = *block;
+  int32_t n = block::rs_length(&b);
+  for (int32_t i = 0; i < n; i++) {
+    Cell entry = block::rs_head(&b)[i];
+    Cell value = entry;
+    if (TYPE_OF(&entry) == TYPE_WORD) {
+      const Cell* v = context::get(&entry);
+      if (TYPE_OF(v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_VALUE, &entry);
+      value = *v;
+    }
+    uint32_t t = TYPE_OF(&value);
+    if (t != TYPE_DATATYPE && t != TYPE_TYPESET && t != TYPE_WORD)
+      fire(err::SCRIPT, err::script::INVALID_TYPE_SPEC, &entry);
+  }
+}
+
+}  // namespace
+
+uint32_t validate(const Cell* spec_in) {
+  Cell spec = *spec_in;
+  uint32_t flags = 0;
+  int32_t n = block::rs_length(&spec);
+  auto at = [&](int32_t i) { return block::rs_head(&spec) + i; };
+  int32_t i = 0;
+  if (n > 0 && TYPE_OF(at(0)) == TYPE_BLOCK) {
+    Cell attrs = *at(0);
+    int32_t m = block::rs_length(&attrs);
+    for (int32_t k = 0; k < m; k++) {
+      Cell* a = block::rs_head(&attrs) + k;
+      if (TYPE_OF(a) != TYPE_WORD) bad_def(&spec);
+      if (canon(a) == symbol::resolve(words::trace)) flags |= ATTR_TRACE;
+      if (canon(a) == symbol::resolve(words::no_trace)) flags |= ATTR_NO_TRACE;
+    }
+    i = 1;
+  }
+  bool after_return = false, after_local = false;
+  for (; i < n; i++) {
+    Cell* v = at(i);
+    uint32_t t = TYPE_OF(v);
+    switch (t) {
+      case TYPE_WORD:
+      case TYPE_LIT_WORD:
+      case TYPE_GET_WORD: {
+        if (after_local && t != TYPE_WORD) bad_def(&spec);
+        if (after_return && !after_local) bad_def(&spec);
+        if (i + 2 < n && TYPE_OF(at(i + 1)) == TYPE_STRING && TYPE_OF(at(i + 2)) == TYPE_BLOCK)
+          bad_def(&spec);
+        if (i + 1 < n && TYPE_OF(at(i + 1)) == TYPE_BLOCK) {
+          if (after_local) bad_def(&spec);
+          Cell types = *at(i + 1);
+          check_type_block(&types);
+          i++;
+        }
+        break;
+      }
+      case TYPE_STRING: break;
+      case TYPE_SET_WORD: {
+        if (canon(v) != symbol::resolve(words::return_) || after_return || after_local)
+          bad_def(&spec);
+        if (i + 1 >= n || TYPE_OF(at(i + 1)) != TYPE_BLOCK) bad_def(&spec);
+        if (i + 2 < n) {
+          uint32_t next = TYPE_OF(at(i + 2));
+          if (next != TYPE_REFINEMENT && next != TYPE_STRING) bad_def(&spec);
+        }
+        Cell types = *at(i + 1);
+        check_type_block(&types);
+        after_return = true;
+        i++;
+        break;
+      }
+      case TYPE_REFINEMENT: {
+        if (is_refinement(v, words::local)) {
+          after_local = true;
+        } else if (after_local || after_return) {
+          bad_def(&spec);
+        }
+        if (i + 1 < n) {
+          uint32_t next = TYPE_OF(at(i + 1));
+          if (next != TYPE_WORD && next != TYPE_GET_WORD && next != TYPE_LIT_WORD &&
+              next != TYPE_REFINEMENT && next != TYPE_SET_WORD && next != TYPE_STRING)
+            bad_def(&spec);
+        }
+        break;
+      }
+      default: bad_def(&spec);
+    }
+  }
+  // Repeated names, compared through canonical symbols.
+  for (int32_t a = 0; a < n; a++) {
+    uint32_t ta = TYPE_OF(at(a));
+    if (ta != TYPE_WORD && ta != TYPE_LIT_WORD && ta != TYPE_GET_WORD && ta != TYPE_REFINEMENT)
+      continue;
+    for (int32_t b = a + 1; b < n; b++) {
+      uint32_t tb = TYPE_OF(at(b));
+      if (tb != TYPE_WORD && tb != TYPE_LIT_WORD && tb != TYPE_GET_WORD && tb != TYPE_REFINEMENT)
+        continue;
+      if (canon(at(a)) == canon(at(b))) {
+        Cell dup = *at(b);
+        fire(err::SCRIPT, err::script::DUP_VARS, &dup);
+      }
+    }
+  }
+  return flags;
+}
+
+node_t push(const Cell* spec_in, const Cell* body_in, node_t ctx, uint32_t code, uint32_t extra,
+            uint32_t flags) {
+  Cell* spec = stack::push(spec_in);
+  Cell* body = stack::push(body_in ? *body_in : none_value);
+  if (spec->w1 != 0) {
+    Cell* copy = block::clone(spec, false, false);
+    *spec = *copy;
+    stack::pop(1);
+  }
+  if (TYPE_OF(body) != TYPE_NONE) block::rs_head(body);
+  Cell* fn = stack::push_unset();
+  node_t more_node = memory::alloc_unset_cells(5);
+  memory::buffer(more_node)->tail = 5 * sizeof(Cell);
+  fn->w3 = more_node;
+  // Keep the more series reachable while the context is made.
+  fn->header = TYPE_BLOCK;
+  fn->w1 = 0;
+  fn->w2 = more_node;
+  bool made_here = ctx == 0;
+  if (made_here) ctx = context::make(spec, true, false, CONTEXT_FUNCTION);
+  *fn = Cell{TYPE_FUNCTION | flags, ctx, spec->w2, more_node};
+  *context::owner(ctx) = *fn;
+  if (TYPE_OF(body) != TYPE_NONE) {
+    Cell* copy = block::clone(body, true, true);
+    Cell body_copy = *copy;
+    more(fn)[MORE_BODY] = body_copy;
+    stack::pop(1);
+    if (made_here) context::bind(&more(fn)[MORE_BODY], ctx, false);
+  } else {
+    more(fn)[MORE_BODY] = make_none();
+  }
+  if (code) more(fn)[MORE_CODE] = make_integer(int32_t(code));
+  if (extra) more(fn)[MORE_EXTRA] = make_integer(int32_t(extra));
+  // Leave the function where the spec was pushed.
+  Cell result = *fn;
+  stack::pop(3);
+  *stack::push_new() = result;
+  return ctx;
+}
+
+int32_t count_locals(node_t spec_node, uint32_t start, bool required) {
+  series_buffer* b = memory::buffer(spec_node);
+  Cell* c = cell_head(b);
+  uint32_t n = b->used() / sizeof(Cell);
+  for (uint32_t i = start; i < n; i++) {
+    if (!is_refinement(c + i, words::local)) continue;
+    int32_t count = 1;
+    for (uint32_t k = i + 1; k < n; k++) {
+      uint32_t t = TYPE_OF(c + k);
+      if (t == TYPE_SET_WORD) break;
+      if (t == TYPE_WORD) count++;
+    }
+    return count;
+  }
+  return required ? -1 : 0;
+}
+
+void init_locals(int32_t n) {
+  if (n <= 0) return;
+  *stack::push_new() = make_logic(false);
+  for (int32_t i = 1; i < n; i++) *stack::push_new() = make_none();
+}
+
+void collect_words(Cell* spec, const Cell* body) {
+  Cell* result = block::push_only(8);
+  Cell* ignore = block::clone(spec, false, false);
+  // /extern: cut the spec there; what follows is ignored.
+  bool has_extern = false;
+  int32_t n = block::rs_length(spec);
+  for (int32_t i = 0; i < n; i++) {
+    Cell* v = block::rs_head(spec) + i;
+    if (!is_refinement(v, words::extern_)) continue;
+    has_extern = true;
+    int32_t k = i + 1;
+    while (k < n && TYPE_OF(block::rs_head(spec) + k) == TYPE_WORD) k++;
+    if (k < n && is_refinement(block::rs_head(spec) + k, words::local)) {
+      for (int32_t m = k + 1; m < n; m++) {
+        Cell w = block::rs_head(spec)[m];
+        if (TYPE_OF(&w) == TYPE_WORD) block::rs_append(result, &w);
+      }
+    }
+    block::rs_truncate_at(spec, spec->w1 + uint32_t(i));
+    break;
+  }
+  int32_t m = block::rs_length(ignore);
+  for (int32_t i = 0; i < m; i++) {
+    Cell* v = block::rs_head(ignore) + i;
+    switch (TYPE_OF(v)) {
+      case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        set_type(v, TYPE_WORD);
+        break;
+      case TYPE_BLOCK: case TYPE_STRING: case TYPE_WORD: break;
+      default:
+        if (has_extern) {
+          Cell bad = *v;
+          fire(err::SCRIPT, err::script::BAD_FUNC_EXTERN, &bad);
+        }
+    }
+  }
+  auto known = [&](const Cell* w) {
+    uint32_t s = symbol::resolve(w->w2);
+    for (const Cell* list : {static_cast<const Cell*>(spec), static_cast<const Cell*>(ignore),
+                             static_cast<const Cell*>(result)}) {
+      Cell l = *list;
+      int32_t len = block::rs_length(&l);
+      for (int32_t i = 0; i < len; i++) {
+        const Cell* c = block::rs_head(&l) + i;
+        if (word::is_any_word(TYPE_OF(c)) && symbol::resolve(c->w2) == s) return true;
+      }
+    }
+    return false;
+  };
+  auto offer = [&](const Cell* w) {
+    Cell word = *w;
+    word.header = TYPE_WORD;
+    if (!known(&word)) block::rs_append(result, &word);
+  };
+  // Walk the body deeply.
+  struct walker {
+    static void walk(const Cell* blk, decltype(offer)& offer_fn) {
+      Cell b = *blk;
+      int32_t len = block::rs_length(&b);
+      for (int32_t i = 0; i < len; i++) {
+        Cell v = block::rs_head(&b)[i];
+        uint32_t t = TYPE_OF(&v);
+        if (t == TYPE_SET_WORD) {
+          offer_fn(&v);
+        } else if (t == TYPE_BLOCK || t == TYPE_PAREN) {
+          walk(&v, offer_fn);
+        } else if (t == TYPE_WORD && i + 1 < len) {
+          uint32_t s = symbol::resolve(v.w2);
+          Cell next = block::rs_head(&b)[i + 1];
+          bool loop_words = s == symbol::resolve(words::foreach) ||
+                            s == symbol::resolve(words::remove_each);
+          if (loop_words && TYPE_OF(&next) == TYPE_BLOCK) {
+            int32_t k = block::rs_length(&next);
+            for (int32_t j = 0; j < k; j++) {
+              Cell w = block::rs_head(&next)[j];
+              uint32_t wt = TYPE_OF(&w);
+              if (wt == TYPE_WORD || wt == TYPE_GET_WORD || wt == TYPE_LIT_WORD) offer_fn(&w);
+            }
+          } else if ((loop_words || s == symbol::resolve(words::repeat)) &&
+                     (TYPE_OF(&next) == TYPE_WORD || TYPE_OF(&next) == TYPE_SET_WORD)) {
+            offer_fn(&next);
+          }
+        }
+      }
+    }
+  };
+  walker::walk(body, offer);
+  int32_t found = block::rs_length(result);
+  if (found > 0) {
+    bool has_local = false;
+    int32_t len = block::rs_length(spec);
+    for (int32_t i = 0; i < len; i++)
+      if (is_refinement(block::rs_head(spec) + i, words::local)) has_local = true;
+    if (!has_local) block::rs_append(spec, &words::local_ref);
+    for (int32_t i = 0; i < found; i++) {
+      Cell w = block::rs_head(result)[i];
+      if (symbol::resolve(w.w2) == symbol::resolve(words::local)) continue;
+      block::rs_append(spec, &w);
+    }
+  }
+  stack::pop(2);
+}
+
+// Actions -----------------------------------------------------------------------
+
+namespace {
+
+Cell* make(Cell* proto, const Cell* spec, uint32_t) {
+  if (TYPE_OF(spec) != TYPE_BLOCK || block::rs_length(spec) < 2) bad_def(spec);
+  Cell s = *spec;
+  Cell fspec = block::rs_head(&s)[0];
+  Cell fbody = block::rs_head(&s)[1];
+  if (TYPE_OF(&fspec) != TYPE_BLOCK || TYPE_OF(&fbody) != TYPE_BLOCK) bad_def(spec);
+  uint32_t flags = validate(&fspec);
+  push(&fspec, &fbody, 0, 0, 0, flags);
+  *proto = *stack::top_cell();
+  stack::pop(1);
+  return proto;
+}
+
+Cell* reflect(Cell* fn, uint32_t field) {
+  uint32_t f = symbol::resolve(field);
+  if (f == symbol::resolve(words::spec)) {
+    *fn = make_series(TYPE_BLOCK, fn->w2);
+  } else if (f == symbol::resolve(words::body)) {
+    *fn = more(fn)[MORE_BODY];
+  } else if (f == symbol::resolve(words::words)) {
+    node_t ctx = fn->w1;
+    Cell list = make_series(TYPE_BLOCK, context::words_node(ctx));
+    Cell* copy = block::clone(&list, false, false);
+    *fn = *copy;
+    stack::pop(1);
+  } else {
+    fire(err::INTERNAL, err::internal::NOT_DONE);
+  }
+  return fn;
+}
+
+int32_t form(const Cell* v, Cell* out, int32_t part) {
+  return part - string::append_literal(out, TYPE_OF(v) == TYPE_ROUTINE ? "?routine?" : "?function?");
+}
+
+int32_t mold(const Cell* v, Cell* out, bool, bool all, bool flat, int32_t part, int32_t indent) {
+  Cell fn = *v;
+  Cell spec = make_series(TYPE_BLOCK, fn.w2);
+  Cell body = more(&fn)[MORE_BODY];
+  if (TYPE_OF(&fn) == TYPE_ROUTINE) {
+    part -= string::append_literal(out, "routine ");
+    part = actions::mold(&spec, out, false, all, flat, part, indent);
+    if (TYPE_OF(&body) == TYPE_BLOCK) return actions::mold(&body, out, false, all, flat, part, indent);
+    part -= string::append_literal(out, " ");
+    return actions::mold(&body, out, false, all, flat, part, indent);
+  }
+  part -= string::append_literal(out, "func ");
+  part = actions::mold(&spec, out, false, all, flat, part, indent);
+  if (TYPE_OF(&body) == TYPE_BLOCK) return actions::mold(&body, out, false, all, flat, part, indent);
+  return part - string::append_literal(out, " none");
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+  if (TYPE_OF(a) != TYPE_OF(b)) return -2;
+  switch (op) {
+    case COMP_EQUAL: case COMP_NOT_EQUAL: case COMP_STRICT_EQUAL: case COMP_SORT:
+    case COMP_CASE_SORT: case COMP_SAME: case COMP_FIND:
+      return a->w3 == b->w3 ? 0 : (a->w3 < b->w3 ? -1 : 1);
+    default: return -2;
+  }
+}
+
+constexpr action_row FUNCTION_ACTIONS = [] {
+  action_row r = unsupported_row();
+  r.make = make;
+  r.reflect = reflect;
+  r.form = form;
+  r.mold = mold;
+  r.compare = compare;
+  return r;
+}();
+
+constexpr action_row ROUTINE_ACTIONS = [] {
+  action_row r = unsupported_row();
+  r.reflect = INHERIT;
+  r.form = form;
+  r.mold = mold;
+  r.compare = compare;
+  return r;
+}();
+
+}  // namespace
+
+void init() { datatype::register_type(TYPE_FUNCTION, TYPE_CONTEXT, "function!", FUNCTION_ACTIONS); }
+
+}  // namespace kez::function
+
+namespace kez::routine {
+void init() {
+  datatype::register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!", kez::function::ROUTINE_ACTIONS);
+}
+}  // namespace kez::routine

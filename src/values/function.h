@@ -1,0 +1,53 @@
+// function! and routine! values: a spec block, a body block and a context of
+// the function kind whose values live on the value stack while a call runs.
+//
+// The "more" series holds five cells: the body (deep copy, or none!), the
+// interpreter's spec cache (unset! until the first call), the compiled code
+// index (integer!, or unset! for an interpreted function), a copy of the
+// function once an op! wraps it, and an extra integer! (the node of the
+// context the interpreter runs calls in), or unset!.
+#pragma once
+#include <cstdint>
+
+#include "values/cell.h"
+
+namespace kez::function {
+
+enum more_cell : uint32_t {
+  MORE_BODY = 0,
+  MORE_SPEC_CACHE = 1,
+  MORE_CODE = 2,
+  MORE_OP = 3,
+  MORE_EXTRA = 4,
+};
+
+enum : uint32_t {
+  ATTR_NO_TRACE = 0x200,
+  ATTR_TRACE = 0x400,
+  ROUTINE_CELLS = 0x8000,  // routine! that takes and returns cell pointers
+};
+
+inline Cell* more(const Cell* fn) { return cells_of(memory::buffer(fn->w3)); }
+
+// Pushes a new function!; returns its context node. `context` 0 makes one
+// from the spec; `code` 0 means interpreted; `extra` 0 means none.
+node_t push(const Cell* spec, const Cell* body, node_t context, uint32_t code, uint32_t extra,
+            uint32_t flags);
+// Checks a spec; returns its attribute flags.
+uint32_t validate(const Cell* spec);
+// Slots of the /local part (1 for /local plus its words); -1 when required
+// and absent, 0 when not required and absent.
+int32_t count_locals(node_t spec_node, uint32_t start, bool required);
+// Pushes logic false then n - 1 none! values.
+void init_locals(int32_t n);
+// The worker of the `function` native: body set-words and loop words
+// become locals of the spec.
+void collect_words(Cell* spec, const Cell* body);
+
+void init();  // registers function!
+
+}  // namespace kez::function
+
+namespace kez::routine {
+void init();  // registers routine!
+}

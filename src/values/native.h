@@ -1,0 +1,15 @@
+// native!, action! and op! values.
+//
+// A native! or action! cell holds its 1-based table position (w1), its spec
+// node (w2) and a "more" series of two cells (w3): the record of a word-less
+// context of the function kind with stack values, and none! (later the
+// interpreter's spec cache). An op! is a copy of the wrapped value's cell
+// retyped op!, with the wrapped type in header bits 16-23.
+#pragma once
+#include <cstdint>
+
+#include "values/cell.h"
+
+namespace kez::native {
+void init();  // registers native!, action! and op!
+}  // namespace kez::native
