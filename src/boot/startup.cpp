@@ -10,6 +10,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "foundation/collector.h"
 #include "foundation/handles.h"
 #include "foundation/memory.h"
 #include "foundation/print.h"
@@ -117,6 +118,7 @@ void init_runtime() {
   hooks::init();
   random::init();  // also fixes the hash seed, before anything is hashed
   memory::init();
+  collector::init();
   handles::init();
   register_datatypes();
   actions::init();
@@ -135,6 +137,5 @@ void init_runtime() {
   error::init();
 }
 
-void start() { init_runtime(); }
 
 }  // namespace kez::boot

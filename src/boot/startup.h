@@ -6,7 +6,10 @@ namespace kez::boot {
 
 // Initialises the runtime (hooks, platform, memory, datatypes, ...).
 void init_runtime();
-// The evaluator thread's body: initialise, run the boot library, launch.
+// The evaluator thread's body: initialise, run the boot library (whose last
+// statement launches the console), then end the process with status 0.
 void start();
+// Evaluates the embedded boot library's sources, in file-name order.
+void run_boot_library();
 
 }  // namespace kez::boot

@@ -17,6 +17,7 @@
 // and `UNSUPPORTED` marks an action the type refuses even when its parent
 // has it.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "values/cell.h"
@@ -223,7 +224,8 @@ struct action_slot {
   F fn = nullptr;
   slot_mode mode = slot_mode::inherit;
   constexpr action_slot() = default;
-  constexpr action_slot(F f) : fn(f), mode(f ? slot_mode::implemented : slot_mode::unsupported) {}
+  constexpr action_slot(F f) : fn(f), mode(slot_mode::implemented) {}
+  constexpr action_slot(std::nullptr_t) : mode(slot_mode::unsupported) {}
   constexpr action_slot(inherit_t) {}
   constexpr action_slot(unsupported_t) : mode(slot_mode::unsupported) {}
 };

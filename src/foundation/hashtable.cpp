@@ -19,6 +19,7 @@
 #include <string>
 
 #include "foundation/array.h"
+#include "foundation/collector.h"
 #include "foundation/casefold.h"
 #include "foundation/heap.h"
 #include "foundation/unicode.h"
@@ -299,14 +300,18 @@ node_t init(uint32_t size, const Cell* block, uint32_t kind, uint32_t value_cell
     block_node = block->w2;
     head = block->w1;
   }
-  node_t table = memory::alloc_bytes_filled(sizeof(header), 0);
-  node_t flags = alloc_flags(buckets);
-  node_t keys = alloc_keys(buckets);
-  if (!block_node) block_node = memory::alloc_cells(size);
+  // The parts are not reachable from each other until the header is filled.
+  collector::hold hold;
+  if (block_node) hold.add(block_node);
+  node_t table = hold.add(memory::alloc_bytes_filled(sizeof(header), 0));
+  node_t flags = hold.add(alloc_flags(buckets));
+  node_t keys = hold.add(alloc_keys(buckets));
+  if (!block_node) block_node = hold.add(memory::alloc_cells(size));
   node_t index = 0, chains = 0;
   if (kind == KIND_HASH) {
-    index = memory::alloc_bytes_filled(uint64_t(std::max(block_length(block_node), 1u)) * 4, 0xFF);
-    chains = array::make(0, 4);
+    index = hold.add(
+        memory::alloc_bytes_filled(uint64_t(std::max(block_length(block_node), 1u)) * 4, 0xFF));
+    chains = hold.add(array::make(0, 4));
   }
   header* h = get_header(table);
   memory::buffer(table)->tail = sizeof(header);
@@ -323,24 +328,27 @@ node_t init(uint32_t size, const Cell* block, uint32_t kind, uint32_t value_cell
 }
 
 node_t init_from(node_t prototype) {
-  node_t block = clone_series(get_header(prototype)->block);
+  collector::hold hold;
+  node_t block = hold.add(clone_series(get_header(prototype)->block));
   return copy(prototype, block);
 }
 
 node_t copy(node_t table, node_t new_block) {
-  node_t fresh = clone_series(table);
-  node_t flags = clone_series(get_header(table)->flags);
-  node_t keys = clone_series(get_header(table)->keys);
+  collector::hold hold;
+  hold.add(new_block);
+  node_t fresh = hold.add(clone_series(table));
+  node_t flags = hold.add(clone_series(get_header(table)->flags));
+  node_t keys = hold.add(clone_series(get_header(table)->keys));
   node_t index = 0, chains = 0;
   if (get_header(table)->kind == KIND_HASH) {
-    index = clone_series(get_header(table)->index);
+    index = hold.add(clone_series(get_header(table)->index));
     // Each copy gets chains of its own: a chain shared by two tables would
     // change under both when either changes.
-    chains = clone_series(get_header(table)->chains);
+    chains = hold.add(clone_series(get_header(table)->chains));
     uint32_t n = array::length(chains);
     for (uint32_t i = 1; i <= n; i++) {
       node_t chain = array::pick_ptr(chains, i);
-      if (chain) array::poke_ptr(chains, i, clone_series(chain));
+      if (chain) array::poke_ptr(chains, i, hold.add(clone_series(chain)));
     }
   }
   header* h = get_header(fresh);
@@ -373,8 +381,10 @@ void resize(node_t table, uint64_t n) {
   uint32_t buckets = resized_buckets(n);
   uint32_t upper = resized_upper(buckets);
   if (get_header(table)->size >= upper) return;
-  node_t flags = alloc_flags(buckets);
-  node_t keys = alloc_keys(buckets);
+  collector::hold hold;
+  hold.add(table);
+  node_t flags = hold.add(alloc_flags(buckets));
+  node_t keys = hold.add(alloc_keys(buckets));
   header* h = get_header(table);
   const uint32_t* old_flags = flags_of(h);
   const uint32_t* old_keys = keys_of(h);

@@ -95,4 +95,10 @@ void free_all() {
 
 size_t block_count() { return count; }
 
+size_t total_bytes() {
+  size_t total = 0;
+  for (block* b = first; b; b = b->next) total += b->size;
+  return total;
+}
+
 }  // namespace kez::heap

@@ -14,7 +14,8 @@ void* resize(void* address, size_t size);
 // An address that is not on the list is ignored.
 void free(void* address);
 void free_all();
-// Number of live blocks (for tests and statistics).
+// Number of live blocks and the bytes they hold (tests and statistics).
 size_t block_count();
+size_t total_bytes();
 
 }  // namespace kez::heap

@@ -395,6 +395,30 @@ void init() { datatype::register_type(TYPE_FUNCTION, TYPE_CONTEXT, "function!", 
 }  // namespace kez::function
 
 namespace kez::routine {
+
+void push(const Cell* spec_in, uint32_t code) {
+  Cell* spec = stack::push(*spec_in);
+  Cell* fn = stack::push_unset();
+  node_t more_node = memory::alloc_unset_cells(5);
+  memory::buffer(more_node)->tail = 5 * sizeof(Cell);
+  *fn = Cell{TYPE_BLOCK, 0, more_node, 0};  // keeps the more series alive
+  node_t ctx = context::make(spec, true, false, CONTEXT_FUNCTION);
+  // The arity: the word! entries of the spec, at most 31.
+  uint32_t arity = 0;
+  int32_t n = block::rs_length(spec);
+  for (int32_t i = 0; i < n; i++)
+    if (TYPE_OF(block::rs_head(spec) + i) == TYPE_WORD) arity++;
+  if (arity > 31) arity = 31;
+  *fn = Cell{TYPE_ROUTINE | (arity << ROUTINE_ARITY_SHIFT), ctx, spec->w2, more_node};
+  *context::owner(ctx) = *fn;
+  Cell* more = kez::function::more(fn);
+  more[kez::function::MORE_BODY] = make_none();
+  more[kez::function::MORE_CODE] = make_integer(int32_t(code));
+  Cell result = *fn;
+  stack::pop(2);
+  *stack::push_new() = result;
+}
+
 void init() {
   datatype::register_type(TYPE_ROUTINE, TYPE_FUNCTION, "routine!", kez::function::ROUTINE_ACTIONS);
 }

@@ -50,4 +50,7 @@ void init();  // registers function!
 
 namespace kez::routine {
 void init();  // registers routine!
+// Pushes a new routine! over the C++ routine at `code` (1-based position in
+// routines::table); its context is made from the spec.
+void push(const Cell* spec, uint32_t code);
 }

@@ -1,0 +1,10 @@
+// Routines: boot functions whose bodies are C++. Each has a spec written in
+// Kez and becomes a routine! value bound to its global word at start-up.
+#pragma once
+
+namespace kez::boot {
+
+// Makes every routine of the table and binds it to its word.
+void make_routines();
+
+}  // namespace kez::boot

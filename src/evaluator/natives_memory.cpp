@@ -1,0 +1,89 @@
+// recycle and stats: the collector and memory statistics from the language.
+#include <cmath>
+
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "foundation/collector.h"
+#include "foundation/heap.h"
+#include "foundation/memory.h"
+#include "values/block.h"
+#include "values/simple_types.h"
+
+namespace kez::natives {
+
+namespace {
+
+inline Cell* arg(int i) { return stack::arguments + i; }
+
+// A total as integer!, or float! beyond 32 bits.
+Cell number_of(double n) {
+  return n > 2147483647.0 ? make_float(n) : make_integer(int32_t(n));
+}
+
+void append_triple(Cell* block, int64_t a, int64_t b, int64_t c) {
+  Cell* t = block::push_only(3);
+  Cell v = make_integer(int32_t(a));
+  block::rs_append(t, &v);
+  v = make_integer(int32_t(b));
+  block::rs_append(t, &v);
+  v = make_integer(int32_t(c));
+  block::rs_append(t, &v);
+  Cell triple = *t;
+  triple.header |= CELL_NEW_LINE;
+  block::rs_append(block, &triple);
+  stack::pop(1);
+}
+
+}  // namespace
+
+void recycle_star(bool, const int32_t* refs) {
+  if (refs[0] >= 0 || refs[1] >= 0) {
+    collector::active = refs[0] >= 0;
+    unset::box();
+    return;
+  }
+  collector::do_cycle();
+  *arg(0) = number_of(collector::memory_in_use());
+}
+
+void stats_star(bool, const int32_t* refs) {
+  bool saved = collector::active;
+  collector::active = false;
+  if (refs[0] < 0 && refs[1] < 0) {
+    *arg(0) = number_of(collector::memory_in_use());
+    collector::active = saved;
+    return;
+  }
+  Cell* result = block::push_only(5);
+  Cell* nodes = block::push_only(8);
+  double reserved = 0;
+  for (auto* f = memory::root.first_node_frame; f; f = f->next) {
+    append_triple(nodes, f->capacity - f->used, f->used, f->capacity);
+    reserved += double(f->capacity) * 4 + 36;
+  }
+  block::rs_append(result, nodes);
+  Cell* frames = block::push_only(8);
+  for (auto* f = memory::root.first_series_frame; f; f = f->next) {
+    append_triple(frames, f->tail - f->heap, f->heap - f->start, f->tail - f->start);
+    reserved += double(f->size) + 20;
+  }
+  block::rs_append(result, frames);
+  Cell* bigs = block::push_only(4);
+  for (auto* f = memory::root.first_big_frame; f; f = f->next) {
+    Cell v = make_integer(int32_t(f->size));
+    v.header |= CELL_NEW_LINE;
+    block::rs_append(bigs, &v);
+    reserved += double(f->size) + 12;
+  }
+  block::rs_append(result, bigs);
+  double heap_total = double(heap::total_bytes()) + double(heap::block_count()) * 16;
+  Cell total = number_of(reserved + heap_total);
+  block::rs_append(result, &total);
+  Cell heap_cell = number_of(heap_total);
+  block::rs_append(result, &heap_cell);
+  *arg(0) = *result;
+  stack::top = arg(0) + 1;
+  collector::active = saved;
+}
+
+}  // namespace kez::natives

@@ -1,0 +1,338 @@
+// The garbage collector.
+//
+// Invariants: outside a cycle no buffer carries SERIES_MARKED; during the
+// sweep a buffer is dead when it is unmarked, or was given up (node 0 or not
+// allocated); a dead buffer's node (when it has one) is freed exactly once.
+#include "foundation/collector.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstring>
+#include <atomic>
+#include <vector>
+
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "foundation/handles.h"
+#include "foundation/hashtable.h"
+#include "foundation/heap.h"
+#include "foundation/memory.h"
+#include "foundation/slot_table.h"
+#include "values/context.h"
+#include "values/symbol.h"
+#include "values/words.h"
+
+namespace kez::collector {
+
+statistics stats;
+bool active = false;
+bool running = false;
+
+namespace {
+
+// Room kept free in a successor frame before runs are moved into it.
+constexpr uint64_t SUCCESSOR_ROOM = 52429;
+
+std::vector<node_t>* mark_stack = nullptr;      // blocks whose cells remain to be marked
+std::vector<mark_callback>* callbacks = nullptr;
+std::vector<const Cell*>* roots = nullptr;
+std::vector<series_buffer*>* fixed_marked = nullptr;  // fixed buffers marked this cycle
+std::vector<node_t> held;  // nodes of structures under construction (see hold)
+
+const hashtable::marker MARKER{
+    [](node_t n) { return mark_series(n); },
+    [](node_t n) { mark_block(n); },
+};
+
+void mark_table(node_t table) {
+  if (table) hashtable::mark(table, MARKER);
+}
+
+// Marks what one cell refers to.
+void mark_cell(const Cell* c) {
+  uint32_t t = TYPE_OF(c);
+  switch (t) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
+    case TYPE_SET_PATH: case TYPE_GET_PATH:
+      if (c->w2) mark_block(c->w2);
+      break;
+    case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
+    case TYPE_REF:
+      if (c->w2) mark_series(c->w2);
+      if (c->w3) mark_series(c->w3);
+      break;
+    case TYPE_BITSET: case TYPE_VECTOR: case TYPE_BINARY:
+      if (c->w2) mark_series(c->w2);
+      break;
+    case TYPE_SYMBOL:
+      if (c->w3) mark_series(c->w3);
+      if (c->w2) mark_series(c->w2);
+      break;
+    case TYPE_CONTEXT:
+      mark_table(c->w1);
+      if (!(c->header & CONTEXT_ON_STACK) && c->w2) mark_block(c->w2);
+      break;
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+    case TYPE_REFINEMENT: case TYPE_ISSUE:
+      if (c->w1) {
+        if (c->w2 == words::self) mark_block(c->w1);
+        else mark_context(c->w1);
+      }
+      break;
+    case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP: {
+      if (c->w2) mark_block(c->w2);
+      if (c->w3) mark_block(c->w3);
+      uint32_t wrapped = (c->header >> OP_TYPE_SHIFT) & 0xFF;
+      if (t == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->w1)
+        mark_context(c->w1);
+      break;
+    }
+    case TYPE_FUNCTION: case TYPE_ROUTINE:
+      if (c->w1) mark_context(c->w1);
+      if (c->w2) mark_block(c->w2);
+      if (c->w3) mark_block(c->w3);
+      break;
+    case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
+      if (c->w1) mark_context(c->w1);
+      if (c->w3) mark_series(c->w3);
+      break;
+    case TYPE_HASH: case TYPE_MAP:
+      if (c->w2) mark_block(c->w2);
+      mark_table(c->w3);
+      break;
+    case TYPE_HANDLE:
+      if (int32_t(c->w3) >= 0) handles::mark(int32_t(c->w3), nullptr);
+      break;
+    case TYPE_IMAGE:
+      if (c->w2) mark_series(c->w2);
+      break;
+    case TYPE_EVENT:
+      if ((c->header & (1u << 12)) && c->w2) mark_block(c->w2);
+      break;
+    default:
+      break;
+  }
+}
+
+void drain() {
+  while (!mark_stack->empty()) {
+    node_t node = mark_stack->back();
+    mark_stack->pop_back();
+    series_buffer* b = memory::buffer(node);
+    const Cell* c = cell_head(b);
+    const Cell* end = cell_tail(b);
+    for (; c < end; c++) mark_cell(c);
+  }
+}
+
+void mark_roots() {
+  for (node_t n : held) {
+    if (memory::buffer(n)->unit() == sizeof(Cell)) mark_block(n);
+    else mark_series(n);
+  }
+  for (const Cell* r : *roots) mark_value(r);
+  mark_value(&context::root);
+  mark_value(&symbol::table);
+  mark_table(symbol::text_index);
+  mark_series(stack::stack_block.w2);
+  mark_series(stack::frames_block.w2);
+  mark_values(stack::bottom, stack::top);
+  stack::mark_frames([](node_t n) { mark_context(n); }, [](node_t n) { mark_block(n); });
+  if (context::global_node) mark_context(context::global_node);
+  if (interpreter::current.w2 && TYPE_OF(&interpreter::current) != TYPE_UNSET)
+    mark_series(interpreter::current.w2);
+  mark_value(&interpreter::tracer);
+  mark_value(&slot_table::table);
+  drain();
+  for (mark_callback cb : *callbacks) {
+    if (cb) cb();
+    drain();
+  }
+}
+
+// Gives a dead buffer's node back.
+void release(series_buffer* b) {
+  if ((b->flags & SERIES_ALLOCATED) && b->node) memory::free_node(b->node);
+}
+
+bool live(const series_buffer* b) {
+  return (b->flags & SERIES_MARKED) && (b->flags & SERIES_ALLOCATED) && b->node;
+}
+
+uint64_t footprint(const series_buffer* b) { return uint64_t(b->size) + BUFFER_OVERHEAD; }
+
+series_buffer* next_buffer(series_buffer* b) {
+  return reinterpret_cast<series_buffer*>(reinterpret_cast<uint8_t*>(b) + footprint(b));
+}
+
+// Slides the live runs of a frame together, or moves them to the heap of the
+// next frame while it has room; frees the nodes of dead buffers. A run moved
+// into the next frame keeps its marks: that frame's own compaction, which
+// comes later, clears them.
+void compact(memory::series_frame* f) {
+  memory::series_frame* succ = f->next;
+  uint8_t* dest = f->start;
+  auto* b = reinterpret_cast<series_buffer*>(f->start);
+  while (reinterpret_cast<uint8_t*>(b) < f->heap) {
+    if (!live(b)) {
+      release(b);
+      b = next_buffer(b);
+      continue;
+    }
+    auto* run = reinterpret_cast<uint8_t*>(b);
+    uint64_t length = 0;
+    while (reinterpret_cast<uint8_t*>(b) < f->heap && live(b)) {
+      length += footprint(b);
+      b = next_buffer(b);
+    }
+    bool to_successor = succ && uint64_t(succ->tail - succ->heap) >= SUCCESSOR_ROOM &&
+                        succ->heap + length < succ->tail;
+    uint8_t* target = to_successor ? succ->heap : dest;
+    if (to_successor) succ->heap += length;
+    else dest += length;
+    if (target != run) std::memmove(target, run, length);
+    for (uint8_t* p = target; p < target + length;) {
+      auto* moved = reinterpret_cast<series_buffer*>(p);
+      if (!to_successor) moved->flags &= ~SERIES_MARKED;
+      memory::set_buffer(moved->node, moved);
+      p += footprint(moved);
+    }
+  }
+  f->heap = dest;
+}
+
+void compact_frames() {
+  for (memory::series_frame* f = memory::root.first_series_frame; f;) {
+    memory::series_frame* next = f->next;
+    compact(f);
+    if (f->heap == f->start && f != memory::root.first_series_frame)
+      memory::free_series_frame(f);
+    f = next;
+  }
+}
+
+// Stress mode: free the dead, then copy every live buffer to fresh frames.
+void sweep_and_relocate() {
+  for (memory::series_frame* f = memory::root.first_series_frame; f; f = f->next) {
+    for (auto* b = reinterpret_cast<series_buffer*>(f->start);
+         reinterpret_cast<uint8_t*>(b) < f->heap; b = next_buffer(b)) {
+      if (live(b)) {
+        b->flags &= ~SERIES_MARKED;
+      } else {
+        release(b);
+        b->node = 0;
+        b->flags &= ~SERIES_ALLOCATED;
+      }
+    }
+  }
+  memory::relocate_all();
+}
+
+void clear_fixed_marks() {
+  for (series_buffer* b : *fixed_marked) b->flags &= ~SERIES_MARKED;
+  fixed_marked->clear();
+}
+
+bool stress_cycle = false;
+
+// Stress mode: while collections are allowed, a full one that also moves
+// every live buffer; before that (start-up), the moves alone.
+void stress_collect() {
+  if (!active || running) {
+    memory::relocate_all();
+    return;
+  }
+  stress_cycle = true;
+  do_cycle();
+  stress_cycle = false;
+}
+
+}  // namespace
+
+bool mark_series(node_t node) {
+  if (!node) return false;
+  series_buffer* b = memory::buffer(node);
+  if (b->flags & SERIES_MARKED) return false;
+  b->flags |= SERIES_MARKED;
+  if (b->flags & SERIES_FIXED) fixed_marked->push_back(b);
+  return true;
+}
+
+void mark_block(node_t node) {
+  if (mark_series(node)) mark_stack->push_back(node);
+}
+
+void mark_context(node_t node) {
+  if (!mark_series(node)) return;
+  // The context's node holds the record and the owner value.
+  mark_stack->push_back(node);
+}
+
+void mark_values(const Cell* first, const Cell* end) {
+  for (const Cell* c = first; c < end; c++) mark_cell(c);
+}
+
+void register_callback(mark_callback cb) { callbacks->push_back(cb); }
+
+void unregister_callback(mark_callback cb) {
+  for (auto& entry : *callbacks)
+    if (entry == cb) {
+      entry = nullptr;
+      return;
+    }
+}
+
+void add_root(const Cell* cell) { roots->push_back(cell); }
+
+hold::hold() : level_(held.size()) {}
+hold::~hold() { held.resize(level_); }
+node_t hold::add(node_t node) {
+  held.push_back(node);
+  return node;
+}
+
+void init() {
+  stats = {};
+  mark_stack = new std::vector<node_t>;
+  mark_stack->reserve(1024);
+  callbacks = new std::vector<mark_callback>;
+  roots = new std::vector<const Cell*>;
+  fixed_marked = new std::vector<series_buffer*>;
+  memory::collect_if_active = collect_if_active;
+  if (memory::stress_interval) memory::stress_hook = stress_collect;
+}
+
+void do_cycle() {
+  if (running) return;
+  running = true;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  mark_roots();
+  handles::sweep();
+  if (stress_cycle) {
+    sweep_and_relocate();
+  } else {
+    compact_frames();
+  }
+  memory::sweep_big_buffers([](node_t n) { memory::free_node(n); });
+  memory::update_node_frames();
+  clear_fixed_marks();
+  stats.cycles++;
+  running = false;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+void collect_if_active() {
+  if (active) do_cycle();
+}
+
+double memory_in_use() {
+  double total = 0;
+  for (auto* f = memory::root.first_node_frame; f; f = f->next) total += double(f->used) * 4;
+  for (auto* f = memory::root.first_series_frame; f; f = f->next)
+    total += double(f->heap - f->start);
+  for (auto* f = memory::root.first_big_frame; f; f = f->next) total += double(f->size);
+  return total;
+}
+
+}  // namespace kez::collector
