@@ -18,6 +18,7 @@
 #include "values/context.h"
 #include "values/error_ids.h"
 #include "values/function.h"
+#include "values/simple_types.h"
 #include "values/symbol.h"
 #include "values/typeset.h"
 #include "values/word.h"
@@ -224,146 +225,225 @@ uint32_t fetch_one(uint32_t kind, const Cell* code, uint32_t index, uint32_t end
   return eval_expression(code, index, end, no_infix, true, false);
 }
 
+// The state of one call's argument fetching.
+struct fetcher {
+  Cell fn;
+  Cell cache;
+  const Cell* code;
+  uint32_t index;
+  uint32_t end;
+  const Cell* name;
+  int32_t mode;      // apply: 1 positional refinements, 2 named, +4 single values
+  bool native;
+  int32_t count;     // cache entries (the last is the final integer)
+  int32_t refs[32];  // natives: refinement positions
+  uint32_t used[4] = {0, 0, 0, 0};
+
+  const Cell& entry(int32_t i) { return block::rs_head(&cache)[i]; }
+  static uint32_t kind_of(const Cell& e) { return (e.header >> ARG_KIND_SHIFT) & 3; }
+
+  // Fetches one argument of the given kind and checks its type; false when
+  // a non-local exit is pending.
+  bool fetch(const Cell& ts, uint32_t arg_number, bool no_infix) {
+    uint32_t kind = kind_of(ts);
+    end = code_end(code, end);
+    if (index >= end) {
+      if (kind == ARG_LIT && typeset::has(&ts, TYPE_UNSET)) stack::push(unset_value);
+      else if (mode != 0) stack::push(none_value);
+      else no_arg(&fn, name, arg_number);
+    } else if (mode & 4) {
+      stack::push(code_at(code, index++));
+    } else {
+      index = fetch_one(kind, code, index, end, no_infix);
+      if (stack::pending()) return false;
+    }
+    Cell* got = stack::top - 1;
+    if (!typeset::has(&ts, TYPE_OF(got))) expect_arg(&fn, name, got, arg_number);
+    return true;
+  }
+
+  // The cache position of the refinement named `sym`, its ordinal and the
+  // frame slot of its cell (functions); -1 when the spec lacks it.
+  int32_t find_refinement(uint32_t sym, int32_t& ordinal, uint32_t& slot) {
+    uint32_t canon = symbol::resolve(sym);
+    slot = 0;
+    ordinal = 0;
+    for (int32_t i = 0; i + 1 < count; i++) {
+      const Cell& e = entry(i);
+      if (TYPE_OF(&e) == TYPE_REFINEMENT) {
+        ordinal++;
+        if (symbol::resolve(e.w2) == canon) return i;
+      } else if (kind_of(e) == ARG_RETURN) {
+        continue;
+      }
+      if (!native) slot++;
+    }
+    return -1;
+  }
+
+  // Uses the refinement at cache position `at`: fetches its arguments (and
+  // drops them when it is not enabled). False when an exit is pending.
+  bool use_refinement(int32_t at, int32_t ordinal, uint32_t slot, bool enabled) {
+    uint32_t bit = uint32_t(at);
+    used[bit / 32] |= 1u << (bit % 32);
+    if (native && enabled) refs[ordinal - 1] = int32_t(stack::top - stack::arguments);
+    if (!native && enabled) stack::arguments[slot] = true_value;
+    uint32_t argpos = slot + 1;
+    for (int32_t i = at + 1; i + 1 < count; i++) {
+      const Cell& e = entry(i);
+      if (TYPE_OF(&e) == TYPE_REFINEMENT) break;
+      if (kind_of(e) == ARG_RETURN) continue;
+      if (!enabled && (mode & 4)) {
+        // A single value is skipped, not evaluated, for an inactive refinement.
+        end = code_end(code, end);
+        if (index < end) index++;
+        continue;
+      }
+      if (!fetch(e, 0, false)) return false;
+      Cell* got = stack::top - 1;
+      if (!native) {
+        if (enabled) stack::arguments[argpos] = *got;
+        stack::top--;
+      } else if (!enabled) {
+        stack::top--;
+      }
+      argpos++;
+    }
+    return true;
+  }
+
+  bool already_used(int32_t at) { return used[uint32_t(at) / 32] & (1u << (uint32_t(at) % 32)); }
+};
+
 // Fetches the arguments of `fn` into the current frame, then calls a native
 // or action with its refinement integers (functions are called by the
 // caller). Returns the index after the arguments.
 uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                          const Cell* path, const Cell* name, int32_t mode, bool infix,
                          bool& called) {
-  Cell fn = *fn_in;
-  Cell cache = spec_cache_of(&fn);
-  uint32_t type = TYPE_OF(&fn);
-  bool native = type == TYPE_NATIVE || type == TYPE_ACTION;
-  int32_t count = block::rs_length(&cache);
-  int32_t refs[32];
-  for (int32_t& r : refs) r = -1;
+  fetcher f;
+  f.fn = *fn_in;
+  f.cache = spec_cache_of(&f.fn);
+  f.code = code;
+  f.index = index;
+  f.end = end;
+  f.name = name;
+  f.mode = mode;
+  uint32_t type = TYPE_OF(&f.fn);
+  f.native = type == TYPE_NATIVE || type == TYPE_ACTION;
+  f.count = block::rs_length(&f.cache);
+  for (int32_t& r : f.refs) r = -1;
+
+  // Required arguments; refinement cells (false) and their arguments (none)
+  // take their slots in a function's frame.
   bool in_refinements = false;
   uint32_t arg_number = 0;
-  uint32_t slot = 0;  // frame position of the next spec slot (functions)
-  for (int32_t i = 0; i + 1 < count; i++) {
-    Cell e = block::rs_head(&cache)[i];
+  uint32_t slot = 0;
+  for (int32_t i = 0; i + 1 < f.count; i++) {
+    Cell e = f.entry(i);
     if (TYPE_OF(&e) == TYPE_REFINEMENT) {
       in_refinements = true;
       arg_number++;
-      if (!native) {
+      if (!f.native) {
         stack::push(false_value);
         slot++;
       }
       continue;
     }
-    uint32_t kind = (e.header >> ARG_KIND_SHIFT) & 3;
-    if (kind == ARG_RETURN) continue;
+    if (fetcher::kind_of(e) == ARG_RETURN) continue;
     if (in_refinements) {
       arg_number++;
-      if (!native) {
+      if (!f.native) {
         stack::push(none_value);
         slot++;
       }
       continue;
     }
-    bool first_infix = infix && slot == 0;
-    if (!first_infix) {
-      end = code_end(code, end);
-      if (index >= end) {
-        if (kind == ARG_LIT && typeset::has(&e, TYPE_UNSET)) {
-          stack::push(unset_value);
-        } else if (mode != 0) {
-          stack::push(none_value);
-        } else {
-          no_arg(&fn, name, arg_number);
-        }
-      } else {
-        index = fetch_one(kind, code, index, end, infix);
-        if (stack::pending()) return index;
-      }
+    if (infix && slot == 0) {
+      // The left operand is already in place; it is checked like any other.
+      Cell* left = stack::top - 1;
+      if (!typeset::has(&e, TYPE_OF(left))) expect_arg(&f.fn, name, left, arg_number);
+    } else if (!f.fetch(e, arg_number, infix)) {
+      return f.index;
     }
-    Cell* got = stack::top - 1;
-    if (!typeset::has(&e, TYPE_OF(got))) expect_arg(&fn, name, got, arg_number);
     arg_number++;
     slot++;
   }
-  Cell last = block::rs_head(&cache)[count - 1];
-  int32_t locals = native ? 0 : get_integer(&last);
-  if (!native) function::init_locals(locals);
+  if (!f.native) function::init_locals(get_integer(&f.entry(f.count - 1)));
 
-  // Refinements named by the path, after the function's name element.
+  // Refinements named by a path, positioned at its first refinement.
   if (path) {
-    // The path is positioned at its first refinement.
     Cell p = *path;
     int32_t plen = block::rs_length(&p);
-    int32_t first = 0;
-    uint32_t used_mask[4] = {0, 0, 0, 0};
-    for (int32_t k = first; k < plen; k++) {
+    for (int32_t k = 0; k < plen; k++) {
       Cell el = block::rs_head(&p)[k];
       if (TYPE_OF(&el) != TYPE_WORD && TYPE_OF(&el) != TYPE_GET_WORD)
         fire(err::SCRIPT, err::script::BAD_REFINE, &el);
       bool enabled = true;
-      if (TYPE_OF(&el) == TYPE_GET_WORD) {
-        const Cell* v = context::get(&el);
-        enabled = TYPE_OF(v) != TYPE_NONE && !(TYPE_OF(v) == TYPE_LOGIC && v->w1 == 0);
-      }
-      // Find the refinement and its slot.
-      uint32_t canon = symbol::resolve(el.w2);
-      uint32_t pos = 0;
-      int32_t found = -1;
-      int32_t ordinal = 0;
-      for (int32_t i = 0; i + 1 < count; i++) {
-        Cell e = block::rs_head(&cache)[i];
-        if (TYPE_OF(&e) == TYPE_REFINEMENT) {
-          ordinal++;
-          if (symbol::resolve(e.w2) == canon) {
-            found = i;
-            break;
-          }
-          if (!native) pos++;
-          continue;
-        }
-        if (((e.header >> ARG_KIND_SHIFT) & 3) == ARG_RETURN) continue;
-        if (!native) pos++;
-      }
-      if (found < 0) {
+      if (TYPE_OF(&el) == TYPE_GET_WORD) enabled = !logic::falsy(context::get(&el));
+      int32_t ordinal;
+      uint32_t rslot;
+      int32_t at = f.find_refinement(el.w2, ordinal, rslot);
+      if (at < 0) {
         Cell nm = name ? *name : words::anon_marker_word;
         fire(err::SCRIPT, err::script::NO_REFINE, &nm, &el);
       }
-      uint32_t bit = uint32_t(found);
-      if (used_mask[bit / 32] & (1u << (bit % 32))) fire(err::SCRIPT, err::script::DUP_REFINE, &p);
-      used_mask[bit / 32] |= 1u << (bit % 32);
-      if (native && enabled) refs[ordinal - 1] = int32_t(stack::top - stack::arguments);
-      if (!native && enabled) stack::arguments[pos] = true_value;
-      // The refinement's arguments follow it in the cache.
-      uint32_t argpos = pos + 1;
-      for (int32_t i = found + 1; i + 1 < count; i++) {
-        Cell e = block::rs_head(&cache)[i];
-        if (TYPE_OF(&e) == TYPE_REFINEMENT) break;
-        uint32_t kind = (e.header >> ARG_KIND_SHIFT) & 3;
-        if (kind == ARG_RETURN) continue;
-        end = code_end(code, end);
-        if (index >= end) {
-          if (mode != 0) stack::push(none_value);
-          else no_arg(&fn, name, 0);
-        } else {
-          index = fetch_one(kind, code, index, end, false);
-          if (stack::pending()) return index;
-        }
-        Cell* got = stack::top - 1;
-        if (!typeset::has(&e, TYPE_OF(got))) expect_arg(&fn, name, got, 0);
-        if (!native) {
-          if (enabled) stack::arguments[argpos] = *got;
-          stack::top--;
-        } else if (!enabled) {
-          stack::top--;
-        }
-        argpos++;
-      }
+      if (f.already_used(at)) fire(err::SCRIPT, err::script::DUP_REFINE, &p);
+      if (!f.use_refinement(at, ordinal, rslot, enabled)) return f.index;
     }
   }
 
-  if (native) {
-    called = true;
-    if (type == TYPE_NATIVE) natives::table[fn.w1 - 1](false, refs);
-    else actions::entries[fn.w1 - 1](refs);
+  // apply: refinements by position (each takes a logic! from the block) or
+  // named in the block after the required arguments.
+  if (mode & 1) {
+    int32_t ordinal = 0;
+    uint32_t rslot = 0;
+    for (int32_t i = 0; i + 1 < f.count; i++) {
+      Cell e = f.entry(i);
+      if (TYPE_OF(&e) == TYPE_REFINEMENT) {
+        ordinal++;
+        Cell flag = none_value;
+        f.end = code_end(code, f.end);
+        if (f.index < f.end) flag = *code_at(code, f.index++);
+        if (TYPE_OF(&flag) != TYPE_LOGIC && TYPE_OF(&flag) != TYPE_NONE)
+          expect_arg(&f.fn, name, &flag, 0);
+        if (!f.use_refinement(i, ordinal, rslot, TYPE_OF(&flag) == TYPE_LOGIC && flag.w1))
+          return f.index;
+      } else if (fetcher::kind_of(e) == ARG_RETURN) {
+        continue;
+      }
+      if (!f.native) rslot++;
+    }
+  } else if (mode & 2) {
+    while (true) {
+      f.end = code_end(code, f.end);
+      if (f.index >= f.end) break;
+      Cell el = *code_at(code, f.index);
+      if (TYPE_OF(&el) != TYPE_REFINEMENT && TYPE_OF(&el) != TYPE_GET_WORD) break;
+      f.index++;
+      bool enabled = true;
+      if (TYPE_OF(&el) == TYPE_GET_WORD) enabled = !logic::falsy(context::get(&el));
+      int32_t ordinal;
+      uint32_t rslot;
+      int32_t at = f.find_refinement(el.w2, ordinal, rslot);
+      if (at < 0) {
+        Cell nm = name ? *name : words::anon_marker_word;
+        fire(err::SCRIPT, err::script::NO_REFINE, &nm, &el);
+      }
+      if (f.already_used(at)) {
+        Cell c = *code;
+        fire(err::SCRIPT, err::script::DUP_REFINE, &c);
+      }
+      if (!f.use_refinement(at, ordinal, rslot, enabled)) return f.index;
+    }
   }
-  return index;
+
+  if (f.native) {
+    called = true;
+    if (type == TYPE_NATIVE) natives::table[f.fn.w1 - 1](false, f.refs);
+    else actions::entries[f.fn.w1 - 1](f.refs);
+  }
+  return f.index;
 }
 
 }  // namespace

@@ -26,13 +26,17 @@ namespace {
 
 inline Cell* arg(int i) { return stack::arguments + i; }
 
-// A float! count becomes an integer! by truncation; outside 32 bits it is
-// the most negative integer (no iteration).
+// A float! count becomes an integer! by truncation toward zero; a float
+// outside 32 bits (or NaN) raises out-of-range rather than quietly running
+// no iteration.
 int32_t loop_count(Cell* c) {
   if (TYPE_OF(c) == TYPE_FLOAT) {
     double d = get_float(c);
-    int32_t n = (d >= -2147483648.0 && d < 2147483648.0) ? int32_t(d) : INT32_MIN;
-    *c = make_integer(n);
+    if (!(d > -2147483649.0 && d < 2147483648.0)) {
+      Cell v = *c;
+      fire(err::SCRIPT, err::script::OUT_OF_RANGE, &v);
+    }
+    *c = make_integer(int32_t(d));
   }
   return get_integer(c);
 }

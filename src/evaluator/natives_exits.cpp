@@ -80,6 +80,7 @@ void catch_star(bool, const int32_t* refs) {
     return;
   }
   stack::raise_code = 0;
+  stack::raise_frame = nullptr;  // the throw is over
   stack::arguments[0] = value;
   stack::top = stack::arguments + 1;
   stack::pop_frame_return();

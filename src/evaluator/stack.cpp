@@ -330,7 +330,8 @@ uint32_t take_exit(call_frame* frame, uint32_t first_code, uint32_t last_code) {
 // Call traces ------------------------------------------------------------------
 
 Cell get_call_word() {
-  call_frame* f = raise_frame ? raise_frame - 1 : frames_top - 1;
+  // A throw's frame counts only while it is still open.
+  call_frame* f = raise_frame && raise_frame < frames_top ? raise_frame - 1 : frames_top - 1;
   raise_frame = nullptr;
   for (; f >= frames_bottom; f--) {
     if (anonymous(f)) continue;

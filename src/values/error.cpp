@@ -1,6 +1,8 @@
 // error! values and their report.
 #include "values/error.h"
 
+#include <initializer_list>
+
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
@@ -27,18 +29,30 @@ constexpr const char* FIELD_NAMES[] = {"code", "type", "id",   "arg1",  "arg2",
 constexpr int32_t ARG_LIMIT = 80;   // characters of one template argument
 constexpr int32_t NEAR_LIMIT = 40;  // characters of the near field
 
+// A field of `system` by path (system/a/b), or nullptr before boot made it.
+const Cell* system_field(std::initializer_list<const char*> names) {
+  const Cell* v = context::get_global_value(symbol::make("system"));
+  for (const char* name : names) {
+    if (!v || TYPE_OF(v) != TYPE_OBJECT) return nullptr;
+    Cell w = word::make(TYPE_WORD, 0, symbol::make(name), 0);
+    int32_t i = object::find_word(v, &w);
+    if (i < 0) return nullptr;
+    v = context::values(v->w1) + i;
+  }
+  return v;
+}
+
 // The catalogue object system/catalog/errors, or nullptr before boot.
 const Cell* catalogue() {
-  static uint32_t sys = symbol::make("system"), cat = symbol::make("catalog"),
-                  errs = symbol::make("errors");
-  const Cell* s = context::get_global_value(sys);
-  if (!s || TYPE_OF(s) != TYPE_OBJECT) return nullptr;
-  Cell w = word::make(TYPE_WORD, 0, cat, 0);
-  const Cell* c = object::select_word(s, &w);
-  if (TYPE_OF(c) != TYPE_OBJECT) return nullptr;
-  w.w2 = errs;
-  const Cell* e = object::select_word(c, &w);
-  return TYPE_OF(e) == TYPE_OBJECT ? e : nullptr;
+  const Cell* e = system_field({"catalog", "errors"});
+  return e && TYPE_OF(e) == TYPE_OBJECT ? e : nullptr;
+}
+
+// The depth of call traces: system/state/stack-trace when it is a positive
+// integer, else 0.
+int32_t stack_trace_depth() {
+  const Cell* d = system_field({"state", "stack-trace"});
+  return d && TYPE_OF(d) == TYPE_INTEGER && get_integer(d) > 0 ? get_integer(d) : 0;
 }
 
 // The field of `obj` named by `word`'s symbol, or nullptr.
@@ -176,6 +190,15 @@ int32_t form(const Cell* error_in, Cell* out, int32_t part) {
   string::cut_to(text, NEAR_LIMIT);
   part -= string::append_string(out, text);
   stack::pop(1);
+  int32_t depth = stack_trace_depth();
+  Cell trace = *field(&error, FIELD_STACK);
+  if (depth > 0 && TYPE_OF(&trace) == TYPE_INTEGER) {
+    part -= string::append_literal(out, "\n*** Stack: ");
+    part = stack::form_call_trace(depth, &trace, out, part);
+  } else if (depth > 0 && TYPE_OF(&trace) == TYPE_BLOCK) {
+    part -= string::append_literal(out, "\n*** Stack: ");
+    part = actions::form(&trace, out, part);
+  }
   Cell files = *field(&error, FIELD_FILES);
   if (TYPE_OF(&files) == TYPE_BLOCK) {
     part -= string::append_literal(out, "\n*** Files: ");
@@ -196,7 +219,25 @@ void print_uncaught(const Cell* error) {
   stack::pop(1);
 }
 
-void capture_stack(Cell*) {}
+void capture_stack(Cell* error) {
+  Cell e = *error;
+  Cell trace = *field(&e, FIELD_STACK);
+  if (TYPE_OF(&trace) == TYPE_INTEGER) {
+    int32_t depth = stack_trace_depth();
+    Cell* words = block::push_only(8);
+    int32_t end = get_integer(&trace);
+    stack::collect_frame_words(depth > 0 ? depth : 1, words, end < 0 ? 0 : uint32_t(end));
+    *field(&e, FIELD_STACK) = *words;
+    stack::pop(1);
+  }
+  const Cell* files = system_field({"state", "source-files"});
+  if (files && TYPE_OF(files) == TYPE_BLOCK && block::rs_length(files) > 0) {
+    Cell f = *files;
+    Cell* copy = block::clone(&f, false, false);
+    *field(&e, FIELD_FILES) = *copy;
+    stack::pop(1);
+  }
+}
 
 namespace {
 

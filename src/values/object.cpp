@@ -147,7 +147,7 @@ node_t build_on_set(node_t ctx) {
 void init_on_set(Cell* obj, node_t ctx) {
   obj->w3 = build_on_set(ctx);
   *context::owner(ctx) = *obj;
-  if (on_deep(obj)) ownership::set_owner(obj);
+  if (on_deep(obj)) ownership::set_owner(obj, obj, nullptr);
 }
 
 bool on_deep(const Cell* obj) {
@@ -614,9 +614,14 @@ Cell* modify(Cell* obj, const Cell* field, Cell* value, bool) {
     if (TYPE_OF(value) != TYPE_NONE) fire(err::SCRIPT, err::script::INVALID_ARG, value);
     clear_marks(obj->w1);
   } else if (f == canon(words::owner)) {
-    ownership::set_owner(obj);
+    ownership::set_owner(obj, obj, nullptr);
   } else if (f == canon(words::owned)) {
-    if (TYPE_OF(value) == TYPE_NONE) ownership::unbind(obj);
+    if (TYPE_OF(value) == TYPE_NONE) {
+      ownership::unbind(obj);
+    } else if (TYPE_OF(value) == TYPE_BLOCK && block::rs_length(value) >= 2) {
+      Cell owner = block::rs_head(value)[0], word = block::rs_head(value)[1];
+      if (TYPE_OF(&owner) == TYPE_OBJECT) ownership::bind(obj, &owner, &word);
+    }
   }
   *obj = *value;
   return obj;
