@@ -9,9 +9,11 @@
 //    never through an address kept across one.
 #include "evaluator/interpreter.h"
 
+#include "boot/system.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "foundation/platform.h"
 #include "foundation/raise.h"
 #include "values/block.h"
@@ -224,6 +226,9 @@ uint32_t fetch_one(uint32_t kind, const Cell* code, uint32_t index, uint32_t end
   }
   return eval_expression(code, index, end, no_infix, true, false);
 }
+
+uint32_t eval_value(const Cell* code, const Cell* value, uint32_t index, uint32_t next,
+                    uint32_t end, bool keep, bool literal_functions, Cell* start_top);
 
 // The state of one call's argument fetching.
 struct fetcher {
@@ -440,6 +445,7 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
 
   if (f.native) {
     called = true;
+    if (trace::on) trace::fire(trace::EV_CALL, code, int32_t(f.index), name, &f.fn);
     if (type == TYPE_NATIVE) natives::table[f.fn.w1 - 1](false, f.refs);
     else actions::entries[f.fn.w1 - 1](f.refs);
   }
@@ -460,6 +466,7 @@ void eval_block(const Cell* block, bool chain) {
   stack::open_block_frame(&words::body_marker_word);
   uint32_t index = code.w1;
   uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);
+  if (trace::on) trace::fire(trace::EV_ENTER, &code, int32_t(index), nullptr, nullptr);
   if (index >= end) {
     *stack::arguments = unset_value;
     stack::top = stack::arguments + 1;
@@ -474,6 +481,7 @@ void eval_block(const Cell* block, bool chain) {
       stack::clear_frame();
     }
   }
+  if (trace::on) trace::fire(trace::EV_EXIT, &code, int32_t(end), nullptr, stack::arguments);
   if (chain) stack::pop_frame_return();
   else stack::pop_frame();
 }
@@ -506,6 +514,45 @@ uint32_t eval_expression(const Cell* code_in, uint32_t index, uint32_t end, bool
   Cell* start_top = stack::top;
   Cell value = *code_at(&code, index);
   uint32_t next = index + 1;
+  if (trace::on) trace::fire(trace::EV_FETCH, &code, int32_t(index), nullptr, &value);
+  next = eval_value(&code, &value, index, next, end, keep, literal_functions, start_top);
+  if (stack::pending()) return next;
+  if (trace::on)
+    trace::fire(trace::EV_PUSH, &code, int32_t(index), nullptr,
+                keep ? stack::top - 1 : stack::arguments);
+
+  // Infix operators group from the left: each takes the value so far.
+  if (!no_infix) {
+    while (true) {
+      end = code_end(&code, end);
+      if (next >= end) break;
+      Cell w = *code_at(&code, next);
+      if (TYPE_OF(&w) != TYPE_WORD || !w.w1 || w.w3 == context::NO_INDEX) break;
+      Cell* vals = context::values(w.w1);
+      if (!vals) break;
+      const Cell* v = vals + w.w3;
+      if (TYPE_OF(v) != TYPE_OP) break;
+      if (trace::on) trace::fire(trace::EV_FETCH, &code, int32_t(next), nullptr, &w);
+      Cell op = *v;
+      op.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
+      stack::top = keep ? start_top + 1 : stack::arguments + 1;
+      next = call_any_function(&op, &code, next + 1, end, keep, nullptr, &w, nullptr, 0, true);
+      if (stack::pending()) return next;
+    }
+  }
+  if (trace::on && !keep)
+    trace::fire(trace::EV_EXPR, &code, int32_t(next), nullptr, stack::arguments);
+  return next;
+}
+
+namespace {
+
+// One value of the code, by its type (the infix loop is the caller's).
+uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, uint32_t next,
+                    uint32_t end, bool keep, bool literal_functions, Cell* start_top) {
+  Cell code = *code_in;
+  Cell value = *value_in;
+  (void)index;
   switch (TYPE_OF(&value)) {
     case TYPE_PAREN: {
       stack::open_eval_native_frame(&words::body_marker_word);
@@ -525,6 +572,7 @@ uint32_t eval_expression(const Cell* code_in, uint32_t index, uint32_t end, bool
       next = eval_expression(&code, next, end, false, true, false);
       if (stack::pending()) return next;
       Cell v = stack::arguments[1];
+      if (trace::on) trace::fire(trace::EV_SET, &code, int32_t(next), &value, &v);
       if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
       word::set(&stack::arguments[0], &v);
       stack::pop_frame();
@@ -539,6 +587,7 @@ uint32_t eval_expression(const Cell* code_in, uint32_t index, uint32_t end, bool
       stack::open_eval_native_frame(&set_path_word);
       next = eval_expression(&code, next, end, false, false, false);
       if (stack::pending()) return next;
+      if (trace::on) trace::fire(trace::EV_SET, &code, int32_t(next), &value, stack::arguments);
       eval_path(&value, &code, next, end, true, false, false, false);
       if (stack::pending()) return next;
       Cell v = *stack::arguments;
@@ -610,26 +659,10 @@ uint32_t eval_expression(const Cell* code_in, uint32_t index, uint32_t end, bool
       break;
   }
 
-  // Infix operators group from the left: each takes the value so far.
-  if (!no_infix) {
-    while (true) {
-      end = code_end(&code, end);
-      if (next >= end) break;
-      Cell w = *code_at(&code, next);
-      if (TYPE_OF(&w) != TYPE_WORD || !w.w1 || w.w3 == context::NO_INDEX) break;
-      Cell* vals = context::values(w.w1);
-      if (!vals) break;
-      const Cell* v = vals + w.w3;
-      if (TYPE_OF(v) != TYPE_OP) break;
-      Cell op = *v;
-      op.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
-      stack::top = keep ? start_top + 1 : stack::arguments + 1;
-      next = call_any_function(&op, &code, next + 1, end, keep, nullptr, &w, nullptr, 0, true);
-      if (stack::pending()) return next;
-    }
-  }
   return next;
 }
+
+}  // namespace
 
 uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                            bool keep, const Cell* path, const Cell* name_in, const Cell* parent,
@@ -638,6 +671,12 @@ uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, 
   Cell name = name_in && TYPE_OF(name_in) == TYPE_WORD ? *name_in : words::anon_marker_word;
   // The left operand of an infix call is the cell just below the top.
   Cell* base = infix ? stack::top - 1 : stack::top;
+  if (trace::on) {
+    // The left operand stays safe above the top while the event runs.
+    if (infix) stack::top++;
+    trace::fire(trace::EV_OPEN, code, int32_t(index), nullptr, &name);
+    if (infix) stack::top--;
+  }
   if (!infix) stack::push(fn);
   else stack::top = base;
   uint32_t type = TYPE_OF(&fn);
@@ -660,6 +699,9 @@ uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, 
       if (infix) stack::top++;
       index = fetch_arguments(&fn, code, index, end, path, &name, mode, infix, called);
       if (stack::pending()) return index;
+      // A function's call and return events come from call_function.
+      if (trace::on && type != TYPE_FUNCTION)
+        trace::fire(trace::EV_CALL, code, int32_t(index), &name, &fn);
       if (type == TYPE_FUNCTION) {
         call_function(&fn, ctx, &name, 0);
       } else {
@@ -684,6 +726,8 @@ uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, 
   }
   // The result is the frame's first cell, just above the function value.
   Cell result = infix ? *base : base[1];
+  if (trace::on && type != TYPE_FUNCTION)
+    trace::fire(trace::EV_RETURN, code, int32_t(index), &name, &result);
   stack::top = base;
   if (keep) {
     stack::push(result);
@@ -710,22 +754,42 @@ struct body_guard {
 
 }  // namespace
 
-void call_function(const Cell* fn_in, node_t ctx, const Cell* name, uint32_t callback_kind) {
-  (void)name;
-  (void)callback_kind;
+void call_function(const Cell* fn_in, node_t ctx, const Cell* name_in, uint32_t callback_kind) {
   Cell fn = *fn_in;
+  Cell name = name_in ? *name_in : words::anon_marker_word;
   Cell body = cells_of(memory::buffer(fn.w3))[function::MORE_BODY];
   stack::call_frame* frame = stack::top_frame();
+  trace::scope tracing_scope;
+  // A callback is traced only when its kind is enabled in
+  // system/state/callbacks/bits.
+  if (trace::on && callback_kind) {
+    const Cell* bits = system::field({"state", "callbacks", "bits"});
+    if (!bits || TYPE_OF(bits) != TYPE_INTEGER || !(uint32_t(get_integer(bits)) & callback_kind))
+      trace::on = false;
+  }
+  // The trace attribute turns tracing on for the body while a do/trace is
+  // active; no-trace turns it off.
+  if (trace::active && (fn.header & function::ATTR_TRACE)) trace::on = true;
+  if (fn.header & function::ATTR_NO_TRACE) trace::on = false;
+  if (trace::on) trace::fire(trace::EV_CALL, nullptr, -1, &name, &fn);
   {
     body_guard guard{ctx, context::record(ctx)->w2, frame};
     context::record(ctx)->w2 = stack::encode_values(stack::arguments);
     frame->header |= stack::FRAME_RETURN_TARGET;
+    if (trace::on) trace::fire(trace::EV_PROLOG, &body, -1, &name, &fn);
     if (TYPE_OF(&body) == TYPE_BLOCK) {
       eval_block(&body, true);
     } else {
       *stack::arguments = unset_value;
     }
+    if (trace::on) {
+      uint32_t pending = stack::raise_code;
+      stack::raise_code = 0;
+      trace::fire(trace::EV_EPILOG, &body, -1, &name, &fn);
+      stack::raise_code = pending;
+    }
   }
+  if (trace::on) trace::fire(trace::EV_RETURN, nullptr, -1, &name, stack::arguments);
   // A return or exit landed on this function's frame: the call ends here
   // with the value already in its result slot.
   if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
@@ -743,6 +807,10 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
   Cell new_value = set ? *stack::arguments : unset_value;
   int32_t len = block::rs_length(&path);
   if (len <= 0) fire(err::SCRIPT, err::script::EMPTY_PATH, &path);
+  if (trace::on) {
+    trace::fire(trace::EV_ENTER, &path, int32_t(path.w1), nullptr, nullptr);
+    trace::fire(trace::EV_FETCH, &path, int32_t(path.w1), nullptr, block::rs_head(&path));
+  }
   Cell first = block::rs_head(&path)[0];
   if (TYPE_OF(&first) != TYPE_WORD) fire(err::SCRIPT, err::script::WORD_FIRST, &path);
   Cell value = *context::get(&first);
@@ -833,6 +901,8 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
     }
   }
   Cell r = set ? *set_value : *current_value;
+  if (trace::on)
+    trace::fire(trace::EV_EXIT, &path, int32_t(path.w1) + len, nullptr, &r);
   stack::top = start_top;
   if (set) {
     *stack::arguments = r;

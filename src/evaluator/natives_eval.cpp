@@ -1,10 +1,12 @@
 // Evaluation natives: do, reduce, compose, apply.
 #include <algorithm>
+#include <exception>
 
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "foundation/raise.h"
 #include "services/lexer.h"
 #include "values/block.h"
@@ -47,9 +49,30 @@ void eval_any_block(Cell* block_value, const Cell* position_word) {
 
 }  // namespace
 
+namespace {
+
+// Removes the tracer installed by a do/trace on every way out. While an
+// error unwinds, the tracer is not called again (it could raise in turn).
+struct trace_guard {
+  bool installed = false;
+  int exceptions = std::uncaught_exceptions();
+  ~trace_guard() {
+    if (!installed) return;
+    if (std::uncaught_exceptions() > exceptions) trace::reset();
+    else trace::uninstall();
+  }
+};
+
+}  // namespace
+
 void do_star(bool, const int32_t* refs) {
   Cell value = *arg(0);
   const Cell* position = refs[2] >= 0 ? arg(refs[2]) : nullptr;
+  trace_guard tracing;
+  if (refs[3] >= 0) {
+    Cell tracer = *arg(refs[3]);
+    tracing.installed = trace::install(&tracer);
+  }
   switch (TYPE_OF(&value)) {
     case TYPE_BLOCK:
     case TYPE_PAREN:

@@ -7,6 +7,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "foundation/raise.h"
 #include "values/block.h"
 #include "values/cycles.h"
@@ -33,6 +34,7 @@ void exit_star(bool, const int32_t*) { stack::raise_exit(nullptr); }
 void return_star(bool, const int32_t*) { stack::raise_exit(arg(0)); }
 
 void throw_star(bool, const int32_t* refs) {
+  if (trace::on) trace::fire(trace::EV_THROW, nullptr, -1, nullptr, arg(0));
   Cell name = refs[0] >= 0 ? *arg(refs[0]) : unset_value;
   stack::top = arg(1);
   stack::push(name);
@@ -84,6 +86,7 @@ void catch_star(bool, const int32_t* refs) {
   stack::arguments[0] = value;
   stack::top = stack::arguments + 1;
   stack::pop_frame_return();
+  if (trace::on) trace::fire(trace::EV_CATCH, nullptr, -1, nullptr, &value);
 }
 
 void try_star(bool, const int32_t* refs) {

@@ -3,9 +3,11 @@
 
 #include <initializer_list>
 
+#include "boot/system.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "foundation/output.h"
 #include "foundation/raise.h"
 #include "values/block.h"
@@ -29,29 +31,16 @@ constexpr const char* FIELD_NAMES[] = {"code", "type", "id",   "arg1",  "arg2",
 constexpr int32_t ARG_LIMIT = 80;   // characters of one template argument
 constexpr int32_t NEAR_LIMIT = 40;  // characters of the near field
 
-// A field of `system` by path (system/a/b), or nullptr before boot made it.
-const Cell* system_field(std::initializer_list<const char*> names) {
-  const Cell* v = context::get_global_value(symbol::make("system"));
-  for (const char* name : names) {
-    if (!v || TYPE_OF(v) != TYPE_OBJECT) return nullptr;
-    Cell w = word::make(TYPE_WORD, 0, symbol::make(name), 0);
-    int32_t i = object::find_word(v, &w);
-    if (i < 0) return nullptr;
-    v = context::values(v->w1) + i;
-  }
-  return v;
-}
-
 // The catalogue object system/catalog/errors, or nullptr before boot.
 const Cell* catalogue() {
-  const Cell* e = system_field({"catalog", "errors"});
+  const Cell* e = system::field({"catalog", "errors"});
   return e && TYPE_OF(e) == TYPE_OBJECT ? e : nullptr;
 }
 
 // The depth of call traces: system/state/stack-trace when it is a positive
 // integer, else 0.
 int32_t stack_trace_depth() {
-  const Cell* d = system_field({"state", "stack-trace"});
+  const Cell* d = system::field({"state", "stack-trace"});
   return d && TYPE_OF(d) == TYPE_INTEGER && get_integer(d) > 0 ? get_integer(d) : 0;
 }
 
@@ -81,6 +70,22 @@ void init() {
   prototype = *p;
   context::keep(p);
   stack::pop(1);
+  fire_hook = raise;
+}
+
+void raise(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+  Cell* e = create(category, id, arg1, arg2, arg3);
+  // The tracer sees the error before the stack unwinds; a stack overflow is
+  // not traced: opening the tracer's frame would overflow again.
+  bool overflow = category == err::INTERNAL && id == err::internal::STACK_OVERFLOW;
+  if (trace::on && !overflow) {
+    uint32_t pending = stack::raise_code;
+    stack::raise_code = 0;
+    Cell value = *e;
+    trace::fire(trace::EV_ERROR, nullptr, -1, nullptr, &value);
+    stack::raise_code = pending;
+  }
+  stack::raise_error(e);
 }
 
 Cell* create(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
@@ -230,7 +235,7 @@ void capture_stack(Cell* error) {
     *field(&e, FIELD_STACK) = *words;
     stack::pop(1);
   }
-  const Cell* files = system_field({"state", "source-files"});
+  const Cell* files = system::field({"state", "source-files"});
   if (files && TYPE_OF(files) == TYPE_BLOCK && block::rs_length(files) > 0) {
     Cell f = *files;
     Cell* copy = block::clone(&f, false, false);

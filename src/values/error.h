@@ -32,6 +32,9 @@ inline Cell* field(const Cell* error, uint32_t i) {
   return cells_of(memory::buffer(rec->w2)) + i;
 }
 
+// Builds the error and raises it (the builder behind `fire`).
+[[noreturn]] void raise(int category, int id, const Cell* arg1, const Cell* arg2,
+                        const Cell* arg3);
 // Pushes a new error of the catalogue with up to three arguments.
 Cell* create(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 // The report text ("*** Title: message", Where, Near, ...) into `out`.
