@@ -5,6 +5,8 @@
 
 #include "boot/routines.h"
 #include "boot/startup.h"
+#include "console/driver.h"
+#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "foundation/collector.h"
 #include "evaluator/stack.h"
@@ -12,6 +14,7 @@
 #include "services/lexer.h"
 #include "values/block.h"
 #include "values/symbol.h"
+#include "values/word.h"
 
 namespace kez::boot {
 
@@ -35,9 +38,22 @@ void skip_header(Cell* code) {
     code->w1 += 2;
 }
 
+// `make` must exist before the sources can make anything: a first action!
+// value is bound here; the actions source then defines it with its spec.
+void make_first_action() {
+  constexpr std::string_view spec = "[type [any-type!] spec [any-type!]] 1";
+  Cell* args = lexer::scan_utf8(spec.data(), uint32_t(spec.size()));
+  Cell* value = stack::push(make_datatype(TYPE_ACTION));
+  actions::peek_make(TYPE_ACTION)(value, args, TYPE_ACTION);
+  Cell w = word::make_global(symbol::make("make"));
+  word::set(&w, value);
+  stack::pop(2);
+}
+
 }  // namespace
 
 void run_boot_library() {
+  make_first_action();
   for (const auto& source : SOURCES) {
     std::string_view text(source.text);
     Cell* code = lexer::scan_utf8(text.data(), uint32_t(text.size()));
@@ -53,6 +69,7 @@ void start() {
   make_routines();
   collector::active = true;
   run_boot_library();
+  console::run_driver();
   runtime::exit_process(0);
 }
 

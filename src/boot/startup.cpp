@@ -10,22 +10,35 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "foundation/collector.h"
 #include "foundation/handles.h"
 #include "foundation/memory.h"
 #include "foundation/print.h"
 #include "foundation/slot_table.h"
 #include "services/random.h"
+#include "values/block.h"
+#include "values/bitset.h"
+#include "values/char.h"
 #include "values/context.h"
 #include "values/error.h"
+#include "values/file.h"
+#include "values/float.h"
 #include "values/function.h"
+#include "values/integer.h"
 #include "values/native.h"
 #include "values/object.h"
 #include "values/ownership.h"
+#include "values/path.h"
 #include "values/registry.h"
+#include "values/series.h"
 #include "values/simple_types.h"
+#include "values/string.h"
 #include "values/symbol.h"
+#include "values/url.h"
+#include "values/typeset.h"
 #include "values/word.h"
+#include "values/word_types.h"
 #include "values/words.h"
 
 namespace kez::boot {
@@ -45,35 +58,35 @@ constexpr type_entry TYPES[] = {
     {TYPE_UNSET, 0, "unset!", unset::init},
     {TYPE_NONE, 0, "none!", none::init},
     {TYPE_LOGIC, 0, "logic!", logic::init},
-    {TYPE_SERIES, 0, "series!", nullptr},
-    {TYPE_BLOCK, TYPE_SERIES, "block!", nullptr},
-    {TYPE_STRING, TYPE_SERIES, "string!", nullptr},
+    {TYPE_SERIES, 0, "series!", series::init},
+    {TYPE_BLOCK, TYPE_SERIES, "block!", block::init},
+    {TYPE_STRING, TYPE_SERIES, "string!", string::init},
     {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
-    {TYPE_INTEGER, 0, "integer!", nullptr},
-    {TYPE_SYMBOL, 0, "symbol!", nullptr},
-    {TYPE_CONTEXT, 0, "context!", nullptr},
-    {TYPE_WORD, TYPE_SYMBOL, "word!", nullptr},
-    {TYPE_LIT_WORD, TYPE_WORD, "lit-word!", nullptr},
-    {TYPE_SET_WORD, TYPE_WORD, "set-word!", nullptr},
-    {TYPE_GET_WORD, TYPE_WORD, "get-word!", nullptr},
-    {TYPE_REFINEMENT, TYPE_WORD, "refinement!", nullptr},
-    {TYPE_CHAR, TYPE_INTEGER, "char!", nullptr},
+    {TYPE_INTEGER, 0, "integer!", integer::init},
+    {TYPE_SYMBOL, 0, "symbol!", symbol::init_type},
+    {TYPE_CONTEXT, 0, "context!", context::init_type},
+    {TYPE_WORD, TYPE_SYMBOL, "word!", word::init},
+    {TYPE_LIT_WORD, TYPE_WORD, "lit-word!", lit_word::init},
+    {TYPE_SET_WORD, TYPE_WORD, "set-word!", set_word::init},
+    {TYPE_GET_WORD, TYPE_WORD, "get-word!", get_word::init},
+    {TYPE_REFINEMENT, TYPE_WORD, "refinement!", refinement::init},
+    {TYPE_CHAR, TYPE_INTEGER, "char!", char_::init},
     {TYPE_NATIVE, 0, "native!", native::init},  // also action! and op!
-    {TYPE_PATH, TYPE_BLOCK, "path!", nullptr},
-    {TYPE_LIT_PATH, TYPE_PATH, "lit-path!", nullptr},
-    {TYPE_SET_PATH, TYPE_PATH, "set-path!", nullptr},
-    {TYPE_GET_PATH, TYPE_PATH, "get-path!", nullptr},
+    {TYPE_PATH, TYPE_BLOCK, "path!", path::init},
+    {TYPE_LIT_PATH, TYPE_PATH, "lit-path!", lit_path::init},
+    {TYPE_SET_PATH, TYPE_PATH, "set-path!", set_path::init},
+    {TYPE_GET_PATH, TYPE_PATH, "get-path!", get_path::init},
     {TYPE_FUNCTION, TYPE_CONTEXT, "function!", function::init},
     {TYPE_ROUTINE, TYPE_FUNCTION, "routine!", routine::init},
-    {TYPE_PAREN, TYPE_BLOCK, "paren!", nullptr},
-    {TYPE_ISSUE, TYPE_WORD, "issue!", nullptr},
-    {TYPE_URL, TYPE_STRING, "url!", nullptr},
-    {TYPE_FILE, TYPE_URL, "file!", nullptr},
+    {TYPE_PAREN, TYPE_BLOCK, "paren!", paren::init},
+    {TYPE_ISSUE, TYPE_WORD, "issue!", issue::init},
+    {TYPE_URL, TYPE_STRING, "url!", url::init},
+    {TYPE_FILE, TYPE_URL, "file!", file::init},
     {TYPE_OBJECT, 0, "object!", object::init},
-    {TYPE_BITSET, 0, "bitset!", nullptr},
+    {TYPE_BITSET, 0, "bitset!", bitset::init},
     {TYPE_TRIPLE, 0, "triple!", nullptr},
-    {TYPE_FLOAT, 0, "float!", nullptr},
-    {TYPE_TYPESET, 0, "typeset!", nullptr},
+    {TYPE_FLOAT, 0, "float!", float_::init},
+    {TYPE_TYPESET, 0, "typeset!", typeset::init},
     {TYPE_ERROR, TYPE_OBJECT, "error!", error::register_type},
     {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
     {TYPE_MAP, 0, "map!", nullptr},
@@ -92,6 +105,8 @@ constexpr type_entry TYPES[] = {
     {TYPE_POINT2D, 0, "point2D!", nullptr},
     {TYPE_POINT3D, 0, "point3D!", nullptr},
     {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},
+    // Registered here by name only until the GUI layer brings its actions.
+    {TYPE_EVENT, 0, "event!", nullptr},
 };
 
 void register_datatypes() {
@@ -133,6 +148,7 @@ void init_runtime() {
   natives::init();
   ownership::init();
   interpreter::init();
+  trace::init();
   slot_table::init();
   error::init();
 }

@@ -244,7 +244,8 @@ struct fetcher {
   int32_t refs[32];  // natives: refinement positions
   uint32_t used[4] = {0, 0, 0, 0};
 
-  const Cell& entry(int32_t i) { return block::rs_head(&cache)[i]; }
+  // A copy: evaluating an argument can move the cache's buffer.
+  Cell entry(int32_t i) { return block::rs_head(&cache)[i]; }
   static uint32_t kind_of(const Cell& e) { return (e.header >> ARG_KIND_SHIFT) & 3; }
 
   // Fetches one argument of the given kind and checks its type; false when
@@ -274,7 +275,7 @@ struct fetcher {
     slot = 0;
     ordinal = 0;
     for (int32_t i = 0; i + 1 < count; i++) {
-      const Cell& e = entry(i);
+      Cell e = entry(i);
       if (TYPE_OF(&e) == TYPE_REFINEMENT) {
         ordinal++;
         if (symbol::resolve(e.w2) == canon) return i;
@@ -295,7 +296,7 @@ struct fetcher {
     if (!native && enabled) stack::arguments[slot] = true_value;
     uint32_t argpos = slot + 1;
     for (int32_t i = at + 1; i + 1 < count; i++) {
-      const Cell& e = entry(i);
+      Cell e = entry(i);
       if (TYPE_OF(&e) == TYPE_REFINEMENT) break;
       if (kind_of(e) == ARG_RETURN) continue;
       if (!enabled && (mode & 4)) {
@@ -374,7 +375,10 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
     arg_number++;
     slot++;
   }
-  if (!f.native) function::init_locals(get_integer(&f.entry(f.count - 1)));
+  if (!f.native) {
+    Cell locals = f.entry(f.count - 1);
+    function::init_locals(get_integer(&locals));
+  }
 
   // Refinements named by a path, positioned at its first refinement.
   if (path) {
@@ -837,7 +841,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
   Cell* element = stack::push(none_value);
   Cell* out = stack::push(none_value);
   Cell* set_value = stack::push(new_value);
-  (void)cells;
+  Cell* prev = stack::push(none_value);
   node_t fctx = first.w1;
   if (fctx && fctx != context::global_node) {
     Cell own = *context::owner(fctx);
@@ -853,9 +857,10 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
       if (stack::pending()) return index;
       el = *stack::arguments;
       stack::pop_frame();
-      stack::top = set_value + 1;
+      stack::top = prev + 1;
     }
     if (TYPE_OF(&el) == TYPE_UNSET) fire(err::SCRIPT, err::script::INVALID_PATH, &path, &el);
+    if (i > 1) *prev = block::rs_head(&path)[i - 1];
     *element = el;
     bool last = i == len - 1;
     uint32_t ct = TYPE_OF(current_value);
@@ -873,7 +878,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
                    element,
                    last && set ? set_value : nullptr,
                    &path,
-                   i > 1 ? block::rs_head(&path) + (i - 1) : nullptr,
+                   i > 1 ? prev : nullptr,
                    parent,
                    i,
                    false,

@@ -204,7 +204,7 @@ void raise_error(Cell* error_in) {
       restore_values(f);
       f--;
     }
-    if (f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL) {
+    if (f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL && runtime::error_catchers == 0) {
       restore_values(f);
       frames_top = frames_bottom;
       arguments = bottom;
@@ -218,7 +218,7 @@ void raise_error(Cell* error_in) {
     arguments = at_index(f->saved_args);
     frames_top = f;
     top = saved_top < arguments + 1 ? arguments + 1 : saved_top;
-  } else {
+  } else if (runtime::error_catchers == 0) {
     Cell* e = push(error);
     error::print_uncaught(e);
     runtime::exit_process(-2);

@@ -45,10 +45,6 @@ const hashtable::marker MARKER{
     [](node_t n) { mark_block(n); },
 };
 
-void mark_table(node_t table) {
-  if (table) hashtable::mark(table, MARKER);
-}
-
 // Marks what one cell refers to.
 void mark_cell(const Cell* c) {
   uint32_t t = TYPE_OF(c);
@@ -140,8 +136,10 @@ void mark_roots() {
   mark_values(stack::bottom, stack::top);
   stack::mark_frames([](node_t n) { mark_context(n); }, [](node_t n) { mark_block(n); });
   if (context::global_node) mark_context(context::global_node);
+  // The block being evaluated is walked like any block: marking its buffer
+  // alone would keep a later path to it from walking its cells.
   if (interpreter::current.w2 && TYPE_OF(&interpreter::current) != TYPE_UNSET)
-    mark_series(interpreter::current.w2);
+    mark_block(interpreter::current.w2);
   mark_value(&interpreter::tracer);
   mark_value(&slot_table::table);
   drain();
@@ -267,6 +265,10 @@ void mark_context(node_t node) {
   if (!mark_series(node)) return;
   // The context's node holds the record and the owner value.
   mark_stack->push_back(node);
+}
+
+void mark_table(node_t table) {
+  if (table) hashtable::mark(table, MARKER);
 }
 
 void mark_values(const Cell* first, const Cell* end) {

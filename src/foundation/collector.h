@@ -37,6 +37,8 @@ bool mark_series(node_t node);
 void mark_block(node_t node);
 void mark_context(node_t node);
 void mark_values(const Cell* first, const Cell* end);
+// A hash table with its parts and the values it indexes.
+void mark_table(node_t table);
 inline void mark_value(const Cell* c) { mark_values(c, c + 1); }
 
 using mark_callback = void (*)();

@@ -381,8 +381,9 @@ void resize(node_t table, uint64_t n) {
   uint32_t buckets = resized_buckets(n);
   uint32_t upper = resized_upper(buckets);
   if (get_header(table)->size >= upper) return;
+  // The table itself is reachable through its owner; holding it would mark
+  // its header alone, and marking would then skip its flags and keys.
   collector::hold hold;
-  hold.add(table);
   node_t flags = hold.add(alloc_flags(buckets));
   node_t keys = hold.add(alloc_keys(buckets));
   header* h = get_header(table);

@@ -16,6 +16,7 @@ extern "C" char __executable_start;  // load base of the executable image
 namespace kez::runtime {
 
 record rt;
+int error_catchers = 0;
 
 void throw_code(uint32_t code) {
   rt.thrown = code;

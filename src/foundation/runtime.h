@@ -46,15 +46,23 @@ extern record rt;
 // Unwinds to the nearest catch region whose level is at least `code`.
 [[noreturn]] void throw_code(uint32_t code);
 
+// C++ catch regions open that take language errors: an error with no try
+// frame on the value stack unwinds to them instead of ending the process.
+extern int error_catchers;
+
 // Runs `body` as a catch region of the given level. Returns 0 when the body
 // ended normally, else the code it was left by (the thrown field keeps it
 // until the caller clears it). Codes above the level pass through.
 template <class F>
 uint32_t catch_region(uint32_t level, F&& body) {
+  bool takes_errors = level >= RAISE_ERROR;
+  if (takes_errors) error_catchers++;
   try {
     body();
+    if (takes_errors) error_catchers--;
     return 0;
   } catch (const runtime_throw& t) {
+    if (takes_errors) error_catchers--;
     if (t.code > level) throw;
     rt.thrown = t.code;
     return t.code;

@@ -30,11 +30,7 @@ bool nests(uint32_t t) { return block::is_block_type(t); }
 
 bool is_object(uint32_t t) { return t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT; }
 
-void mark_table() { collector::mark_series(table) ? hashtable::mark(table, {[](node_t n) {
-                                                      return collector::mark_series(n);
-                                                    },
-                                                    [](node_t n) { collector::mark_block(n); }})
-                                                  : void(); }
+void mark_table() { collector::mark_table(table); }
 
 void bind_cells(const Cell* block, const Cell* owner, const Cell* word);
 

@@ -8,6 +8,8 @@
 #include "foundation/slot_table.h"
 #include "test_support.h"
 #include "values/cell.h"
+#include "values/error_ids.h"
+#include "foundation/raise.h"
 
 using namespace kez;
 
@@ -61,10 +63,11 @@ TEST_F(Memory, BigBufferBoundary) {
 }
 
 TEST_F(Memory, SizeBeyondLimitRaisesBeforeAllocating) {
-  uint64_t before = memory::allocations;
+  auto* big_before = memory::root.first_big_frame;
   uint32_t code = runtime::catch_region(RAISE_ERROR, [] { memory::alloc_cells(1ull << 28); });
   EXPECT_EQ(code, RAISE_ERROR);
-  EXPECT_EQ(memory::allocations, before + 1);
+  EXPECT_EQ(last_fire.id, err::internal::NO_MEMORY);
+  EXPECT_EQ(memory::root.first_big_frame, big_before);  // nothing was mapped
   code = runtime::catch_region(RAISE_ERROR, [] { memory::alloc_bytes(uint64_t(1) << 40); });
   EXPECT_EQ(code, RAISE_ERROR);
 }

@@ -1,0 +1,4 @@
+-- Appends a million integers to a table, one at a time.
+local b = {}
+for i = 1, 1000000 do b[#b + 1] = i end
+print(#b)

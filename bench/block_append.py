@@ -1,0 +1,5 @@
+# Appends a million integers to a list, one at a time.
+b = []
+for i in range(1, 1000001):
+    b.append(i)
+print(len(b))

@@ -1,0 +1,5 @@
+# Counts to 10 million in a global variable.
+n = 0
+for _ in range(10000000):
+    n = n + 1
+print(n)

@@ -1,0 +1,77 @@
+// libFuzzer target: any bytes through `transcode`, in every scan mode, from a
+// binary! and (when the bytes are UTF-8) from a string!. No input may crash,
+// hang or corrupt memory; syntax errors are ordinary outcomes.
+//
+// The first byte picks the refinements (/next /one /prescan /scan /part) and
+// the source kind; the rest is the text.
+#include <cstdint>
+#include <cstring>
+
+#include "boot/startup.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "foundation/collector.h"
+#include "foundation/runtime.h"
+#include "foundation/unicode.h"
+#include "values/string.h"
+#include "values/words.h"
+
+using namespace kez;
+
+namespace {
+
+void run(const uint8_t* data, size_t size) {
+  uint8_t mode = size ? data[0] : 0;
+  const uint8_t* text = size ? data + 1 : data;
+  auto length = uint32_t(size ? size - 1 : 0);
+  Cell* src = stack::push_unset();
+  bool as_string = mode & 0x40;
+  if (as_string) {
+    int32_t cp;
+    for (const uint8_t* p = text; p < text + length;) {
+      p = unicode::fast_decode_utf8_char(p, text + length, &cp);
+      if (cp < 0) as_string = false;
+    }
+  }
+  if (as_string) {
+    string::load_at(reinterpret_cast<const char*>(text), length, src);
+  } else {
+    node_t node = memory::alloc_bytes(length);
+    std::memcpy(memory::buffer(node)->data(), text, length);
+    memory::buffer(node)->tail = length;
+    *src = make_series(TYPE_BINARY, node);
+  }
+  // A native frame: the source, then the /part argument.
+  stack::open_native_frame(nullptr);
+  stack::push(*src);
+  int32_t refs[7] = {-1, -1, -1, -1, -1, -1, -1};
+  for (int r = 0; r < 4; r++)
+    if (mode & (1 << r)) refs[r] = 1;
+  if (mode & 0x10) {
+    refs[4] = 1;
+    stack::push(make_integer(int32_t(length / 2)));
+  }
+  natives::transcode_star(false, refs);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool ready = [] {
+    boot::init_runtime();
+    collector::active = true;
+    return true;
+  }();
+  (void)ready;
+  stack::mark mark;
+  Cell try_word = words::try_word;
+  stack::open_try_frame(&try_word);
+  runtime::catch_region(RAISE_ERROR, [&] { run(data, size); });
+  mark.restore();
+  stack::raise_code = 0;
+  // The memory manager collects only when no frame has room: a steady run
+  // of small inputs would grow without bound. Collect now and then.
+  static uint32_t runs = 0;
+  if (++runs % 1000 == 0) collector::do_cycle();
+  return 0;
+}
