@@ -17,7 +17,10 @@ Options:
                            in the case's directory (fixtures)
     %% status N            expected exit status (default 0)
     %% env NAME=VALUE      set an environment variable
-    %% no-stress           not run under KEZ_GC_STRESS (too slow there)
+    %% stress N            under KEZ_GC_STRESS, collect at most every N
+                           allocations (heavy loops)
+    %% no-stress           not run under KEZ_GC_STRESS (for checks that only
+                           make sense without it, such as memory bounds)
 
 Trailing line ends of both outputs are ignored; everything else is exact.
 Usage: run-scripts.py KEZ [FILTER]
@@ -33,6 +36,7 @@ class Case:
         self.input, self.expected = [], []
         self.args, self.script, self.status = [], False, 0
         self.env, self.files, self.stress = {}, {}, True
+        self.stress_floor = 0
 
 
 def parse(path):
@@ -70,6 +74,8 @@ def parse(path):
                 case.files[fixture] = []
             elif opt == "no-stress":
                 case.stress = False
+            elif opt == "stress":
+                case.stress_floor = int(rest[0])
             else:
                 raise SystemExit(f"{path}:{n}: unknown option {opt}")
             continue
@@ -90,6 +96,8 @@ def run(kez, case):
                 f.write("\n".join(text) + "\n")
         source = "\n".join(case.input) + "\n"
         env = dict(os.environ, **case.env)
+        if case.stress_floor and "KEZ_GC_STRESS" in env:
+            env["KEZ_GC_STRESS"] = str(max(int(env["KEZ_GC_STRESS"]), case.stress_floor))
         env["HOME"] = work
         if case.script:
             with open(os.path.join(work, "test.kez"), "w", encoding="utf-8") as f:

@@ -368,10 +368,15 @@ int32_t serialize(const Cell* obj_in, Cell* out, bool only, bool all, bool flat,
     uint32_t s = canon(w.w2);
     if (!all && (s == canon(words::on_change_star) || s == canon(words::on_deep_change_star)))
       continue;
-    if (!first) part -= string::append_literal(out, flat ? " " : "\n");
-    first = false;
-    if (indent > 0 && !flat)
+    // Indented fields each start on a line of their own; otherwise fields
+    // are separated by a line feed (a blank when flat).
+    if (indent > 0 && !flat) {
+      part -= string::append_literal(out, "\n");
       for (int32_t k = 0; k < indent; k++) part -= string::append_literal(out, "    ");
+    } else if (!first) {
+      part -= string::append_literal(out, flat ? " " : "\n");
+    }
+    first = false;
     w.header = TYPE_WORD;
     part = actions::form(&w, out, part);
     part -= string::append_literal(out, ": ");
