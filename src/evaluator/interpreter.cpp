@@ -9,6 +9,8 @@
 //    never through an address kept across one.
 #include "evaluator/interpreter.h"
 
+#include <cstring>
+
 #include "boot/system.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
@@ -230,6 +232,49 @@ uint32_t fetch_one(uint32_t kind, const Cell* code, uint32_t index, uint32_t end
 uint32_t eval_value(const Cell* code, const Cell* value, uint32_t index, uint32_t next,
                     uint32_t end, bool keep, bool literal_functions, Cell* start_top);
 
+// The fast path of the arithmetic and comparison operators on two
+// integers, when the right operand is a literal integer or a word holding
+// one (so that nothing is evaluated out of order). Answers false, having
+// changed nothing, whenever the general call must run: another operator,
+// other types, or an overflow (which makes a float!).
+bool integer_op(const Cell* op, Cell* left, const Cell* code, uint32_t at, uint32_t end) {
+  if (TYPE_OF(left) != TYPE_INTEGER || at >= code_end(code, end)) return false;
+  const Cell* r = code_at(code, at);
+  if (TYPE_OF(r) == TYPE_WORD) {
+    if (!r->w1 || r->w3 == context::NO_INDEX) return false;
+    Cell* vals = context::values(r->w1);
+    if (!vals) return false;
+    r = vals + r->w3;
+  }
+  if (TYPE_OF(r) != TYPE_INTEGER) return false;
+  int32_t a = get_integer(left), b = get_integer(r), out;
+  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
+  uint32_t id = op->w1;
+  if (wrapped == TYPE_ACTION) {
+    switch (id) {
+      case ACT_add: if (__builtin_add_overflow(a, b, &out)) return false; break;
+      case ACT_subtract: if (__builtin_sub_overflow(a, b, &out)) return false; break;
+      case ACT_multiply: if (__builtin_mul_overflow(a, b, &out)) return false; break;
+      default: return false;
+    }
+    *left = make_integer(out);
+    return true;
+  }
+  if (wrapped != TYPE_NATIVE) return false;
+  bool truth;
+  switch (id) {
+    case natives::ID_EQUAL_Q: case natives::ID_STRICT_EQUAL_Q: truth = a == b; break;
+    case natives::ID_NOT_EQUAL_Q: truth = a != b; break;
+    case natives::ID_LESSER_Q: truth = a < b; break;
+    case natives::ID_GREATER_Q: truth = a > b; break;
+    case natives::ID_LESSER_OR_EQUAL_Q: truth = a <= b; break;
+    case natives::ID_GREATER_OR_EQUAL_Q: truth = a >= b; break;
+    default: return false;
+  }
+  *left = make_logic(truth);
+  return true;
+}
+
 // The state of one call's argument fetching.
 struct fetcher {
   Cell fn;
@@ -244,8 +289,9 @@ struct fetcher {
   int32_t refs[32];  // natives: refinement positions
   uint32_t used[4] = {0, 0, 0, 0};
 
-  // A copy: evaluating an argument can move the cache's buffer.
-  Cell entry(int32_t i) { return block::rs_head(&cache)[i]; }
+  // A copy: evaluating an argument can move the cache's buffer. The cache
+  // block's head is always 0.
+  Cell entry(int32_t i) { return cell_head(GET_BUFFER(&cache))[i]; }
   static uint32_t kind_of(const Cell& e) { return (e.header >> ARG_KIND_SHIFT) & 3; }
 
   // Fetches one argument of the given kind and checks its type; false when
@@ -338,7 +384,7 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
   uint32_t type = TYPE_OF(&f.fn);
   f.native = type == TYPE_NATIVE || type == TYPE_ACTION;
   f.count = block::rs_length(&f.cache);
-  for (int32_t& r : f.refs) r = -1;
+  if (f.native) std::memset(f.refs, 0xFF, sizeof f.refs);  // every refinement unused (-1)
 
   // Required arguments; refinement cells (false) and their arguments (none)
   // take their slots in a function's frame.
@@ -537,6 +583,11 @@ uint32_t eval_expression(const Cell* code_in, uint32_t index, uint32_t end, bool
       const Cell* v = vals + w.w3;
       if (TYPE_OF(v) != TYPE_OP) break;
       if (trace::on) trace::fire(trace::EV_FETCH, &code, int32_t(next), nullptr, &w);
+      Cell* left = keep ? start_top : stack::arguments;
+      if (!trace::on && integer_op(v, left, &code, next + 1, end)) {
+        next += 2;
+        continue;
+      }
       Cell op = *v;
       op.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
       stack::top = keep ? start_top + 1 : stack::arguments + 1;
@@ -842,6 +893,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
   Cell* out = stack::push(none_value);
   Cell* set_value = stack::push(new_value);
   Cell* prev = stack::push(none_value);
+  Cell* key = stack::push(none_value);  // the resolved previous element
   node_t fctx = first.w1;
   if (fctx && fctx != context::global_node) {
     Cell own = *context::owner(fctx);
@@ -857,7 +909,7 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
       if (stack::pending()) return index;
       el = *stack::arguments;
       stack::pop_frame();
-      stack::top = prev + 1;
+      stack::top = key + 1;
     }
     if (TYPE_OF(&el) == TYPE_UNSET) fire(err::SCRIPT, err::script::INVALID_PATH, &path, &el);
     if (i > 1) *prev = block::rs_head(&path)[i - 1];
@@ -887,6 +939,22 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
                    last};
     Cell prev_value = *current_value;
     fn(step, out);
+    // A value held in the cell itself (pair!, tuple!, date! ...) was set in
+    // a copy: store it back where it came from, through the container's
+    // own path setter so that its owner is told.
+    if (last && set && std::memcmp(&prev_value, current_value, sizeof(Cell)) != 0) {
+      if (i == 1) {
+        word::set(&first, current_value);
+      } else if (auto up = actions::peek_eval_path(TYPE_OF(parent))) {
+        uint32_t ut = TYPE_OF(parent);
+        bool tell = (ut == TYPE_OBJECT && parent->w3) || block::is_block_type(ut);
+        Cell* scratch = stack::push(none_value);
+        path_step back{parent, key, current_value, &path, nullptr, nullptr, i - 1, false, false,
+                       tell, false};
+        up(back, scratch);
+      }
+    }
+    *key = el;
     *parent = prev_value;
     *current_value = *out;
     if (!set && !get && is_function_type(TYPE_OF(current_value))) {

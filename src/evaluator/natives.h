@@ -124,6 +124,17 @@ namespace kez::natives {
   X(106, transcode_star, "transcode") \
   X(107, apply_star, "apply")
 
+// Ids the interpreter's fast paths test.
+enum native_id : uint32_t {
+  ID_EQUAL_Q = 25,
+  ID_NOT_EQUAL_Q = 26,
+  ID_STRICT_EQUAL_Q = 27,
+  ID_LESSER_Q = 28,
+  ID_GREATER_Q = 29,
+  ID_LESSER_OR_EQUAL_Q = 30,
+  ID_GREATER_OR_EQUAL_Q = 31,
+};
+
 #define KEZ_NATIVE_DECLARE(id, name, word) void name(bool check, const int32_t* refs);
 KEZ_NATIVES(KEZ_NATIVE_DECLARE)
 #undef KEZ_NATIVE_DECLARE
