@@ -452,21 +452,31 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
   // named in the block after the required arguments.
   if (mode & 1) {
     int32_t ordinal = 0;
-    uint32_t rslot = 0;
+    uint32_t rslot = 0, position = 0;
     for (int32_t i = 0; i + 1 < f.count; i++) {
       Cell e = f.entry(i);
       if (TYPE_OF(&e) == TYPE_REFINEMENT) {
         ordinal++;
+        // The flag is one value (/safer) or one expression of the block.
         Cell flag = none_value;
         f.end = code_end(code, f.end);
-        if (f.index < f.end) flag = *code_at(code, f.index++);
+        if (f.index < f.end) {
+          if (mode & 4) {
+            flag = *code_at(code, f.index++);
+          } else {
+            f.index = eval_expression(code, f.index, f.end, false, true, false);
+            if (stack::pending()) return f.index;
+            flag = *--stack::top;
+          }
+        }
         if (TYPE_OF(&flag) != TYPE_LOGIC && TYPE_OF(&flag) != TYPE_NONE)
-          expect_arg(&f.fn, name, &flag, 0);
+          expect_arg(&f.fn, name, &flag, position);
         if (!f.use_refinement(i, ordinal, rslot, TYPE_OF(&flag) == TYPE_LOGIC && flag.w1))
           return f.index;
       } else if (fetcher::kind_of(e) == ARG_RETURN) {
         continue;
       }
+      position++;
       if (!f.native) rslot++;
     }
   } else if (mode & 2) {

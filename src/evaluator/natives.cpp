@@ -17,7 +17,7 @@ namespace kez::natives {
 native_fn table[CAPACITY];
 uint32_t next_id = 1;
 Cell print_buffer{TYPE_UNSET, 0, 0, 0};
-bool last_lf = true;
+bool last_lf = false;  // no output yet
 
 #define KEZ_NATIVE_DEFAULT(id, name, word)                    \
   __attribute__((weak)) void name(bool, const int32_t*) {     \

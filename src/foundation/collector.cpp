@@ -324,8 +324,20 @@ void do_cycle() {
   std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
+// Automatic collections run when the frames are full, but only once the
+// heap has grown by as much as was live after the previous collection (at
+// least MIN_GROWTH): collecting at every new frame would make a growing heap
+// cost quadratic time.
 void collect_if_active() {
-  if (active) do_cycle();
+  constexpr uint64_t MIN_GROWTH = uint64_t(8) << 20;
+  static uint64_t carved_at_last = 0;
+  static uint64_t live_after_last = 0;
+  if (!active) return;
+  uint64_t grown = memory::carved - carved_at_last;
+  if (grown < std::max(MIN_GROWTH, live_after_last)) return;
+  do_cycle();
+  carved_at_last = memory::carved;
+  live_after_last = uint64_t(memory_in_use());
 }
 
 double memory_in_use() {

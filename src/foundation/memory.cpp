@@ -31,6 +31,7 @@ void (*collect_if_active)() = [] {};
 uint32_t stress_interval = 0;
 void (*stress_hook)() = relocate_all;
 uint64_t allocations = 0;
+uint64_t carved = 0;
 
 namespace {
 
@@ -333,15 +334,17 @@ series_buffer* alloc_buffer(uint64_t count, uint32_t unit, uint32_t offset) {
       if (!f) {
         collect_if_active();
         f = find_series_frame(footprint);
-      }
-      if (!f || uint64_t(f->tail - f->heap) < MIN_FRAME_ROOM) {
-        if (footprint >= root.frame_size) root.frame_size = root.max_frame_size;
-        f = alloc_series_frame();
+        // A frame left nearly full would only bring the next collection on.
+        if (!f || uint64_t(f->tail - f->heap) < MIN_FRAME_ROOM) {
+          if (footprint >= root.frame_size) root.frame_size = root.max_frame_size;
+          f = alloc_series_frame();
+        }
       }
       root.active_series_frame = f;
     }
     b = reinterpret_cast<series_buffer*>(f->heap);
     f->heap += footprint;
+    carved += footprint;
   }
   b->flags = unit | SERIES_ALLOCATED | SERIES_BUFFER | extra;
   b->node = 0;

@@ -176,8 +176,10 @@ series_buffer* ensure_room(node_t node, uint64_t bytes);
 // copies (the stress mode's default action).
 void relocate_all();
 
-// Bytes of data allocated so far and allocation count (statistics, stress).
+// Allocation count (statistics, stress) and bytes carved from series frames
+// so far (the collector's growth trigger).
 extern uint64_t allocations;
+extern uint64_t carved;
 
 inline void fill(uint8_t* start, uint8_t* end, uint8_t byte) {
   if (end > start) std::memset(start, byte, size_t(end - start));

@@ -59,13 +59,23 @@ double element_as_float(const uint8_t* p, uint32_t unit) {
   return d;
 }
 
-int64_t element_as_integer(const uint8_t* p, uint32_t unit) {
+// An integer element: signed in integer vectors (of any width), unsigned
+// bytes elsewhere.
+int64_t element_as_integer(const uint8_t* p, uint32_t unit, bool is_signed = true) {
   if (unit == 4) {
     int32_t v;
     std::memcpy(&v, p, 4);
-    return v;
+    return is_signed ? int64_t(v) : int64_t(uint32_t(v));
   }
-  return int64_t(raw_at(p, unit));
+  if (!is_signed) return int64_t(raw_at(p, unit));
+  if (unit == 1) return int8_t(*p);
+  int16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+
+bool is_integer_vector(const Cell* s) {
+  return TYPE_OF(s) == TYPE_VECTOR && s->w3 == TYPE_INTEGER;
 }
 
 // What a search compares at each position.
@@ -163,6 +173,7 @@ struct scan {
   uint32_t unit;
   bool folding;
   bool float_elements;
+  bool signed_elements;
 
   uint32_t code(int64_t i) const {
     uint32_t c = uint32_t(raw_at(data + uint64_t(i) * unit, unit));
@@ -182,7 +193,8 @@ struct scan {
         double e = element_as_float(at, unit);
         return !std::isnan(e) && !std::isnan(p.number) && e == p.number;
       }
-      return !std::isnan(p.number) && double(element_as_integer(at, unit)) == p.number;
+      return !std::isnan(p.number) &&
+             double(element_as_integer(at, unit, signed_elements)) == p.number;
     }
     return false;
   }
@@ -282,7 +294,7 @@ search_result search(Cell* series, const Cell* value, const find_options& o) {
     if (o.last) step = -step;
   }
   b = GET_BUFFER(series);  // building the pattern may have moved it
-  scan s{b->head_ptr(), unit, folding, is_float_vector(series)};
+  scan s{b->head_ptr(), unit, folding, is_float_vector(series), is_integer_vector(series)};
   bool text = p.kind == pattern::TEXT;
   if (text && unit != 8) {
     auto scan_unit = unit == 1 ? scan_text<1> : unit == 2 ? scan_text<2> : scan_text<4>;
@@ -530,7 +542,7 @@ Cell* sort(Cell* series, const sort_options& o) {
     ctx.folding = o.case_sensitive || !is_string_type(type) ? FOLD_NONE
                   : unit == 1                                ? FOLD_ASCII
                                                              : FOLD_FULL;
-    ctx.signed_elements = type == TYPE_VECTOR && series->w3 == TYPE_INTEGER && unit == 4;
+    ctx.signed_elements = is_integer_vector(series);
     ctx.record = size;
     ctx.type = type;
     ctx.all = o.all;
