@@ -38,6 +38,19 @@ constexpr uint32_t STACK_CELLS = 20000;
 constexpr uint32_t FRAME_CELLS = 15000;  // 240,000 bytes: 12,000 frames
 // Cells given back on overflow so that the error itself can be built.
 constexpr uint32_t OVERFLOW_SLACK = 5;
+// Cells and frames beyond the limits that only the building of a
+// stack-overflow error may use (it pushes more than the slack).
+constexpr uint32_t RESERVE_CELLS = 256;
+constexpr uint32_t RESERVE_FRAMES = 32;
+
+Cell* cells_end = nullptr;          // the buffer's real end
+call_frame* frames_end = nullptr;
+
+// Lets the error being built use the reserve; raise_error takes it back.
+void open_reserve() {
+  cells_limit = cells_end;
+  frames_limit = frames_end;
+}
 
 bool anonymous(const call_frame* f) {
   uint32_t s = f->symbol();
@@ -61,15 +74,19 @@ void init() {
   frames_block = make_series(TYPE_BLOCK, frames);
   series_buffer* b = memory::buffer(cells);
   bottom = top = arguments = cells_of(b);
-  cells_limit = bottom + b->size / sizeof(Cell);
+  cells_end = bottom + b->size / sizeof(Cell);
+  cells_limit = cells_end - RESERVE_CELLS;
   series_buffer* fb = memory::buffer(frames);
   frames_bottom = frames_top = reinterpret_cast<call_frame*>(fb->data());
-  frames_limit = reinterpret_cast<call_frame*>(fb->data() + fb->size);
+  frames_end = reinterpret_cast<call_frame*>(fb->data() + fb->size);
+  frames_limit = frames_end - RESERVE_FRAMES;
 }
 
 void overflow() {
   top = top - OVERFLOW_SLACK < bottom ? bottom : top - OVERFLOW_SLACK;
   cycles::reset();
+  if (cells_limit == cells_end) runtime::runtime_error(19, KEZ_ERROR_LOCATION());
+  open_reserve();
   fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
 }
 
@@ -83,6 +100,8 @@ call_frame* open_frame(const Cell* word, uint32_t kind_and_flags) {
   if (frames_top >= frames_limit) {
     top = top - OVERFLOW_SLACK < bottom ? bottom : top - OVERFLOW_SLACK;
     cycles::reset();
+    if (frames_limit == frames_end) runtime::runtime_error(19, KEZ_ERROR_LOCATION());
+    open_reserve();
     fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
   }
   call_frame* f = frames_top++;
@@ -192,6 +211,9 @@ void pop_frame_drop() {
 
 void raise_error(Cell* error_in) {
   Cell error = *error_in;
+  // The reserve is closed again for the code that catches the error.
+  cells_limit = cells_end - RESERVE_CELLS;
+  frames_limit = frames_end - RESERVE_FRAMES;
   Cell* saved_top = top;
   if (frames_top > frames_bottom) {
     if (TYPE_OF(error::field(&error, error::FIELD_WHERE)) == TYPE_NONE) {
