@@ -13,21 +13,28 @@ A test file (tests/scripts/**/*.txt) holds cases:
 Options:
     %% script [ARGS...]    write the input to a file `test.kez` in a fresh
                            directory and run `kez test.kez ARGS...` there
+    %% args ARGS...        run `kez ARGS...` (split as a shell splits them)
+                           with the input on standard input
     %% file NAME           write the following lines up to `%% end` into NAME
                            in the case's directory (fixtures)
     %% status N            expected exit status (default 0)
-    %% env NAME=VALUE      set an environment variable
+    %% env NAME=VALUE      set an environment variable (HOME is the case's
+                           directory unless set so)
     %% stress N            under KEZ_GC_STRESS, collect at most every N
                            allocations (heavy loops)
     %% no-stress           not run under KEZ_GC_STRESS (for checks that only
                            make sense without it, such as memory bounds)
 
 Trailing line ends of both outputs are ignored; everything else is exact.
+Input fed on standard input meets the console, which greets with its banner:
+the banner is left out of the comparison unless the expected output begins
+with it.
 Usage: run-scripts.py KEZ [FILTER]
 """
-import concurrent.futures, difflib, os, shutil, subprocess, sys, tempfile
+import concurrent.futures, difflib, os, re, shlex, shutil, subprocess, sys, tempfile
 
 TIMEOUT = 120
+BANNER = re.compile(r"\A--== Kez .*\n.*Type HELP for starting information\..*(\n\n?|\Z)")
 
 
 class Case:
@@ -35,6 +42,7 @@ class Case:
         self.path, self.line, self.name = path, line, name
         self.input, self.expected = [], []
         self.args, self.script, self.status = [], False, 0
+        self.command = None
         self.env, self.files, self.stress = {}, {}, True
         self.stress_floor = 0
 
@@ -64,6 +72,8 @@ def parse(path):
             opt, rest = words[0], words[1:]
             if opt == "script":
                 case.script, case.args = True, rest
+            elif opt == "args":
+                case.command = shlex.split(line[3:])[1:]
             elif opt == "status":
                 case.status = int(rest[0])
             elif opt == "env":
@@ -99,12 +109,13 @@ def run(kez, case):
         if case.stress_floor and "KEZ_GC_STRESS" in env:
             env["KEZ_GC_STRESS"] = str(max(int(env["KEZ_GC_STRESS"]), case.stress_floor))
         env["HOME"] = work
+        env.update(case.env)
         if case.script:
             with open(os.path.join(work, "test.kez"), "w", encoding="utf-8") as f:
                 f.write(source)
             cmd, stdin = [kez, "test.kez"] + case.args, b""
         else:
-            cmd, stdin = [kez], source.encode()
+            cmd, stdin = [kez] + (case.command or []), source.encode()
         try:
             p = subprocess.run(cmd, input=stdin, capture_output=True, cwd=work,
                                env=env, timeout=TIMEOUT)
@@ -136,6 +147,8 @@ def main():
         for case, (out, status) in results:
             want = "\n".join(case.expected).rstrip("\n")
             got = out.rstrip("\n")
+            if not case.script and not want.startswith("--== Kez"):
+                got = BANNER.sub("", got, count=1)
             if got == want and status == case.status:
                 passed += 1
                 continue

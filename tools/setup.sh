@@ -3,7 +3,8 @@
 # Quiet and quick when everything is present; safe to run again.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build ccache python3 libgtest-dev libgmock-dev tmux hyperfine lua5.4)
+packages=(g++ cmake ninja-build ccache python3 libgtest-dev libgmock-dev tmux hyperfine lua5.4
+          clang libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,7 +5,7 @@
 
 #include "boot/routines.h"
 #include "boot/startup.h"
-#include "console/driver.h"
+#include "console/routines.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "foundation/collector.h"
@@ -52,9 +52,14 @@ void make_first_action() {
 
 }  // namespace
 
+// The environment's own sources make little garbage, so they run with the
+// collector off: start-up pays for no collection. It is switched on before
+// the console's sources (the 9x group; the console's launch may never
+// return) and, at the latest, when all sources have run.
 void run_boot_library() {
   make_first_action();
   for (const auto& source : SOURCES) {
+    if (source.name[0] >= '9') collector::active = true;
     std::string_view text(source.text);
     Cell* code = lexer::scan_utf8(text.data(), uint32_t(text.size()));
     skip_header(code);
@@ -62,14 +67,16 @@ void run_boot_library() {
     stack::top = stack::bottom;
     stack::arguments = stack::bottom;
   }
+  collector::active = true;
 }
 
 void start() {
   init_runtime();
   make_routines();
-  collector::active = true;
+  console::make_routines();
+  // The library's last statement starts the console, which ends the
+  // process itself unless a script run without "--catch" returns.
   run_boot_library();
-  console::run_driver();
   runtime::exit_process(0);
 }
 

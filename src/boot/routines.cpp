@@ -6,24 +6,36 @@
 #include "boot/routines.h"
 
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "foundation/collector.h"
 #include "foundation/output.h"
 #include "foundation/platform.h"
 #include "foundation/raise.h"
 #include "foundation/runtime.h"
+#include "foundation/unicode.h"
 #include "services/lexer.h"
+#include "types/handle.h"
+#include "types/tuple.h"
 #include "values/block.h"
 #include "values/context.h"
+#include "values/error.h"
 #include "values/error_ids.h"
+#include "values/float.h"
 #include "values/function.h"
+#include "values/object.h"
 #include "values/simple_types.h"
 #include "values/string.h"
 #include "values/symbol.h"
@@ -35,10 +47,8 @@ namespace {
 
 inline Cell* arg(int i) { return stack::arguments + i; }
 
-void quit_return() {
-  platform::before_exit();
-  runtime::exit_process(get_integer(arg(0)));
-}
+// Ends the process at once (exit hooks run, nothing else is saved).
+void quit_return() { runtime::exit_process(get_integer(arg(0))); }
 
 void set_quiet() {
   Cell w = *arg(0);
@@ -146,13 +156,142 @@ void write_stdout() {
   *arg(0) = data;
 }
 
+// Characters from `start`'s position to `pos`'s, both taken in `start`'s
+// buffer and clamped to its tail; the lead byte gives a character's length,
+// and one that runs past the end still counts.
 void count_chars() {
   Cell start = *arg(0), pos = *arg(1);
   series_buffer* b = GET_BUFFER(&start);
-  const uint8_t* p = b->head_ptr() + start.w1;
-  const uint8_t* end = b->head_ptr() + std::min(pos.w1, b->used());
-  *arg(0) = make_integer(p < end ? int32_t(unicode::count_chars(p, end)) : 0);
+  uint32_t used = b->used();
+  uint32_t i = std::min(start.w1, used), end = std::min(pos.w1, used);
+  const uint8_t* p = b->head_ptr();
+  int32_t n = 0;
+  while (i < end) {
+    i += uint32_t(p[i] < 0xC0 ? 1 : unicode::utf8_char_size(p[i]));
+    n++;
+  }
+  *arg(0) = make_integer(n);
 }
+
+// A tuple of the low bytes of the little-endian word, for as-ipv4 and
+// as-rgba: a component above 255 carries into the next byte.
+void as_tuple(int n, bool word_packed) {
+  int32_t v[4];
+  for (int i = 0; i < n; i++) {
+    v[i] = get_integer(arg(i));
+    if (v[i] < 0) {
+      Cell bad = *arg(i);
+      fire(err::SCRIPT, err::script::INVALID_ARG, &bad);
+    }
+  }
+  if (word_packed) {
+    uint32_t w = uint32_t(v[0]) | uint32_t(v[1]) << 8 | uint32_t(v[2]) << 16 | uint32_t(v[3]) << 24;
+    for (int i = 0; i < 4; i++) v[i] = int32_t((w >> (8 * i)) & 0xFF);
+  }
+  tuple::make_from_ints(arg(0), uint32_t(n), v);
+}
+
+void as_color() { as_tuple(3, false); }
+void as_ipv4() { as_tuple(4, true); }
+
+void add_field(Cell* obj, const char* name, const Cell* value) {
+  Cell w = word::make(TYPE_WORD, 0, symbol::make(name), context::NO_INDEX);
+  context::add_with(obj->w1, &w, value);
+}
+
+const char* arch_name(std::string_view machine) {
+  if (machine == "x86_64" || machine == "amd64") return "x86-64";
+  if (machine == "aarch64" || machine == "arm64") return "ARM64";
+  if (machine.size() == 4 && machine[0] == 'i' && machine.substr(2) == "86") return "x86-32";
+  if (machine.substr(0, 3) == "arm") return "ARM";
+  if (machine == "ia64") return "IA-64";
+  return "Unknown";
+}
+
+void os_info() {
+  struct utsname u{};
+  uname(&u);
+  int32_t version[3] = {0, 0, 0};
+  std::sscanf(u.release, "%d.%d.%d", &version[0], &version[1], &version[2]);
+  Cell* obj = stack::push_unset();
+  object::make_at(obj, 4);
+  obj->w2 = object::new_class_id();
+  Cell* name = string::push_new(16);
+  string::append_literal(name, u.sysname);
+  add_field(obj, "name", name);
+  Cell arch = word::make_global(symbol::make(arch_name(u.machine)));
+  add_field(obj, "arch", &arch);
+  Cell v;
+  tuple::make_from_ints(&v, 3, version);
+  add_field(obj, "version", &v);
+  Cell build = make_integer(0);
+  add_field(obj, "build", &build);
+  *arg(0) = *obj;
+}
+
+// The routines below exist only while the boot library builds the
+// environment: its sources move them into their objects, or call them once,
+// and unset their words.
+
+void boot_system_words() {
+  Cell* words = object::push(context::global_node, 0, 0);
+  *arg(0) = *words;
+}
+
+// The command line as one text, as a shell would have received it:
+// arguments holding blanks or tabs, and empty ones, in double quotes.
+void boot_command_line() {
+  std::string line;
+  for (int i = 0; i < runtime::rt.argc; i++) {
+    std::string_view a(runtime::rt.argv[i]);
+    if (i) line += ' ';
+    bool quote = a.empty() || a.find_first_of(" \t") != std::string_view::npos;
+    if (quote) line += '"';
+    line += a;
+    if (quote) line += '"';
+  }
+  string::load_at(line.data(), uint32_t(line.size()), arg(0));
+}
+
+// The time this part of the runtime was compiled, as a date! (none while
+// the runtime has no dates).
+void boot_build_date() {
+  *arg(0) = make_none();
+  if (!actions::peek_make(TYPE_DATE)) return;
+  static constexpr char DATE[] = __DATE__;  // "Mmm dd yyyy"
+  static constexpr char TIME[] = __TIME__;  // "hh:mm:ss"
+  char text[32];
+  int day = (DATE[4] == ' ' ? 0 : DATE[4] - '0') * 10 + (DATE[5] - '0');
+  int n = std::snprintf(text, sizeof text, "%d-%.3s-%.4s/%s", day, DATE, DATE + 7, TIME);
+  Cell* values = lexer::scan_utf8(text, uint32_t(n));
+  if (block::rs_length(values) == 1 && TYPE_OF(block::rs_head(values)) == TYPE_DATE)
+    *arg(0) = *block::rs_head(values);
+}
+
+// The runtime's errors are copies of the system's own error record.
+void boot_error_prototype() {
+  Cell proto = *arg(0);
+  if (TYPE_OF(&proto) != TYPE_OBJECT) return;
+  error::prototype = proto;
+  context::keep(&proto);
+}
+
+void boot_float_switch() {
+  Cell w = *arg(0);
+  Cell v = *arg(1);
+  bool on = TYPE_OF(&v) != TYPE_NONE && !(TYPE_OF(&v) == TYPE_LOGIC && !v.w1) &&
+            TYPE_OF(&v) != TYPE_UNSET;
+  uint32_t name = symbol::resolve(w.w2);
+  if (name == symbol::resolve(symbol::make("pretty?"))) float_::pretty_print = on;
+  else if (name == symbol::resolve(symbol::make("full?"))) float_::full_support = on;
+  *arg(0) = make_unset();
+}
+
+void boot_null_handle() { *arg(0) = handle::make(0, handle::CLASS_NULL); }
+
+void gc_active_q() { *arg(0) = make_logic(collector::active); }
+void gc_series_cycles() { *arg(0) = make_integer(int32_t(collector::stats.cycles)); }
+void gc_nodes_cycles() { *arg(0) = make_integer(int32_t(collector::stats.nodes_cycles)); }
 
 struct routine_entry {
   const char* name;
@@ -194,6 +333,27 @@ constexpr routine_entry ROUTINES[] = {
     {"collect-calls", R"spec(blk [block!])spec", collect_calls},
     {"tracing?", R"spec()spec", tracing_q},
     {"write-stdout", R"spec("Write data to STDOUT" data [any-type!])spec", write_stdout},
+    {"os-info", R"spec("Returns detailed operating system version information")spec", os_info},
+    {"as-color",
+     R"spec("Combine R, G and B values into a tuple" r [integer!] g [integer!] b [integer!])spec",
+     as_color},
+    {"as-ipv4",
+     R"spec("Combine a, b, c and d values into a tuple"
+        a [integer!] b [integer!] c [integer!] d [integer!])spec",
+     as_ipv4},
+    {"as-rgba",
+     R"spec("Combine R, G, B and A color components into a tuple"
+        r [integer!] g [integer!] b [integer!] a [integer!])spec",
+     as_ipv4},
+    {"_null-handle", "", boot_null_handle},
+    {"_system-words", "", boot_system_words},
+    {"_command-line", "", boot_command_line},
+    {"_build-date", "", boot_build_date},
+    {"_error-prototype", "proto [object!]", boot_error_prototype},
+    {"_float-switch", "word [word!] value [any-type!]", boot_float_switch},
+    {"_gc-active?", "return: [logic!]", gc_active_q},
+    {"_gc-series-cycles", "return: [integer!]", gc_series_cycles},
+    {"_gc-nodes-cycles", "return: [integer!]", gc_nodes_cycles},
 };
 
 }  // namespace
@@ -209,6 +369,7 @@ void make_routines() {
     word::set(&w, &value);
     stack::pop(2);
   }
+  make_type_tests();
 }
 
 }  // namespace kez::boot

@@ -6,5 +6,7 @@ namespace kez::boot {
 
 // Makes every routine of the table and binds it to its word.
 void make_routines();
+// Makes the type tests (`block?`, `series?` ...), routines too.
+void make_type_tests();
 
 }  // namespace kez::boot

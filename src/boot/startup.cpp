@@ -17,6 +17,19 @@
 #include "foundation/print.h"
 #include "foundation/slot_table.h"
 #include "services/random.h"
+#include "types/binary.h"
+#include "types/date.h"
+#include "types/hash.h"
+#include "types/handle.h"
+#include "types/map.h"
+#include "types/text_types.h"
+#include "types/time.h"
+#include "types/vector.h"
+#include "types/money.h"
+#include "types/pair.h"
+#include "types/percent.h"
+#include "types/point.h"
+#include "types/tuple.h"
 #include "values/block.h"
 #include "values/bitset.h"
 #include "values/char.h"
@@ -61,7 +74,7 @@ constexpr type_entry TYPES[] = {
     {TYPE_SERIES, 0, "series!", series::init},
     {TYPE_BLOCK, TYPE_SERIES, "block!", block::init},
     {TYPE_STRING, TYPE_SERIES, "string!", string::init},
-    {TYPE_BINARY, TYPE_STRING, "binary!", nullptr},
+    {TYPE_BINARY, TYPE_STRING, "binary!", binary::init},
     {TYPE_INTEGER, 0, "integer!", integer::init},
     {TYPE_SYMBOL, 0, "symbol!", symbol::init_type},
     {TYPE_CONTEXT, 0, "context!", context::init_type},
@@ -84,26 +97,26 @@ constexpr type_entry TYPES[] = {
     {TYPE_FILE, TYPE_URL, "file!", file::init},
     {TYPE_OBJECT, 0, "object!", object::init},
     {TYPE_BITSET, 0, "bitset!", bitset::init},
-    {TYPE_TRIPLE, 0, "triple!", nullptr},
+    {TYPE_TRIPLE, 0, "triple!", triple::init},
     {TYPE_FLOAT, 0, "float!", float_::init},
     {TYPE_TYPESET, 0, "typeset!", typeset::init},
     {TYPE_ERROR, TYPE_OBJECT, "error!", error::register_type},
-    {TYPE_VECTOR, TYPE_STRING, "vector!", nullptr},
-    {TYPE_MAP, 0, "map!", nullptr},
-    {TYPE_HASH, TYPE_BLOCK, "hash!", nullptr},
-    {TYPE_PAIR, 0, "pair!", nullptr},
-    {TYPE_PERCENT, TYPE_FLOAT, "percent!", nullptr},
-    {TYPE_TUPLE, 0, "tuple!", nullptr},
-    {TYPE_TIME, TYPE_FLOAT, "time!", nullptr},
-    {TYPE_TAG, TYPE_STRING, "tag!", nullptr},
-    {TYPE_EMAIL, TYPE_STRING, "email!", nullptr},
-    {TYPE_HANDLE, TYPE_INTEGER, "handle!", nullptr},
-    {TYPE_DATE, 0, "date!", nullptr},
+    {TYPE_VECTOR, TYPE_STRING, "vector!", vector::init},
+    {TYPE_MAP, 0, "map!", map::init},
+    {TYPE_HASH, TYPE_BLOCK, "hash!", hash::init},
+    {TYPE_PAIR, 0, "pair!", pair::init},
+    {TYPE_PERCENT, TYPE_FLOAT, "percent!", percent::init},
+    {TYPE_TUPLE, 0, "tuple!", tuple::init},
+    {TYPE_TIME, TYPE_FLOAT, "time!", time::init},
+    {TYPE_TAG, TYPE_STRING, "tag!", tag::init},
+    {TYPE_EMAIL, TYPE_STRING, "email!", email::init},
+    {TYPE_HANDLE, TYPE_INTEGER, "handle!", handle::init},
+    {TYPE_DATE, 0, "date!", date::init},
     {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
-    {TYPE_MONEY, 0, "money!", nullptr},
-    {TYPE_REF, TYPE_STRING, "ref!", nullptr},
-    {TYPE_POINT2D, 0, "point2D!", nullptr},
-    {TYPE_POINT3D, 0, "point3D!", nullptr},
+    {TYPE_MONEY, 0, "money!", money::init},
+    {TYPE_REF, TYPE_STRING, "ref!", ref::init},
+    {TYPE_POINT2D, 0, "point2D!", point2D::init},
+    {TYPE_POINT3D, 0, "point3D!", point3D::init},
     {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},
     // Registered here by name only until the GUI layer brings its actions.
     {TYPE_EVENT, 0, "event!", nullptr},

@@ -148,7 +148,7 @@ void text_entry(bool mold_it, bool only, bool all, bool flat, const Cell* limit)
   Cell* out = string::push_new(16);
   if (mold_it) mold(arg(0), out, only, all, flat, part, 0);
   else form(arg(0), out, part);
-  if (limit) string::cut_to(out, part == 0x7FFFFFFF ? -1 : get_integer(limit));
+  if (limit) string::cut_to(out, part);  // the limit cell may lie under `out`
   *arg(0) = *out;
   stack::top = arg(0) + 1;
 }

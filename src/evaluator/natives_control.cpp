@@ -11,9 +11,11 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
+#include "types/map.h"
 #include "values/block.h"
 #include "values/context.h"
 #include "values/error_ids.h"
+#include "values/number_support.h"
 #include "values/simple_types.h"
 #include "values/string.h"
 #include "values/symbol.h"
@@ -58,9 +60,11 @@ uint32_t after_body(stack::call_frame* loop) {
   return 1;
 }
 
+// The series forall accepts: the block kinds, strings and their kin,
+// binary, vector and image.
 bool is_series(uint32_t t) {
   return block::is_block_type(t) || string::is_string_type(t) || t == TYPE_BINARY ||
-         t == TYPE_VECTOR || t == TYPE_IMAGE || t == TYPE_MAP;
+         t == TYPE_VECTOR || t == TYPE_IMAGE;
 }
 
 bool more(const Cell* series) {
@@ -85,31 +89,99 @@ void foreach_next(Cell* series, Cell* word) {
   series->w1++;
 }
 
+// The loop words may be word!, set-word!, lit-word! or get-word!.
+bool is_loop_word(uint32_t t) { return word::is_any_word(t) && t != TYPE_REFINEMENT; }
+
+void check_loop_words(const Cell* words) {
+  Cell list = *words;
+  int32_t n = block::rs_length(&list);
+  for (int32_t i = 0; i < n; i++) {
+    Cell w = block::rs_head(&list)[i];
+    if (!is_loop_word(TYPE_OF(&w))) fire(err::SCRIPT, err::script::INVALID_ARG, &w);
+  }
+}
+
+}  // namespace
+
+void set_many(const Cell* words, const Cell* values, int32_t count, bool any, bool only,
+              bool some);
+
+namespace {
+
+// Sets the n loop words from the series head and moves the head n further
+// (also when fewer than n elements were left); false at the end.
+bool foreach_next_multi(Cell* series, Cell* words, int32_t n) {
+  uint32_t t = TYPE_OF(series);
+  if (t == TYPE_MAP) {
+    if (n != 2) fire(err::SCRIPT, err::script::INVALID_ARG, words);
+    if (!map::foreach_step(words, series, n)) return false;
+  } else if (block::is_block_type(t)) {
+    set_many(words, series, n, false, false, false);
+  } else {
+    for (int32_t i = 0; i < n && i < block::rs_length(words); i++) {
+      Cell* probe = stack::push(*series);
+      actions::get_pick(probe)(probe, i + 1, nullptr);
+      Cell v = *probe;
+      stack::pop(1);
+      Cell w = block::rs_head(words)[i];
+      word::set(&w, &v);
+    }
+  }
+  series->w1 += uint32_t(n);
+  return true;
+}
+
+// One step of foreach or remove-each: n words of a block, or the single
+// word when n is 0.
+bool step(Cell* series, Cell* words, int32_t n) {
+  if (!more(series)) return false;
+  if (n == 0) {
+    foreach_next(series, words);
+    return true;
+  }
+  return foreach_next_multi(series, words, n);
+}
+
+// The number of loop words (0 for a single word), after the checks.
+int32_t loop_words(Cell* words, const Cell* series) {
+  if (TYPE_OF(words) != TYPE_BLOCK) {
+    if (TYPE_OF(series) == TYPE_MAP) fire(err::SCRIPT, err::script::INVALID_ARG, words);
+    return 0;
+  }
+  int32_t n = block::rs_length(words);
+  if (n < 1) fire(err::SCRIPT, err::script::INVALID_ARG, words);
+  check_loop_words(words);
+  return n;
+}
+
 }  // namespace
 
 // Sets each word of `words` to the matching value (pick i, none past the
 // end), or every word to `values` itself when it is no block or `only`.
+// Every element must be a word kind, whatever the values.
 void set_many(const Cell* words_in, const Cell* values_in, int32_t count, bool any, bool only,
               bool some) {
   Cell words = *words_in;
   Cell values = *values_in;
   bool spread = block::is_block_type(TYPE_OF(&values)) && !only;
   int32_t nvalues = spread ? block::rs_length(&values) : 0;
-  if (spread) {
-    for (int32_t i = 0; i < count; i++) {
-      Cell w = block::rs_head(&words)[i];
-      if (!word::is_any_word(TYPE_OF(&w)) || TYPE_OF(&w) == TYPE_REFINEMENT)
-        fire(err::SCRIPT, err::script::INVALID_ARG, &w);
-      if (i < nvalues && !any && TYPE_OF(block::rs_head(&values) + i) == TYPE_UNSET)
-        fire(err::SCRIPT, err::script::NEED_VALUE, &w);
-    }
-  }
+  count = std::min(count, block::rs_length(&words));
   for (int32_t i = 0; i < count; i++) {
     Cell w = block::rs_head(&words)[i];
-    Cell v = spread ? (i < nvalues ? block::rs_head(&values)[i] : none_value) : values;
+    if (!is_loop_word(TYPE_OF(&w))) fire(err::SCRIPT, err::script::INVALID_ARG, &w);
+    if (spread && i < nvalues && !any && TYPE_OF(block::rs_head(&values) + i) == TYPE_UNSET)
+      fire(err::SCRIPT, err::script::NEED_VALUE, &w);
+  }
+  // An on-change handler run by word::set may change either block: both
+  // are measured again before each read.
+  for (int32_t i = 0; i < count && i < block::rs_length(&words); i++) {
+    Cell w = block::rs_head(&words)[i];
+    Cell v = !spread ? values
+             : i < block::rs_length(&values) ? block::rs_head(&values)[i]
+                                              : none_value;
     if (some && TYPE_OF(&v) == TYPE_NONE) continue;
     word::set(&w, &v);
-    block::rs_head(&words)[i] = w;
+    if (i < block::rs_length(&words)) block::rs_head(&words)[i] = w;
   }
 }
 
@@ -281,29 +353,9 @@ void foreach_star(bool, const int32_t*) {
   Cell* series = stack::push(*arg(1));
   Cell* words = stack::push(*arg(0));
   Cell body = *arg(2);
-  bool multi = TYPE_OF(words) == TYPE_BLOCK;
-  int32_t n = multi ? block::rs_length(words) : 1;
-  if (multi && n < 1) fire(err::SCRIPT, err::script::INVALID_ARG, words);
-  if (!multi && TYPE_OF(series) == TYPE_MAP) fire(err::SCRIPT, err::script::INVALID_ARG, words);
+  int32_t n = loop_words(words, series);
   stack::call_frame* loop = open_loop();
-  while (more(series)) {
-    if (multi) {
-      if (block::is_block_type(TYPE_OF(series))) {
-        set_many(words, series, n, false, false, false);
-      } else {
-        for (int32_t i = 0; i < n; i++) {
-          Cell* probe = stack::push(*series);
-          actions::get_pick(probe)(probe, i + 1, nullptr);
-          Cell v = *probe;
-          stack::pop(1);
-          Cell w = block::rs_head(words)[i];
-          word::set(&w, &v);
-        }
-      }
-      series->w1 += uint32_t(n);
-    } else {
-      foreach_next(series, words);
-    }
+  while (step(series, words, n)) {
     stack::clear_frame();
     interpreter::eval_block(&body, true);
     uint32_t r = after_body(loop);
@@ -318,11 +370,7 @@ void forall_star(bool, const int32_t*) {
   const Cell* v = context::get(&word);
   if (TYPE_OF(v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_VALUE, &word);
   Cell* start = stack::push(*v);
-  if (!is_series(TYPE_OF(start))) {
-    Cell call = word::make_global(symbol::make("forall"));
-    Cell dt = make_datatype(TYPE_OF(start));
-    fire(err::SCRIPT, err::script::EXPECT_ARG, &call, &dt, &word);
-  }
+  if (!is_series(TYPE_OF(start))) numbers::expect_arg(start, "word");
   stack::push(word);
   stack::call_frame* loop = open_loop();
   bool broke = false;
@@ -338,7 +386,7 @@ void forall_star(bool, const int32_t*) {
       break;
     }
     Cell* now = context::get(&word);
-    if (TYPE_OF(now) != TYPE_OF(start) || now->w2 != start->w2) {
+    if (!is_series(TYPE_OF(now)) || now->w2 != start->w2) {
       Cell bad = *now;
       fire(err::SCRIPT, err::script::BAD_LOOP_SERIES, &bad);
     }
@@ -352,17 +400,10 @@ void remove_each_star(bool, const int32_t*) {
   Cell* series = stack::push(*arg(1));
   Cell* words = stack::push(*arg(0));
   Cell body = *arg(2);
-  bool multi = TYPE_OF(words) == TYPE_BLOCK;
-  int32_t n = multi ? block::rs_length(words) : 1;
-  if (multi && n < 1) fire(err::SCRIPT, err::script::INVALID_ARG, words);
+  int32_t n = loop_words(words, series);
+  uint32_t width = uint32_t(n ? n : 1);
   stack::call_frame* loop = open_loop();
-  while (more(series)) {
-    if (multi) {
-      set_many(words, series, n, false, false, false);
-      series->w1 += uint32_t(n);
-    } else {
-      foreach_next(series, words);
-    }
+  while (step(series, words, n)) {
     stack::clear_frame();
     interpreter::eval_block(&body, true);
     if (stack::pending()) {
@@ -372,7 +413,7 @@ void remove_each_star(bool, const int32_t*) {
       return;
     }
     if (!logic::falsy(stack::arguments)) {
-      uint32_t back = std::min<uint32_t>(series->w1, uint32_t(n));
+      uint32_t back = std::min<uint32_t>(series->w1, width);
       series->w1 -= back;
       Cell* target = stack::push(*series);
       Cell part = make_integer(int32_t(back));
@@ -390,24 +431,23 @@ void remove_each_star(bool, const int32_t*) {
 void switch_star(bool, const int32_t* refs) {
   Cell value = *arg(0);
   Cell cases = *arg(1);
-  const Cell* found = nullptr;
+  Cell found = unset_value;
   if (TYPE_OF(&value) != TYPE_BLOCK) {
     int32_t n = block::rs_length(&cases);
-    for (int32_t i = 0; i < n && !found; i++) {
-      const Cell* c = block::rs_head(&cases) + i;
-      if (TYPE_OF(c) != TYPE_OF(&value) || !actions::compare(c, &value, COMP_EQUAL)) continue;
+    for (int32_t i = 0; i < n && TYPE_OF(&found) == TYPE_UNSET; i++) {
+      Cell c = block::rs_head(&cases)[i];
+      if (TYPE_OF(&c) != TYPE_OF(&value) || !actions::compare(&c, &value, COMP_EQUAL)) continue;
       for (int32_t k = i + 1; k < n; k++) {
         if (TYPE_OF(block::rs_head(&cases) + k) == TYPE_BLOCK) {
-          found = block::rs_head(&cases) + k;
+          found = block::rs_head(&cases)[k];
           break;
         }
       }
       break;
     }
   }
-  if (found) {
-    Cell body = *found;
-    interpreter::eval_block(&body, true);
+  if (TYPE_OF(&found) == TYPE_BLOCK) {
+    interpreter::eval_block(&found, true);
   } else if (refs[0] >= 0) {
     Cell body = stack::arguments[refs[0]];
     interpreter::eval_block(&body, true);

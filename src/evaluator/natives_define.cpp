@@ -5,6 +5,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
+#include "types/map.h"
 #include "values/block.h"
 #include "values/context.h"
 #include "values/error_ids.h"
@@ -162,6 +163,11 @@ void bind_star(bool, const int32_t* refs) {
   Cell ctxv = *arg(1);
   node_t ctx = context_of(&ctxv);
   bool self = TYPE_OF(&ctxv) == TYPE_OBJECT;
+  if (!ctx) {
+    // A word bound to no context has nothing to bind to.
+    stack::top = arg(0) + 1;
+    return;
+  }
   if (TYPE_OF(&target) == TYPE_BLOCK) {
     if (refs[0] >= 0) {
       Cell* copy = block::clone(&target, true, true);
@@ -186,10 +192,13 @@ void in_star(bool, const int32_t*) {
   Cell w = *arg(1);
   node_t ctx = 0;
   uint32_t t = TYPE_OF(&owner);
-  if (t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP) {
-    // The more series of a native is its (word-less) arguments context.
+  if (t == TYPE_OP) t = (owner.header >> OP_TYPE_SHIFT) & 0xFF;
+  if (t == TYPE_NATIVE || t == TYPE_ACTION) {
+    // The more series of a native is its arguments context.
     ctx = owner.w3;
   } else {
+    // An object's, error's, port's or function's own context (an op! made
+    // from a function answers for the function's).
     ctx = owner.w1;
   }
   if (!ctx || context::bind_word(ctx, &w) < 0) {
@@ -202,11 +211,21 @@ void in_star(bool, const int32_t*) {
 
 void context_q_star(bool, const int32_t*) {
   Cell w = *arg(0);
-  if (!w.w1) {
-    none::box();
-    return;
-  }
-  *arg(0) = *context::owner(w.w1);
+  const Cell* owner = w.w1 ? context::owner(w.w1) : nullptr;
+  // A context that no value owns (yet) answers none.
+  if (!owner || TYPE_OF(owner) == TYPE_UNSET) none::box();
+  else *arg(0) = *owner;
+}
+
+void extend_star(bool, const int32_t* refs) {
+  Cell target = *arg(0);
+  Cell spec = *arg(1);
+  // Objects are not extended in place (their context is shared).
+  if (TYPE_OF(&target) != TYPE_MAP) fire(err::INTERNAL, err::internal::NOT_DONE);
+  Cell* held = stack::push(target);
+  map::extend(held, &spec, refs[0] >= 0);
+  *arg(0) = *held;
+  stack::top = arg(0) + 1;
 }
 
 void construct_star(bool, const int32_t* refs) {

@@ -1,6 +1,13 @@
 // Evaluation natives: do, reduce, compose, apply.
+//
+// Every evaluation is followed by a test of the pending exit code: a break,
+// return or throw passing through returns at once, leaving the stack to the
+// frame that takes it. Script files and preprocessing are the boot
+// library's (do-file, preprocessor/expand); until they exist, `do` of a
+// file or `do/expand` raises not-done.
 #include <algorithm>
 #include <exception>
+#include <initializer_list>
 
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
@@ -12,6 +19,8 @@
 #include "values/block.h"
 #include "values/context.h"
 #include "values/error_ids.h"
+#include "values/ownership.h"
+#include "values/symbol.h"
 #include "values/word.h"
 #include "values/words.h"
 
@@ -47,10 +56,6 @@ void eval_any_block(Cell* block_value, const Cell* position_word) {
   word::set(&w, &moved);
 }
 
-}  // namespace
-
-namespace {
-
 // Removes the tracer installed by a do/trace on every way out. While an
 // error unwinds, the tracer is not called again (it could raise in turn).
 struct trace_guard {
@@ -63,21 +68,75 @@ struct trace_guard {
   }
 };
 
+// The function held by a global word (or by a field of a global object),
+// or nullptr when it has none yet.
+const Cell* service_function(const char* name, const char* field = nullptr) {
+  const Cell* v = context::get_global_value(symbol::make(name));
+  if (v && field) {
+    if (TYPE_OF(v) != TYPE_OBJECT) return nullptr;
+    v = context::symbol_value(symbol::make(field), v->w1);
+  }
+  if (!v) return nullptr;
+  uint32_t t = TYPE_OF(v);
+  return t == TYPE_FUNCTION || t == TYPE_ROUTINE || t == TYPE_NATIVE || t == TYPE_ACTION ? v
+                                                                                        : nullptr;
+}
+
+// Calls a function with the given values as its arguments, each taken as
+// it is (not evaluated). The result lands in the current result slot, or,
+// with `keep`, replaces the cells pushed here as the new top cell.
+void call_with(const Cell* fn_in, const char* name, std::initializer_list<Cell> values,
+               bool keep) {
+  Cell fn = *fn_in;
+  Cell word = word::make_global(symbol::make(name));
+  Cell* base = stack::top;
+  Cell* code = block::push_only(int32_t(values.size()));
+  for (const Cell& v : values) block::rs_append(code, &v);
+  uint32_t n = uint32_t(values.size());
+  interpreter::call_any_function(&fn, code, 0, n, keep, nullptr, &word, nullptr, 4, false);
+  if (keep && !stack::pending()) {
+    *base = *(stack::top - 1);
+    stack::top = base + 1;
+  }
+}
+
 }  // namespace
 
 void do_star(bool, const int32_t* refs) {
   Cell value = *arg(0);
+  Cell args = refs[1] >= 0 ? *arg(refs[1]) : none_value;
   const Cell* position = refs[2] >= 0 ? arg(refs[2]) : nullptr;
-  trace_guard tracing;
-  if (refs[3] >= 0) {
-    Cell tracer = *arg(refs[3]);
-    tracing.installed = trace::install(&tracer);
+  Cell callback = refs[3] >= 0 ? *arg(refs[3]) : none_value;
+  uint32_t t = TYPE_OF(&value);
+  if (t == TYPE_FILE || t == TYPE_URL) {
+    // Scripts run through the boot library, which traces them itself.
+    const Cell* run = service_function("do-file");
+    if (!run) fire(err::INTERNAL, err::internal::NOT_DONE);
+    call_with(run, "do-file", {value, callback, args}, false);
+    if (stack::pending()) return;
+    stack::top = arg(0) + 1;
+    return;
   }
-  switch (TYPE_OF(&value)) {
+  trace_guard tracing;
+  if (refs[3] >= 0) tracing.installed = trace::install(&callback);
+  switch (t) {
     case TYPE_BLOCK:
     case TYPE_PAREN:
     case TYPE_HASH: {
       Cell* code = stack::push(value);
+      if (refs[0] >= 0) {
+        // The preprocessor rewrites the block before it runs.
+        block::rs_head(code);
+        const Cell* expand = service_function("preprocessor", "expand");
+        if (!expand) fire(err::INTERNAL, err::internal::NOT_DONE);
+        call_with(expand, "expand", {*code, none_value}, true);
+        if (stack::pending()) return;
+        Cell expanded = *(stack::top - 1);
+        stack::pop(1);
+        if (!block::is_block_type(TYPE_OF(&expanded)))
+          fire(err::SCRIPT, err::script::INVALID_ARG, &expanded);
+        *code = expanded;
+      }
       eval_any_block(code, position);
       break;
     }
@@ -107,71 +166,76 @@ void do_star(bool, const int32_t* refs) {
   stack::top = arg(0) + 1;
 }
 
+namespace {
+
+// Adds a value to a reduce or compose target: at its tail, or at its
+// position, which then moves past it.
+void add_value(Cell* target, const Cell* v, bool append) {
+  if (append) block::rs_append(target, v);
+  else block::insert_value(target, v, false, true);
+}
+
+bool is_function_value(uint32_t t) {
+  return t == TYPE_FUNCTION || t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP ||
+         t == TYPE_ROUTINE;
+}
+
+}  // namespace
+
 void reduce_star(bool, const int32_t* refs) {
   Cell value = *arg(0);
-  Cell* out = refs[0] >= 0 ? arg(refs[0]) : nullptr;
+  bool into = refs[0] >= 0;
   if (TYPE_OF(&value) != TYPE_BLOCK) {
-    uint32_t t = TYPE_OF(&value);
-    bool function_value = t == TYPE_FUNCTION || t == TYPE_NATIVE || t == TYPE_ACTION ||
-                          t == TYPE_OP || t == TYPE_ROUTINE;
-    if (!function_value) {
+    // One expression; a function value is kept, not called.
+    if (!is_function_value(TYPE_OF(&value))) {
       eval_value(&value);
       if (stack::pending()) return;
-      if (TYPE_OF(arg(0)) == TYPE_PAREN) {
-        // A paren reduces to its last value.
-        Cell p = *arg(0);
-        interpreter::eval_block(&p, true);
-        if (stack::pending()) return;
-      }
     }
-    if (out) {
-      Cell v = *arg(0);
-      Cell* target = stack::push(*out);
-      Cell* item = stack::push(v);
-      actions::get_insert(target)(target, item, -1, true, 1);
-      *arg(0) = *target;
+    if (!into) {
+      stack::top = arg(0) + 1;
+      return;
     }
-    stack::top = arg(0) + 1;
-    return;
   }
   Cell* code = stack::push(value);
   Cell* target;
   bool append = true;
-  if (out) {
-    target = stack::push(*out);
+  if (into) {
+    target = stack::push(*arg(refs[0]));
     append = block::rs_tail_q(target);
   } else {
     target = block::push_only(std::max(block::rs_length(code), 1));
   }
   uint32_t start = target->w1;
-  stack::open_native_frame(&words::body_marker_word);
-  uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
-  for (uint32_t i = code->w1; i < end;) {
-    i = interpreter::eval_next(code, i, end, true);
-    if (stack::pending()) return;
-    Cell v = *(stack::top - 1);
-    stack::pop(1);
+  uint32_t noted = GET_BUFFER(target)->used() / sizeof(Cell);
+  if (TYPE_OF(&value) != TYPE_BLOCK) {
+    Cell v = *arg(0);
     clear_new_line(&v);
-    if (append) {
-      block::rs_append(target, &v);
-    } else {
-      block::insert_value(target, &v, false, true);
+    add_value(target, &v, append);
+  } else {
+    stack::open_native_frame(&words::body_marker_word);
+    uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
+    for (uint32_t i = code->w1; i < end;) {
+      i = interpreter::eval_next(code, i, end, true);
+      if (stack::pending()) return;
+      Cell v = *(stack::top - 1);
+      stack::pop(1);
+      clear_new_line(&v);
+      add_value(target, &v, append);
+      uint32_t now = GET_BUFFER(code)->used() / sizeof(Cell);
+      if (now < end) end = now;
     }
-    uint32_t now = GET_BUFFER(code)->used() / sizeof(Cell);
-    if (now < end) end = now;
+    stack::pop_frame();
   }
-  stack::pop_frame();
-  if (append && out) target->w1 = start;
+  if (into && append) {
+    uint32_t added = GET_BUFFER(target)->used() / sizeof(Cell) - noted;
+    target->w1 = start;
+    ownership::check(target, words::insert, nullptr, int32_t(noted), int32_t(added));
+  }
   *arg(0) = *target;
   stack::top = arg(0) + 1;
 }
 
 namespace {
-
-void add_value(Cell* target, const Cell* v, bool& append) {
-  if (append) block::rs_append(target, v);
-  else block::insert_value(target, v, false, true);
-}
 
 void compose_into(const Cell* block_in, Cell* target, bool deep, bool only, bool append) {
   Cell source = *block_in;
@@ -247,8 +311,11 @@ void apply_star(bool, const int32_t* refs) {
     name.header = TYPE_WORD;
     fn = *context::get(&f);
   } else if (block::is_path_type(TYPE_OF(&f))) {
+    if (block::rs_length(&f) <= 0) fire(err::SCRIPT, err::script::INVALID_ARG, &f);
     Cell first = block::rs_head(&f)[0];
+    if (TYPE_OF(&first) != TYPE_WORD) fire(err::SCRIPT, err::script::INVALID_ARG, &f);
     name = first;
+    name.header = TYPE_WORD;
     fn = *context::get(&first);
     path_rest = f;
     path_rest.w1++;

@@ -1,5 +1,10 @@
 // print and prin: reduce a block into the print buffer, form, and hand the
 // text to the value-output hooks.
+//
+// The print buffer is one block for the whole run: a print reduces its
+// block at the buffer's tail and removes exactly those values afterwards,
+// so a print nested in the reduction of another leaves the outer values
+// alone and printing allocates no block per call.
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
@@ -14,21 +19,26 @@ namespace kez::natives {
 
 namespace {
 
-// Empties the print buffer above `head` again, on every way out.
+// Takes this print's values off the print buffer again, on every way out,
+// and puts the head back where the enclosing print (if any) left it.
 struct buffer_guard {
   uint32_t head;
+  uint32_t mine = 0;
+  bool used = false;
   ~buffer_guard() {
-    block::rs_truncate_at(&print_buffer, head);
+    if (used) block::rs_truncate_at(&print_buffer, mine);
     print_buffer.w1 = head;
   }
 };
 
 void print_value(bool line_end) {
   Cell value = *stack::arguments;
-  uint32_t saved_head = print_buffer.w1;
-  buffer_guard guard{saved_head};
+  buffer_guard guard{print_buffer.w1};
   if (TYPE_OF(&value) == TYPE_BLOCK) {
+    // This print's values go above those of the prints it is nested in.
     uint32_t tail = GET_BUFFER(&print_buffer)->used() / sizeof(Cell);
+    guard.mine = tail;
+    guard.used = true;
     print_buffer.w1 = tail;
     Cell* code = stack::push(value);
     stack::open_native_frame(&words::body_marker_word);

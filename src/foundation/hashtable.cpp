@@ -7,17 +7,19 @@
 // the header again to store it. The bucket found by the probe stays valid
 // because nothing else changes the table meanwhile.
 //
-// Kinds 0 and 1 (hash!, map!) need the comparison of values; their indexing,
-// lookup and deletion are built with those datatypes. Everything here is
-// independent of value comparison: kind 2 keys are unique by construction
-// (one symbol a spelling, one word a symbol in a context) and records are
-// keyed by integers.
+// Kind 2 keys are unique by construction (one symbol a spelling, one word a
+// symbol in a context) and records are keyed by integers, so neither needs
+// the comparison of values. Kinds 0 and 1 (hash!, map!) compare values
+// through their datatypes' compare actions, which never allocate; their
+// datatypes decide what to index (a map's keys are normalised first).
 #include "foundation/hashtable.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "evaluator/actions.h"
 #include "foundation/array.h"
 #include "foundation/collector.h"
 #include "foundation/casefold.h"
@@ -74,9 +76,19 @@ Cell* record_at(const header* h, uint32_t offset) {
   return reinterpret_cast<Cell*>(memory::buffer(h->block)->head_ptr() + offset);
 }
 
+// A map! key word holds the key's position (below 2^27, the most cells a
+// block can have) and, above it, the top bits of the key's hash: a probe
+// compares those first and reaches into the block (and the key's own
+// buffer) only when they agree.
+constexpr uint32_t POSITION_MASK = (1u << 27) - 1;
+inline uint32_t with_tag(uint32_t position, uint32_t hash) {
+  return position | (hash & ~POSITION_MASK);
+}
+
 // The hash by which a stored key is placed.
 uint32_t stored_hash(const header* h, uint32_t key) {
   if (h->kind >= KIND_RECORDS) return mix(record_at(h, key)->w1);
+  if (h->kind == KIND_MAP) key &= POSITION_MASK;
   return hash_value(block_cells(h->block) + key, false);
 }
 
@@ -211,6 +223,15 @@ uint32_t hash_string(const Cell* value, bool case_sensitive) {
   if (TYPE_OF(value) == TYPE_SEARCH_KEY && int32_t(value->w3) >= 0) n = std::min(n, value->w3);
   const uint8_t* p = b->head_ptr() + uint64_t(head) * unit;
   uint32_t h = hash_seed;
+  if (unit == 1) {
+    // Latin-1 text, the common case: no unit dispatch per character.
+    for (uint32_t i = 0; i < n; i++) {
+      uint32_t cp = p[i];
+      if (!case_sensitive) cp = cp < 0x80 ? (cp - 'a' < 26 ? cp - 32 : cp) : case_folding::to_upper(cp);
+      h = mix_block(h, cp);
+    }
+    return finish(h, uint64_t(n) * 4);
+  }
   for (uint32_t i = 0; i < n; i++, p += unit) {
     uint32_t cp = unicode::get_char(p, unit);
     h = mix_block(h, case_sensitive ? cp : case_folding::to_upper(cp));
@@ -373,6 +394,7 @@ void clear(node_t table) {
   if (h->kind == KIND_HASH) {
     series_buffer* index = memory::buffer(h->index);
     memory::fill(index->data(), index->end_ptr(), 0xFF);
+    index->tail = index->head;
     array::clear(h->chains);
   }
 }
@@ -380,7 +402,15 @@ void clear(node_t table) {
 void resize(node_t table, uint64_t n) {
   uint32_t buckets = resized_buckets(n);
   uint32_t upper = resized_upper(buckets);
-  if (get_header(table)->size >= upper) return;
+  // Buckets in use: the live keys, and for a map! also its removed pairs,
+  // whose keys stay indexed.
+  uint32_t used = 0;
+  {
+    header* h = get_header(table);
+    const uint32_t* f = flags_of(h);
+    for (uint32_t j = 0; j < h->buckets; j++) used += in_use(f, j);
+  }
+  if (used >= upper) return;
   // The table itself is reachable through its owner; holding it would mark
   // its header alone, and marking would then skip its flags and keys.
   collector::hold hold;
@@ -392,19 +422,30 @@ void resize(node_t table, uint64_t n) {
   auto* new_flags = reinterpret_cast<uint32_t*>(memory::buffer(flags)->data());
   auto* new_keys = reinterpret_cast<uint32_t*>(memory::buffer(keys)->data());
   uint32_t mask = buckets - 1;
-  for (uint32_t j = 0; j < h->buckets; j++) {
-    if (!in_use(old_flags, j)) continue;
-    uint32_t key = old_keys[j];
-    uint32_t i = stored_hash(h, key) & mask, step = 0;
+  auto reinsert = [&](uint32_t key, uint32_t hash) {
+    uint32_t i = hash & mask, step = 0;
     while (!is_empty(new_flags, i)) i = (i + ++step) & mask;
     set_used(new_flags, i);
     new_keys[i] = key;
+  };
+  if (h->kind == KIND_MAP) {
+    // Every key cell of a map's block is indexed (removed pairs too): a
+    // walk in block order reads the keys in the order they were made.
+    const Cell* cells = block_cells(h->block);
+    uint32_t n = block_length(h->block) & ~1u;
+    for (uint32_t pos = 0; pos < n; pos += 2) {
+      uint32_t hash = hash_value(cells + pos, false);
+      reinsert(with_tag(pos, hash), hash);
+    }
+  } else {
+    for (uint32_t j = 0; j < h->buckets; j++)
+      if (in_use(old_flags, j)) reinsert(old_keys[j], stored_hash(h, old_keys[j]));
   }
   h->flags = flags;
   h->keys = keys;
   h->buckets = buckets;
   h->upper = upper;
-  h->occupied = h->size;
+  h->occupied = used;
 }
 
 // --- Records ------------------------------------------------------------------
@@ -576,6 +617,372 @@ int32_t find_symbol(node_t table, int32_t symbol, bool resolve, node_t context, 
   take_bucket(table, bucket, position);
   if (index) *index = int32_t(position);
   return -1;
+}
+
+// --- hash! tables (kind 0) ---------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t NO_BUCKET = 0xFFFFFFFF;
+
+inline uint32_t* index_of(const header* h) {
+  return reinterpret_cast<uint32_t*>(memory::buffer(h->index)->head_ptr());
+}
+inline uint32_t index_length(const header* h) { return memory::buffer(h->index)->used() / 4; }
+
+// Word kinds share buckets: find matches a word of any kind.
+inline uint32_t key_class(uint32_t t) { return t >= TYPE_WORD && t <= TYPE_ISSUE ? TYPE_WORD : t; }
+
+inline bool is_chain(uint32_t key) { return int32_t(key) < 0; }
+inline uint32_t chain_id(uint32_t key) { return uint32_t(-int32_t(key)); }
+inline node_t chain_node(const header* h, uint32_t id) { return array::pick_ptr(h->chains, id); }
+inline uint32_t* chain_positions(node_t chain) {
+  return reinterpret_cast<uint32_t*>(memory::buffer(chain)->head_ptr());
+}
+inline uint32_t chain_length(node_t chain) { return memory::buffer(chain)->used() / 4; }
+
+// The first position a bucket's key names.
+uint32_t representative(const header* h, uint32_t key) {
+  return is_chain(key) ? chain_positions(chain_node(h, chain_id(key)))[0] : key;
+}
+
+// Makes the position index cover `position` (new entries -1).
+void cover_position(node_t table, uint32_t position) {
+  header* h = get_header(table);
+  series_buffer* b = memory::buffer(h->index);
+  uint64_t need = (uint64_t(position) + 1) * 4;
+  if (b->head + need > b->size) {
+    uint64_t size = std::max<uint64_t>(uint64_t(b->size) * 2, b->head + need);
+    b = memory::expand_series_filled(b, size, 0xFF);
+  }
+  if (b->used() < need) {
+    memory::fill(b->tail_ptr(), b->head_ptr() + need, 0xFF);
+    b->tail = b->head + uint32_t(need);
+  }
+}
+
+// Inserts `position` into a chain, keeping it ascending.
+void chain_insert(node_t chain, uint32_t position) {
+  uint32_t* p = chain_positions(chain);
+  uint32_t n = chain_length(chain);
+  uint32_t at = uint32_t(std::lower_bound(p, p + n, position) - p);
+  array::insert_int(chain, int32_t(position), at);
+}
+
+// Lists a new chain (held by the caller) and answers its id.
+uint32_t add_chain(node_t table, node_t chain) {
+  node_t chains = get_header(table)->chains;
+  array::append_ptr(chains, chain);
+  return array::length(chains);
+}
+
+void release_chain(const header* h, uint32_t id) {
+  array::poke_ptr(h->chains, id, 0);
+  // Trailing free slots are cut, so the list does not grow with churn.
+  uint32_t n = array::length(h->chains);
+  while (n > 0 && array::pick_ptr(h->chains, n) == 0) n--;
+  series_buffer* b = memory::buffer(h->chains);
+  b->tail = b->head + n * 4;
+}
+
+// Places `position` in the table, which has room for it.
+void place(node_t table, uint32_t position) {
+  cover_position(table, position);
+  header* h = get_header(table);
+  Cell value = block_cells(h->block)[position];
+  uint32_t cls = key_class(TYPE_OF(&value));
+  bool found;
+  uint32_t bucket = probe(h, hash_value(&value, false), [&](uint32_t key) {
+    Cell stored = block_cells(h->block)[representative(h, key)];
+    return key_class(TYPE_OF(&stored)) == cls &&
+           actions::compare_values(&stored, &value, COMP_EQUAL) == 0;
+  }, &found);
+  if (!found) {
+    take_bucket(table, bucket, position);
+    index_of(get_header(table))[position] = bucket;
+    return;
+  }
+  uint32_t key = keys_of(h)[bucket];
+  if (is_chain(key)) {
+    chain_insert(chain_node(h, chain_id(key)), position);
+  } else {
+    // A second equal cell: the bucket becomes a chain of both.
+    collector::hold hold;
+    node_t chain = hold.add(array::make(2, 4));
+    array::append_int(chain, int32_t(std::min(key, position)));
+    array::append_int(chain, int32_t(std::max(key, position)));
+    uint32_t id = add_chain(table, chain);
+    keys_of(get_header(table))[bucket] = uint32_t(-int32_t(id));
+  }
+  h = get_header(table);
+  h->size++;
+  index_of(h)[position] = bucket;
+}
+
+// Removes `position` from its bucket.
+void unplace(node_t table, uint32_t position) {
+  header* h = get_header(table);
+  if (position >= index_length(h)) return;
+  uint32_t bucket = index_of(h)[position];
+  if (bucket == NO_BUCKET) return;
+  index_of(h)[position] = NO_BUCKET;
+  h->size--;
+  uint32_t key = keys_of(h)[bucket];
+  if (!is_chain(key)) {
+    set_deleted(flags_of(h), bucket);
+    return;
+  }
+  node_t chain = chain_node(h, chain_id(key));
+  uint32_t* p = chain_positions(chain);
+  uint32_t n = chain_length(chain);
+  uint32_t at = uint32_t(std::lower_bound(p, p + n, position) - p);
+  if (at < n && p[at] == position) array::remove_at(chain, at * 4, 4);
+  if (chain_length(chain) == 1) {
+    // One position left: the bucket holds it plainly again.
+    keys_of(h)[bucket] = chain_positions(chain)[0];
+    release_chain(h, chain_id(key));
+  }
+}
+
+}  // namespace
+
+void rebuild(node_t table) {
+  header* h = get_header(table);
+  uint32_t count = block_length(h->block);
+  uint32_t buckets = uint32_t(std::max<uint64_t>(power_of_two(uint64_t(count * 1.5)), 4));
+  collector::hold hold;
+  node_t flags = hold.add(alloc_flags(buckets));
+  node_t keys = hold.add(alloc_keys(buckets));
+  node_t index = hold.add(memory::alloc_bytes_filled(uint64_t(std::max(count, 1u)) * 4, 0xFF));
+  h = get_header(table);
+  h->flags = flags;
+  h->keys = keys;
+  h->index = index;
+  h->buckets = buckets;
+  h->upper = initial_upper(buckets);
+  h->size = 0;
+  h->occupied = 0;
+  array::clear(h->chains);
+  for (uint32_t pos = 0; pos < count; pos++) place(table, pos);
+}
+
+uint32_t covered(node_t table) { return index_length(get_header(table)); }
+
+int32_t put_star(node_t table, uint32_t position) {
+  header* h = get_header(table);
+  if (h->occupied >= h->upper) {
+    rebuild(table);
+    return REBUILT;
+  }
+  place(table, position);
+  return 0;
+}
+
+void index_block(node_t table, uint32_t from, uint32_t count) {
+  for (uint32_t i = 0; i < count; i++)
+    if (put_star(table, from + i) == REBUILT) return;
+}
+
+void remove_range(node_t table, uint32_t from, uint32_t count) {
+  header* h = get_header(table);
+  uint32_t covered = index_length(h);
+  if (from == 0 && count >= covered) {
+    // The whole block: every entry goes at once.
+    h->size = 0;
+    h->occupied = 0;
+    series_buffer* f = memory::buffer(h->flags);
+    memory::fill(f->data(), f->end_ptr(), FLAGS_ALL_EMPTY);
+    series_buffer* x = memory::buffer(h->index);
+    memory::fill(x->head_ptr(), x->tail_ptr(), 0xFF);
+    array::clear(h->chains);
+    return;
+  }
+  uint32_t end = uint32_t(std::min<uint64_t>(uint64_t(from) + count, covered));
+  for (uint32_t pos = from; pos < end; pos++) unplace(table, pos);
+}
+
+void refresh_range(node_t table, int32_t shift, uint32_t from, uint32_t count) {
+  if (shift == 0) return;
+  header* h = get_header(table);
+  uint32_t covered = index_length(h);
+  uint32_t end = uint32_t(std::min<uint64_t>(uint64_t(from) + count, covered));
+  // The moved entries first: a chain is adjusted once, at its first
+  // position in the range, for all its positions in the range.
+  std::vector<bool> done(array::length(h->chains) + 1, false);
+  for (uint32_t pos = from; pos < end; pos++) {
+    uint32_t bucket = index_of(h)[pos];
+    if (bucket == NO_BUCKET) continue;
+    uint32_t* keys = keys_of(h);
+    uint32_t key = keys[bucket];
+    if (!is_chain(key)) {
+      keys[bucket] = uint32_t(int64_t(key) + shift);
+      continue;
+    }
+    uint32_t id = chain_id(key);
+    if (done[id]) continue;
+    done[id] = true;
+    node_t chain = chain_node(h, id);
+    uint32_t* p = chain_positions(chain);
+    uint32_t n = chain_length(chain);
+    for (uint32_t i = 0; i < n; i++)
+      if (p[i] >= from && p[i] < end) p[i] = uint32_t(int64_t(p[i]) + shift);
+  }
+  // Then the position index follows the cells.
+  if (shift > 0) {
+    if (from >= covered) return;
+    uint32_t gap = uint32_t(shift);
+    series_buffer* b = memory::ensure_room(h->index, uint64_t(gap) * 4);
+    uint8_t* at = b->head_ptr() + uint64_t(from) * 4;
+    std::memmove(at + uint64_t(gap) * 4, at, size_t(b->tail_ptr() - at));
+    memory::fill(at, at + uint64_t(gap) * 4, 0xFF);
+    b->tail += gap * 4;
+  } else {
+    uint32_t gap = uint32_t(-shift);
+    uint32_t start = from >= gap ? from - gap : 0;
+    if (start >= covered) return;
+    uint32_t stop = std::min(from, covered);
+    array::remove_at(h->index, start * 4, (stop - start) * 4);
+  }
+}
+
+int32_t get(node_t table, const Cell* key_in, uint32_t start, uint32_t skip, int32_t op, bool last,
+            bool reverse) {
+  header* h = get_header(table);
+  if (h->size == 0) return -1;
+  Cell key = *key_in;
+  uint32_t cls = key_class(TYPE_OF(&key));
+  if (skip == 0) skip = 1;
+  auto on_grid = [&](uint32_t pos) {
+    int64_t d = int64_t(pos) - int64_t(start);
+    return d % int64_t(skip) == 0;
+  };
+  auto matches = [&](uint32_t pos) {
+    Cell c = block_cells(h->block)[pos];
+    return actions::compare(&c, &key, op);
+  };
+  int64_t best = -1;
+  auto consider = [&](uint32_t pos) {
+    if (last) {
+      if (int64_t(pos) > best) best = pos;
+    } else if (reverse) {
+      if (pos < start && int64_t(pos) > best) best = pos;
+    } else if (pos >= start && (best < 0 || pos < best)) {
+      best = pos;
+    }
+  };
+  uint32_t mask = h->buckets - 1, i = hash_value(&key, false) & mask, first = i, step = 0;
+  for (;;) {
+    const uint32_t* flags = flags_of(h);
+    if (is_empty(flags, i)) break;
+    if (in_use(flags, i)) {
+      uint32_t k = keys_of(h)[i];
+      Cell rep = block_cells(h->block)[representative(h, k)];
+      if (key_class(TYPE_OF(&rep)) == cls &&
+          actions::compare_values(&rep, &key, COMP_EQUAL) == 0) {
+        if (!is_chain(k)) {
+          if (on_grid(k) && matches(k)) consider(k);
+        } else {
+          node_t chain = chain_node(h, chain_id(k));
+          uint32_t n = chain_length(chain);
+          if (last || reverse) {
+            // Downward from the greatest candidate.
+            uint32_t top = n;
+            if (reverse) {
+              const uint32_t* p = chain_positions(chain);
+              top = uint32_t(std::lower_bound(p, p + n, start) - p);
+            }
+            for (uint32_t j = top; j-- > 0;) {
+              uint32_t pos = chain_positions(chain)[j];
+              if (int64_t(pos) <= best) break;
+              if (on_grid(pos) && matches(pos)) {
+                consider(pos);
+                break;
+              }
+            }
+          } else {
+            const uint32_t* p = chain_positions(chain);
+            uint32_t j = uint32_t(std::lower_bound(p, p + n, start) - p);
+            for (; j < n; j++) {
+              uint32_t pos = chain_positions(chain)[j];
+              if (best >= 0 && int64_t(pos) >= best) break;
+              if (on_grid(pos) && matches(pos)) {
+                consider(pos);
+                break;
+              }
+            }
+          }
+        }
+      }
+    }
+    i = (i + ++step) & mask;
+    if (i == first) break;
+  }
+  return int32_t(best);
+}
+
+// --- map! tables (kind 1) ----------------------------------------------------------
+
+namespace {
+inline uint32_t stored_type(uint32_t t) {
+  return t >= TYPE_WORD && t <= TYPE_GET_WORD ? TYPE_SET_WORD : t;
+}
+}  // namespace
+
+int32_t get_next(node_t table, const Cell* key_in, int32_t op, cursor& c) {
+  if (c.done) return -1;
+  Cell key = *key_in;
+  set_type(&key, stored_type(TYPE_OF(&key)));
+  header* h = get_header(table);
+  uint32_t mask = h->buckets - 1, i;
+  if (c.bucket < 0) {
+    c.hash = hash_value(&key, false);
+    c.hashed = true;
+    i = c.hash & mask;
+    c.start = i;
+    c.step = 0;
+  } else {
+    i = (uint32_t(c.bucket) + ++c.step) & mask;
+    if (i == c.start) {
+      c.done = true;
+      return -1;
+    }
+  }
+  uint32_t type = TYPE_OF(&key), tag = c.hash & ~POSITION_MASK;
+  for (;;) {
+    const uint32_t* flags = flags_of(h);
+    if (is_empty(flags, i)) break;
+    uint32_t k = keys_of(h)[i];
+    if (in_use(flags, i) && (k & ~POSITION_MASK) == tag) {
+      uint32_t position = k & POSITION_MASK;
+      Cell stored = block_cells(h->block)[position];
+      if (TYPE_OF(&stored) == type && actions::compare_values(&stored, &key, op) == 0) {
+        c.bucket = int32_t(i);
+        return int32_t(position);
+      }
+    }
+    i = (i + ++c.step) & mask;
+    if (i == c.start) break;
+  }
+  c.done = true;
+  return -1;
+}
+
+void put_key_at(node_t table, uint32_t position, const cursor* lookup) {
+  grow_if_full(table);
+  header* h = get_header(table);
+  uint32_t hash = lookup && lookup->hashed ? lookup->hash
+                                            : hash_value(block_cells(h->block) + position, false);
+  bool found;
+  uint32_t bucket = probe(h, hash, [](uint32_t) { return false; }, &found);
+  take_bucket(table, bucket, with_tag(position, hash));
+}
+
+void delete_pair(node_t table, uint32_t position) {
+  header* h = get_header(table);
+  Cell* value = block_cells(h->block) + position + 1;
+  if (value->header == 0) return;
+  value->header = 0;
+  h->size--;
 }
 
 // --- Collector support ---------------------------------------------------------

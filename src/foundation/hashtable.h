@@ -184,6 +184,69 @@ int32_t lookup_text(node_t table, const uint8_t* text, uint32_t length, int mode
 // without a context, -1.
 int32_t find_symbol(node_t table, int32_t symbol, bool resolve, node_t context, int32_t* index);
 
+// --- hash! tables (kind 0) ----------------------------------------------------
+//
+// Every cell of the block is an entry: a bucket holds one position, or -c
+// for chain c (a raw array of two or more positions, ascending) when cells
+// of one kind compare equal; the position index maps each position to its
+// bucket (-1 for none). Word kinds share buckets, since find matches a
+// word of any kind.
+
+// Indexes the cell at `position`. Answers 0, or REBUILT when the table was
+// full and was rebuilt from the whole block instead (the cell is then in).
+constexpr int32_t REBUILT = 2;
+int32_t put_star(node_t table, uint32_t position);
+// Indexes `count` cells from `from` (stops early after a rebuild).
+void index_block(node_t table, uint32_t from, uint32_t count);
+// Drops the entries of `count` positions from `from` (the cells are about
+// to go or to be replaced).
+void remove_range(node_t table, uint32_t from, uint32_t count);
+// The cells [from, from + count) moved by `shift` positions: their entries
+// follow, and the position index opens a gap of `shift` entries at `from`
+// (shift > 0) or closes the `-shift` entries before `from` (shift < 0, whose
+// entries must have been removed first).
+void refresh_range(node_t table, int32_t shift, uint32_t from, uint32_t count);
+// New storage for the block's length and a full re-index.
+void rebuild(node_t table);
+// The number of positions the position index covers: the block's length
+// while the table is in step with it.
+uint32_t covered(node_t table);
+// The position of the matching cell (compare(cell, key, op) true) whose
+// distance from `start` is a multiple of `skip`: the smallest at or after
+// `start`; with `last` the greatest; with `reverse` the greatest before
+// `start`. -1 when none.
+int32_t get(node_t table, const Cell* key, uint32_t start, uint32_t skip, int32_t op, bool last,
+            bool reverse);
+
+// --- map! tables (kind 1) -------------------------------------------------------
+//
+// The block holds key/value pairs; a bucket holds the position of a key
+// cell. Keys are stored normalised (word kinds as set-word!); a removed pair
+// keeps its key indexed and has its value cell's header set to 0.
+
+// A walk over the keys that match `key` (its word kinds sought as
+// set-word!) of the same type under the comparison operator.
+struct cursor {
+  int32_t bucket = -1;  // -1 before the first step
+  uint32_t step = 0;
+  uint32_t start = 0;
+  uint32_t hash = 0;   // the key's hash, once `hashed`
+  bool hashed = false;
+  bool done = false;
+};
+// The next matching key cell's position, or -1 at the end.
+int32_t get_next(node_t table, const Cell* key, int32_t op, cursor& c);
+inline int32_t find_key(node_t table, const Cell* key, int32_t op) {
+  cursor c;
+  return get_next(table, key, op, c);
+}
+// Indexes the key cell at `position` (not indexed yet), growing first.
+// `lookup`, when given, is the finished walk that looked the key up (before
+// it was normalised, which keeps its hash): its hash is taken again.
+void put_key_at(node_t table, uint32_t position, const cursor* lookup = nullptr);
+// Marks the pair whose key is at `position` removed.
+void delete_pair(node_t table, uint32_t position);
+
 // Collector support. `series` marks one buffer and answers true when it was
 // not marked before; `block` marks a cell series and the values in it.
 struct marker {

@@ -244,6 +244,29 @@ uint32_t get_date(bool utc) {
          (uint32_t(t.tm_mday) << 7) | zone;
 }
 
+clock_reading get_now(bool utc, bool precise) {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  int offset = 0;  // seconds east of UTC, a whole number of quarter hours
+  if (!utc) {
+    struct tm t{};
+    time_t now = ts.tv_sec;
+    localtime_r(&now, &t);
+    long quarters = std::lround(double(t.tm_gmtoff) / 900.0);
+    offset = int(quarters * 900);
+  }
+  // The local date is the UTC date of the instant moved by the offset.
+  time_t local = ts.tv_sec + offset;
+  struct tm d{};
+  gmtime_r(&local, &d);
+  double day_time = double(d.tm_hour * 3600 + d.tm_min * 60 + d.tm_sec);
+  if (precise) day_time += double(ts.tv_nsec / 100) / 1.0e7;
+  uint32_t zone = utc ? 0 : pack_zone(offset / 60);
+  uint32_t date = (uint32_t(d.tm_year + 1900) << 17) | (uint32_t(d.tm_mon + 1) << 12) |
+                  (uint32_t(d.tm_mday) << 7) | zone;
+  return {date, day_time - double(offset)};
+}
+
 bool stdout_is_terminal() { return terminal_output; }
 
 }  // namespace kez::platform

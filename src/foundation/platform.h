@@ -53,6 +53,17 @@ uint32_t get_date(bool utc);
 // Packs a zone offset in minutes east of UTC into the low 7 bits.
 uint32_t pack_zone(int offset_minutes);
 
+// The date and time of one reading of the clock: the packed date (as
+// get_date) of the local date (the UTC date when `utc`), with the local
+// zone rounded to quarter hours, and the time of day under that zone minus
+// its offset, so that the local date's day x 86400 + time is the instant.
+// Whole seconds unless `precise`.
+struct clock_reading {
+  uint32_t date;
+  double time;
+};
+clock_reading get_now(bool utc, bool precise);
+
 // Whether standard output is a terminal (decided once at start).
 bool stdout_is_terminal();
 

@@ -593,7 +593,8 @@ void scan_token(state& s, uint32_t t) {
       break;
     case T_COMMENT:
       s.in_pos = s.tok_end;
-      if (has_fun(s)) fire_event(s, EV_SCAN, -int32_t(T_COMMENT) - 1, s.tok_start, s.tok_end, nullptr);
+      if (has_fun(s))
+        fire_event(s, EV_SCAN, -int32_t(T_COMMENT) - 1, s.tok_start, s.tok_end, nullptr);
       break;
     case T_COMMA:
       comma(s);
@@ -1003,8 +1004,10 @@ int32_t scan_string(Cell* dst, const Cell* series, int32_t length, const scan_op
     std::memcpy(area.bytes, from, n);
     size = n;
   } else {
-    for (uint32_t i = 0; i < n; i++)
-      size += uint32_t(unicode::cp_to_utf8(unicode::get_char(from + i * unit, unit), area.bytes + size));
+    for (uint32_t i = 0; i < n; i++) {
+      uint32_t cp = unicode::get_char(from + i * unit, unit);
+      size += uint32_t(unicode::cp_to_utf8(cp, area.bytes + size));
+    }
   }
   scan_options o = options;
   if (!o.source) o.source = series;

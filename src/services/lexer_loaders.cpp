@@ -15,6 +15,7 @@
 #include "foundation/unicode.h"
 #include "services/lexer_engine.h"
 #include "services/lexer_values.h"
+#include "types/binary.h"
 #include "values/context.h"
 #include "values/string.h"
 #include "values/symbol.h"
@@ -680,11 +681,10 @@ void load_binary(state& s, const uint8_t* start, const uint8_t* end, uint32_t, b
   if (decode(body, end, nullptr) < 0) token_error(s, TYPE_BINARY);
   if (!build) return;
   uint32_t i = push_cell(s);
-  cells[i].header |= new_line_bit(s);
-  node_t node = memory::alloc_bytes(capacity);
-  series_buffer* b = memory::buffer(node);
+  binary::make_at(&cells[i], uint32_t(capacity));
+  series_buffer* b = GET_BUFFER(&cells[i]);
   b->tail = uint32_t(decode(body, end, b->data()));
-  cells[i] = Cell{TYPE_BINARY | new_line_bit(s), 0, node, 0};
+  cells[i].header |= new_line_bit(s);
 }
 
 // --- Text ----------------------------------------------------------------------------------

@@ -1,8 +1,7 @@
 // Value builders that the token loaders use for datatypes living in their
-// own modules: each writes one cell by that datatype's layout (see cell.h
-// and the datatype's module), keeping the cell's new-line bit. They are the
-// seams through which those modules take over construction: a module that
-// gains its own constructor makes the builder call it.
+// own modules: each writes one cell through that datatype's constructor,
+// keeping the cell's new-line bit, so that the loaders depend on these few
+// entry points alone.
 #pragma once
 #include <cstdint>
 
@@ -36,8 +35,7 @@ void date_set_yearday(Cell* c, int32_t n);
 bool leap_year(int32_t year);
 
 // money!: the 1-based position of a currency code (three letters) in the
-// list of known currencies, -1 when unknown. Replaced by the money module
-// once the list exists; until then no currency is known.
+// list of known currencies, -1 when unknown (the money module's list).
 extern int32_t (*currency_index)(const char* code);
 // Builds a money! from up to 17 integer digits and up to 5 fraction digits
 // (digit values 0-9, most significant first); false for an unknown currency.

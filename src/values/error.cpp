@@ -149,8 +149,11 @@ int32_t form(const Cell* error_in, Cell* out, int32_t part) {
   part -= string::append_literal(out, "*** ");
   const Cell* cat = catalogue();
   const Cell* category = field_of(cat, field(&error, FIELD_TYPE));
-  const Cell* templ = nullptr;
-  if (category && TYPE_OF(category) == TYPE_OBJECT) templ = field_of(category, field(&error, FIELD_ID));
+  // A copy: the appends below may move the catalogue's buffers.
+  Cell templ_cell = make_none();
+  if (category && TYPE_OF(category) == TYPE_OBJECT)
+    if (const Cell* t = field_of(category, field(&error, FIELD_ID))) templ_cell = *t;
+  const Cell* templ = &templ_cell;
   // The title: from the catalogue, else from the runtime's own table.
   Cell title = make_none();
   if (category && TYPE_OF(category) == TYPE_OBJECT) {

@@ -13,6 +13,7 @@
 #include "evaluator/stack.h"
 #include "foundation/platform.h"
 #include "foundation/raise.h"
+#include "types/file_io.h"
 #include "values/error_ids.h"
 #include "values/registry.h"
 #include "values/string.h"
@@ -103,11 +104,11 @@ constexpr action_row ROW = [] {
   r.open_q = UNSUPPORTED;
   r.update = UNSUPPORTED;
   // The file actions hand over to the file I/O services.
-  r.delete_ = UNSUPPORTED;
-  r.query = UNSUPPORTED;
-  r.read = UNSUPPORTED;
-  r.rename = UNSUPPORTED;
-  r.write = UNSUPPORTED;
+  r.delete_ = file_io::delete_;
+  r.query = file_io::query;
+  r.read = file_io::read;
+  r.rename = file_io::rename;
+  r.write = file_io::write;
   return r;
 }();
 

@@ -218,6 +218,9 @@ Cell* do_math(Cell* left, Cell* right, int32_t op) {
   uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
   switch (rt) {
     case TYPE_TUPLE:
+      if (op == OP_SUB || op == OP_DIV)
+        numbers::not_related(op == OP_SUB ? words::subtract_word : words::divide_word, lt);
+      return numbers::swapped_math(left, right, op);
     case TYPE_VECTOR: return numbers::swapped_math(left, right, op);
     case TYPE_MONEY: return numbers::math_action(TYPE_MONEY, op)(left, right);
     case TYPE_PAIR:

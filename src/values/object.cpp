@@ -223,13 +223,13 @@ void duplicate(const Cell* proto_in, Cell* target, bool deep, const Cell* types,
     cycles::push(src);
   }
   for (uint32_t i = 0; i < n; i++) {
-    Cell* v = context::values(ctx) + i;
-    uint32_t t = TYPE_OF(v);
-    if (t == TYPE_FUNCTION) {
-      copy_function(v, ctx);
-    } else if (deep && is_series_type(t)) {
-      deep_copy(context::values(ctx) + i);
-    }
+    // Copying allocates and may move the values block: work on a copy.
+    Cell v = context::values(ctx)[i];
+    uint32_t t = TYPE_OF(&v);
+    if (t == TYPE_FUNCTION) copy_function(&v, ctx);
+    else if (deep && is_series_type(t)) deep_copy(&v);
+    else continue;
+    context::values(ctx)[i] = v;
   }
   if (rebuild) init_on_set(target, ctx);
 }
@@ -245,12 +245,14 @@ bool extend_from(node_t target, const Cell* source_in) {
   }
   uint32_t total = context::size(target);
   for (uint32_t i = 0; i < total; i++) {
-    Cell* v = context::values(target) + i;
-    uint32_t t = TYPE_OF(v);
-    if (t == TYPE_FUNCTION) copy_function(v, target);
+    Cell v = context::values(target)[i];  // see duplicate: the block may move
+    uint32_t t = TYPE_OF(&v);
+    if (t == TYPE_FUNCTION) copy_function(&v, target);
     else if (is_series_type(t) || t == TYPE_HASH || t == TYPE_VECTOR || t == TYPE_BINARY ||
              t == TYPE_IMAGE)
-      deep_copy(context::values(target) + i);
+      deep_copy(&v);
+    else continue;
+    context::values(target)[i] = v;
   }
   return total > before;
 }

@@ -41,7 +41,7 @@ void check_action_count(uint32_t id, int32_t count) {
   print_line("*** Datatype Error: invalid actions count for type: ", int32_t(id));
   print_line("*** Found: ", count);
   print_line("*** Expected: ", int32_t(ACTION_COUNT));
-  runtime::exit_process(0);
+  runtime::exit_process(1);
 }
 
 void register_type(uint32_t id, uint32_t parent, const char* name, const action_row& row) {

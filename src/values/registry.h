@@ -26,7 +26,7 @@ extern uint32_t highest_id;
 void register_type(uint32_t id, uint32_t parent, const char* name, const action_row& row);
 
 // The count check of a registration list: anything but 62 prints the three
-// "*** Datatype Error" lines and ends the process with status 0.
+// "*** Datatype Error" lines and ends the process with status 1.
 void check_action_count(uint32_t id, int32_t count);
 
 // Makes the word of every registered name (once contexts exist).

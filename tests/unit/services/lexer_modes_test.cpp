@@ -222,5 +222,5 @@ TEST_F(LexerModes, SurvivesCollectionsAndMoves) {
   memory::stress_hook = hook;
   collector::active = active;
   EXPECT_EQ(stressed, plain);
-  EXPECT_EQ(stressed.substr(0, 59), "[a/b/:c \"str0\" #{0102} %f.txt #[k 0] (1, 2) \"x{y}\" 1.2.3] [");
+  EXPECT_EQ(stressed.substr(0, 59), "[a/b/:c \"str0\" #{0102} %f.txt #[k: 0] (1, 2) \"x{y}\" 1.2.3] ");
 }

@@ -92,7 +92,7 @@ TEST_F(Cycles, Markers) {
 TEST_F(Cycles, ErrorInsideAMoldLeavesNoMarkerBehind) {
   // A field whose datatype cannot be molded makes the object's mold fail
   // half way, with the object on the guard.
-  Cell* obj = push_object(Cell{TYPE_PAIR, 0, 1, 2});
+  Cell* obj = push_object(Cell{TYPE_EVENT, 0, 1, 2});
   EXPECT_TRUE(raises(raised([&] { mold_text(*obj); }), err::SCRIPT, err::script::EXPECT_ARG));
   EXPECT_EQ(cycles::top, 0u);
   Cell one = make_integer(1);
@@ -152,7 +152,7 @@ TEST_F(Cycles, BlockWalks) {
 
   // An error half way through a mold leaves nothing on the guard.
   Cell* bad = block::push_only(2);
-  Cell pair = Cell{TYPE_PAIR, 0, 1, 2};
+  Cell pair = Cell{TYPE_EVENT, 0, 1, 2};
   block::rs_append(bad, &one);
   block::rs_append(bad, &pair);
   Cell* outer = test::push_block({*bad});

@@ -75,7 +75,7 @@ TEST_F(Integers, TrappingAndOverflowingOperationsRaise) {
   EXPECT_TRUE(raises(raised([] { act1(ACT_absolute, I(INT32_MIN)); }), MATH, math::OVERFLOW));
   EXPECT_TRUE(raises(raised([] { act2(ACT_add, I(1), make_none()); }), SCRIPT, script::INVALID_TYPE));
   // An operand type that has not registered its arithmetic is refused too.
-  EXPECT_TRUE(raises(raised([] { act2(ACT_add, I(1), Cell{TYPE_PAIR, 1, 2, 0}); }), SCRIPT,
+  EXPECT_TRUE(raises(raised([] { act2(ACT_add, I(1), Cell{TYPE_EVENT, 1, 2, 0}); }), SCRIPT,
                      script::INVALID_TYPE));
   EXPECT_TRUE(raises(raised([] { act2(ACT_divide, I(1), Cell{TYPE_PAIR, 1, 2, 0}); }), SCRIPT,
                      script::NOT_RELATED));

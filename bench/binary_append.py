@@ -1,0 +1,5 @@
+# Appends ten million bytes one at a time.
+b = bytearray()
+for _ in range(10000000):
+    b.append(7)
+print(len(b))

@@ -1,0 +1,118 @@
+// The console's routines.
+//
+// A routine reads its arguments at stack::arguments[i] and leaves its result
+// in stack::arguments[0]. The console object's `init` routine is bound here
+// to a global word of its own, which the console's source moves into the
+// object and then unsets.
+#include "console/routines.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+
+#include "boot/system.h"
+#include "console/terminal.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "foundation/memory.h"
+#include "foundation/tty.h"
+#include "services/lexer.h"
+#include "values/function.h"
+#include "values/string.h"
+#include "values/symbol.h"
+#include "values/word.h"
+
+namespace kez::console {
+
+namespace {
+
+// The most `read-stdin` takes in one call.
+constexpr int32_t READ_STDIN_LIMIT = 16 << 20;
+
+inline Cell* arg(int i) { return stack::arguments + i; }
+
+void set_buffer_history() { terminal::setup(arg(0), arg(1)); }
+
+void read_input() {
+  bool got = terminal::edit(arg(0), TYPE_OF(arg(1)) == TYPE_LOGIC && arg(1)->w1 != 0);
+  *arg(0) = make_logic(got);
+}
+
+void terminate_console() { *arg(0) = make_unset(); }
+
+void input_stdin() {
+  std::u32string line;
+  if (!terminal::stdin_readline(line)) {
+    *arg(0) = make_none();
+    return;
+  }
+  Cell* s = string::push_new(256);
+  for (char32_t c : line) string::append_char(s->w2, uint32_t(c));
+  *arg(0) = *s;
+}
+
+void read_stdin() {
+  Cell buffer = *arg(0);
+  int32_t want = get_integer(arg(1));
+  if (want > READ_STDIN_LIMIT) want = READ_STDIN_LIMIT;
+  if (want <= 0) return;
+  series_buffer* b = memory::ensure_room(buffer.w2, uint32_t(want));
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, b->tail_ptr(), size_t(want));
+    if (n < 0 && errno == EINTR) continue;
+    if (n > 0) b->tail += uint32_t(n);
+    break;
+  }
+  *arg(0) = buffer;
+}
+
+void console_init() {
+  Cell title = *arg(0);
+  std::string text = string::to_utf8(&title);
+  tty::set_title(text);
+  terminal::init();
+  terminal::init_globals();
+  Cell* size = const_cast<Cell*>(system::field({"console", "size"}));
+  if (size && (TYPE_OF(size) != TYPE_PAIR || size->w2 == 0 || size->w3 == 0))
+    *size = Cell{TYPE_PAIR, 0, 80, 50};
+  *arg(0) = make_unset();
+}
+
+struct routine_entry {
+  const char* name;
+  const char* spec;
+  routines::routine_fn fn;
+};
+
+constexpr routine_entry ROUTINES[] = {
+    {"_set-buffer-history", R"("Internal Use Only" line [string!] hist [block!])",
+     set_buffer_history},
+    {"_read-input", R"("Internal Use Only" prompt [string!] hidden? [logic!] return: [logic!])",
+     read_input},
+    {"_terminate-console", "", terminate_console},
+    {"input-stdin", R"("Temporary function, internal use only" return: [string! none!])",
+     input_stdin},
+    {"read-stdin",
+     R"("Temporary function, internal use only" buffer [binary!] buflen [integer!])",
+     read_stdin},
+    {"_console-init", "str [string!]", console_init},
+};
+
+}  // namespace
+
+void make_routines() {
+  for (const auto& r : ROUTINES) {
+    uint32_t code = routines::add(r.fn);
+    std::string_view spec_text(r.spec);
+    Cell* spec = lexer::scan_utf8(spec_text.data(), uint32_t(spec_text.size()));
+    routine::push(spec, code);
+    Cell value = *stack::top_cell();
+    Cell w = word::make_global(symbol::make(r.name));
+    word::set(&w, &value);
+    stack::pop(2);
+  }
+}
+
+}  // namespace kez::console
