@@ -366,6 +366,13 @@ void set_error_frame(Cell* error) {
   Cell* s = error::field(error, error::FIELD_STACK);
   if (TYPE_OF(s) == TYPE_BLOCK) return;
   *s = make_integer(int32_t(frames_top - frames_bottom));
+  // The call trace is taken now, while the frames are alive: once the error
+  // unwinds they are gone, and what later reads them would see other calls.
+  // Running out of memory is reported without it.
+  if (get_integer(error::field(error, error::FIELD_CODE)) ==
+      err::INTERNAL * 100 + err::internal::NO_MEMORY)
+    return;
+  error::capture_stack(error);
 }
 
 namespace {
@@ -379,8 +386,10 @@ bool reportable(const call_frame* f, int32_t level) {
 }  // namespace
 
 void collect_frame_words(int32_t level, Cell* block, uint32_t end_frame) {
-  call_frame* end = frames_bottom + end_frame;
-  if (end > frames_top) end = frames_top;
+  // The end is a frame index (an error's stack field may hold any integer):
+  // it never reaches past the live frames.
+  uint32_t live = uint32_t(frames_top - frames_bottom);
+  call_frame* end = frames_bottom + (end_frame < live ? end_frame : live);
   for (call_frame* f = frames_bottom; f < end; f++) {
     if (!reportable(f, level)) continue;
     Cell w = word::lookup(f->word_context, f->symbol());
@@ -389,8 +398,9 @@ void collect_frame_words(int32_t level, Cell* block, uint32_t end_frame) {
 }
 
 int32_t form_call_trace(int32_t level, const Cell* stack_field, Cell* out, int32_t part) {
-  call_frame* end = frames_bottom + uint32_t(get_integer(stack_field));
-  if (end > frames_top) end = frames_top;
+  int32_t index = get_integer(stack_field);
+  int32_t live = int32_t(frames_top - frames_bottom);
+  call_frame* end = frames_bottom + (index < 0 ? 0 : index < live ? index : live);
   for (call_frame* f = frames_bottom; f < end; f++) {
     if (!reportable(f, level)) continue;
     Cell w = word::lookup(f->word_context, f->symbol());
