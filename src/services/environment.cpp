@@ -98,7 +98,8 @@ Cell* list_env(Cell* out) {
     // first character splits.
     size_t eq = entry.size() > 1 ? entry.find('=', 1) : std::string_view::npos;
     std::string_view name = entry.substr(0, eq);
-    std::string_view value = eq == std::string_view::npos ? std::string_view() : entry.substr(eq + 1);
+    std::string_view value =
+        eq == std::string_view::npos ? std::string_view() : entry.substr(eq + 1);
     string::load_in(name, block);
     string::load_in(value, block);
   }
@@ -114,7 +115,8 @@ Cell* os_info(Cell* out) {
   std::sscanf(u.release, "%d.%d.%d", &version[0], &version[1], &version[2]);
   for (int32_t& v : version) v = v < 0 ? 0 : v > 255 ? 255 : v;
   int32_t build = 0;
-  if (const char* hash = std::strchr(u.version, '#')) build = int32_t(std::strtol(hash + 1, nullptr, 10));
+  if (const char* hash = std::strchr(u.version, '#'))
+    build = int32_t(std::strtol(hash + 1, nullptr, 10));
   std::string name = os_release("PRETTY_NAME");
   if (name.empty()) name = os_release("NAME");
   if (name.empty()) name = u.sysname;

@@ -33,8 +33,10 @@ bool read_bytes(const std::string& name, int64_t part, int64_t seek, std::vector
 // trailing slash. Raises access cannot-open.
 Cell* read_dir(Cell* out, const Cell* dir);
 
-// Writes a value's data (see files.cpp for the conversion) and returns the
-// bytes written. A part that is not an integer raises script
+// Writes a value's data and returns the bytes written: a string! as UTF-8
+// (at most `part` characters), a binary! as its bytes (at most `part`),
+// anything else molded; with `lines` each value of a block, or the value
+// alone, is followed by LF. A part that is not an integer raises script
 // invalid-refine-arg, a negative one writes nothing and gives -1; a failure
 // raises access cannot-open.
 int64_t write(const Cell* file, const Cell* data, const Cell* part, const Cell* seek, bool append,
