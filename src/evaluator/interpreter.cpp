@@ -443,7 +443,11 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
         Cell nm = name ? *name : words::anon_marker_word;
         fire(err::SCRIPT, err::script::NO_REFINE, &nm, &el);
       }
-      if (f.already_used(at)) fire(err::SCRIPT, err::script::DUP_REFINE, &p);
+      if (f.already_used(at)) {
+        Cell whole = p;  // reported whole, as written, not from the refinement on
+        whole.w1 = 0;
+        fire(err::SCRIPT, err::script::DUP_REFINE, &whole);
+      }
       if (!f.use_refinement(at, ordinal, rslot, enabled)) return f.index;
     }
   }
