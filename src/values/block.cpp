@@ -791,7 +791,7 @@ int64_t find_position(Cell* b, const Cell* value, const find_options& o, uint32_
   length = s.length;
   int64_t fit = len - s.length;  // the last position a whole match fits at
 
-  if (hash::is_hash(b) && !o.match && s.kind == match_kind::one) {
+  if (hash::is_hash(b) && !o.match && s.kind == match_kind::one && !(o.last && o.part)) {
     int32_t r = hash::lookup(b, value, uint32_t(head), uint32_t(step), s.op, o.last, o.reverse);
     if (r != hash::NO_LOOKUP) return r >= 0 && r <= last_cell ? r : -1;
   }
