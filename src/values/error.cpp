@@ -249,6 +249,47 @@ void capture_stack(Cell* error) {
 
 namespace {
 
+// The category a word names, case-insensitively; raises when none does.
+int category_of(const Cell* word) {
+  if (TYPE_OF(word) == TYPE_WORD)
+    for (int c = 0; c < err::CATEGORY_COUNT; c++)
+      if (symbol::resolve(word->w2) == symbol::resolve(symbol::make(err::CATEGORY_NAMES[c])))
+        return c;
+  Cell w = word::make_global(words::type);
+  fire(err::SCRIPT, err::script::INVALID_SPEC_FIELD, &w);
+  return -1;
+}
+
+// The id a word names within a category; raises when none does.
+int id_of(int category, const Cell* word) {
+  if (TYPE_OF(word) == TYPE_WORD)
+    for (int i = 0; i < err::ID_COUNTS[category]; i++)
+      if (symbol::resolve(word->w2) == symbol::resolve(symbol::make(err::ID_NAMES[category][i])))
+        return i;
+  Cell w = word::make_global(symbol::make("id"));
+  fire(err::SCRIPT, err::script::INVALID_SPEC_FIELD, &w);
+  return -1;
+}
+
+// `make error! [type: ... id: ... arg1: ...]`: the block is bound to a fresh
+// error's fields and evaluated; type and id must then name a catalogued error.
+void make_from_fields(Cell* proto, const Cell* spec) {
+  Cell* e = create(err::USER, err::user::MESSAGE, nullptr, nullptr, nullptr);
+  set_field(e, FIELD_TYPE, none_value);
+  set_field(e, FIELD_ID, none_value);
+  Cell* code = stack::push(*spec);
+  context::bind(code, e->w1, true);
+  interpreter::eval_block(code, false);
+  stack::pop(1);
+  if (stack::pending()) return;
+  Cell ev = *e;
+  int cat = category_of(field(&ev, FIELD_TYPE));
+  ev = *e;
+  int id = id_of(cat, field(&ev, FIELD_ID));
+  set_field(e, FIELD_CODE, make_integer(cat * 100 + id));
+  *proto = *e;
+}
+
 Cell* make(Cell* proto, const Cell* spec_in, uint32_t) {
   Cell spec = *spec_in;
   switch (TYPE_OF(&spec)) {
@@ -266,25 +307,15 @@ Cell* make(Cell* proto, const Cell* spec_in, uint32_t) {
     case TYPE_BLOCK: {
       int32_t n = block::rs_length(&spec);
       Cell first = n > 0 ? block::rs_head(&spec)[0] : none_value;
-      if (TYPE_OF(&first) != TYPE_WORD) fire(err::INTERNAL, err::internal::INVALID_ERROR);
-      int cat = -1;
-      for (int c = 0; c < err::CATEGORY_COUNT; c++)
-        if (symbol::resolve(first.w2) == symbol::resolve(symbol::make(err::CATEGORY_NAMES[c])))
-          cat = c;
-      if (cat < 0) {
-        Cell w = word::make_global(words::type);
-        fire(err::SCRIPT, err::script::INVALID_SPEC_FIELD, &w);
+      if (TYPE_OF(&first) == TYPE_SET_WORD) {
+        make_from_fields(proto, &spec);
+        break;
       }
+      if (TYPE_OF(&first) != TYPE_WORD) fire(err::INTERNAL, err::internal::INVALID_ERROR);
+      int cat = category_of(&first);
       Cell second = n > 1 ? block::rs_head(&spec)[1] : none_value;
       if (TYPE_OF(&second) != TYPE_WORD) fire(err::SCRIPT, err::script::INVALID_ARG, &second);
-      int id = -1;
-      for (int i = 0; i < err::ID_COUNTS[cat]; i++)
-        if (symbol::resolve(second.w2) == symbol::resolve(symbol::make(err::ID_NAMES[cat][i])))
-          id = i;
-      if (id < 0) {
-        Cell w = word::make_global(symbol::make("id"));
-        fire(err::SCRIPT, err::script::INVALID_SPEC_FIELD, &w);
-      }
+      int id = id_of(cat, &second);
       *proto = *create(cat, id, nullptr, nullptr, nullptr);
       break;
     }
