@@ -6,7 +6,6 @@
 #include "boot/routines.h"
 
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +25,7 @@
 #include "foundation/raise.h"
 #include "foundation/runtime.h"
 #include "foundation/unicode.h"
+#include "services/environment.h"
 #include "services/lexer.h"
 #include "types/handle.h"
 #include "types/tuple.h"
@@ -194,40 +194,7 @@ void as_tuple(int n, bool word_packed) {
 void as_color() { as_tuple(3, false); }
 void as_ipv4() { as_tuple(4, true); }
 
-void add_field(Cell* obj, const char* name, const Cell* value) {
-  Cell w = word::make(TYPE_WORD, 0, symbol::make(name), context::NO_INDEX);
-  context::add_with(obj->w1, &w, value);
-}
-
-const char* arch_name(std::string_view machine) {
-  if (machine == "x86_64" || machine == "amd64") return "x86-64";
-  if (machine == "aarch64" || machine == "arm64") return "ARM64";
-  if (machine.size() == 4 && machine[0] == 'i' && machine.substr(2) == "86") return "x86-32";
-  if (machine.substr(0, 3) == "arm") return "ARM";
-  if (machine == "ia64") return "IA-64";
-  return "Unknown";
-}
-
-void os_info() {
-  struct utsname u{};
-  uname(&u);
-  int32_t version[3] = {0, 0, 0};
-  std::sscanf(u.release, "%d.%d.%d", &version[0], &version[1], &version[2]);
-  Cell* obj = stack::push_unset();
-  object::make_at(obj, 4);
-  obj->w2 = object::new_class_id();
-  Cell* name = string::push_new(16);
-  string::append_literal(name, u.sysname);
-  add_field(obj, "name", name);
-  Cell arch = word::make_global(symbol::make(arch_name(u.machine)));
-  add_field(obj, "arch", &arch);
-  Cell v;
-  tuple::make_from_ints(&v, 3, version);
-  add_field(obj, "version", &v);
-  Cell build = make_integer(0);
-  add_field(obj, "build", &build);
-  *arg(0) = *obj;
-}
+void os_info() { environment::os_info(arg(0)); }
 
 // The routines below exist only while the boot library builds the
 // environment: its sources move them into their objects, or call them once,
@@ -241,15 +208,7 @@ void boot_system_words() {
 // The command line as one text, as a shell would have received it:
 // arguments holding blanks or tabs, and empty ones, in double quotes.
 void boot_command_line() {
-  std::string line;
-  for (int i = 0; i < runtime::rt.argc; i++) {
-    std::string_view a(runtime::rt.argv[i]);
-    if (i) line += ' ';
-    bool quote = a.empty() || a.find_first_of(" \t") != std::string_view::npos;
-    if (quote) line += '"';
-    line += a;
-    if (quote) line += '"';
-  }
+  std::string line = environment::get_cmdline();
   string::load_at(line.data(), uint32_t(line.size()), arg(0));
 }
 
@@ -292,12 +251,6 @@ void boot_null_handle() { *arg(0) = handle::make(0, handle::CLASS_NULL); }
 void gc_active_q() { *arg(0) = make_logic(collector::active); }
 void gc_series_cycles() { *arg(0) = make_integer(int32_t(collector::stats.cycles)); }
 void gc_nodes_cycles() { *arg(0) = make_integer(int32_t(collector::stats.nodes_cycles)); }
-
-struct routine_entry {
-  const char* name;
-  const char* spec;
-  routines::routine_fn fn;
-};
 
 constexpr routine_entry ROUTINES[] = {
     {"quit-return",
@@ -358,17 +311,22 @@ constexpr routine_entry ROUTINES[] = {
 
 }  // namespace
 
+void define_routine(const char* name, std::string_view spec_text, routines::routine_fn fn) {
+  uint32_t code = routines::add(fn);
+  Cell* spec = lexer::scan_utf8(spec_text.data(), uint32_t(spec_text.size()));
+  routine::push(spec, code);
+  Cell value = *stack::top_cell();
+  Cell w = word::make_global(symbol::make(name));
+  word::set(&w, &value);
+  stack::pop(2);
+}
+
+void define_routines(std::span<const routine_entry> table) {
+  for (const auto& r : table) define_routine(r.name, r.spec, r.fn);
+}
+
 void make_routines() {
-  for (const auto& r : ROUTINES) {
-    uint32_t code = routines::add(r.fn);
-    std::string_view spec_text(r.spec);
-    Cell* spec = lexer::scan_utf8(spec_text.data(), uint32_t(spec_text.size()));
-    routine::push(spec, code);
-    Cell value = *stack::top_cell();
-    Cell w = word::make_global(symbol::make(r.name));
-    word::set(&w, &value);
-    stack::pop(2);
-  }
+  define_routines(ROUTINES);
   make_type_tests();
 }
 

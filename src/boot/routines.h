@@ -2,7 +2,22 @@
 // Kez and becomes a routine! value bound to its global word at start-up.
 #pragma once
 
+#include <span>
+#include <string_view>
+
+#include "evaluator/natives.h"
+
 namespace kez::boot {
+
+struct routine_entry {
+  const char* name;
+  const char* spec;
+  routines::routine_fn fn;
+};
+
+// Makes one routine from its spec text and binds it to its global word.
+void define_routine(const char* name, std::string_view spec, routines::routine_fn fn);
+void define_routines(std::span<const routine_entry> table);
 
 // Makes every routine of the table and binds it to its word.
 void make_routines();

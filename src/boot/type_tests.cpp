@@ -93,21 +93,12 @@ constexpr auto typeset_fns(std::index_sequence<I...>) {
 }
 constexpr auto TYPESET_FNS = typeset_fns(std::make_index_sequence<TYPESET_COUNT>());
 
-void define(const char* name, std::string_view spec_text, routines::routine_fn fn) {
-  uint32_t code = routines::add(fn);
-  Cell* spec = lexer::scan_utf8(spec_text.data(), uint32_t(spec_text.size()));
-  routine::push(spec, code);
-  Cell value = *stack::top_cell();
-  Cell w = word::make_global(symbol::make(name));
-  word::set(&w, &value);
-  stack::pop(2);
-}
 
 }  // namespace
 
 void make_type_tests() {
   for (const auto& t : TYPE_TESTS)
-    define(t.name, R"("Returns true if the value is this type" value [any-type!] return: [logic!])",
+    define_routine(t.name, R"("Returns true if the value is this type" value [any-type!] return: [logic!])",
            t.fn);
   for (size_t i = 0; i < TYPESET_COUNT; i++) {
     typeset_words[i] = word::make_global(symbol::make(TYPESET_TESTS[i][1]));
@@ -115,7 +106,7 @@ void make_type_tests() {
     std::string spec = "\"Returns true if the value is any type of ";
     spec.append(ts.substr(0, ts.size() - 1));
     spec += "\" value [any-type!] return: [logic!]";
-    define(TYPESET_TESTS[i][0], spec, TYPESET_FNS[i]);
+    define_routine(TYPESET_TESTS[i][0], spec, TYPESET_FNS[i]);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "boot/routines.h"
 #include "boot/system.h"
 #include "console/terminal.h"
 #include "evaluator/natives.h"
@@ -80,11 +81,7 @@ void console_init() {
   *arg(0) = make_unset();
 }
 
-struct routine_entry {
-  const char* name;
-  const char* spec;
-  routines::routine_fn fn;
-};
+using boot::routine_entry;
 
 constexpr routine_entry ROUTINES[] = {
     {"_set-buffer-history", R"("Internal Use Only" line [string!] hist [block!])",
@@ -102,17 +99,6 @@ constexpr routine_entry ROUTINES[] = {
 
 }  // namespace
 
-void make_routines() {
-  for (const auto& r : ROUTINES) {
-    uint32_t code = routines::add(r.fn);
-    std::string_view spec_text(r.spec);
-    Cell* spec = lexer::scan_utf8(spec_text.data(), uint32_t(spec_text.size()));
-    routine::push(spec, code);
-    Cell value = *stack::top_cell();
-    Cell w = word::make_global(symbol::make(r.name));
-    word::set(&w, &value);
-    stack::pop(2);
-  }
-}
+void make_routines() { boot::define_routines(ROUTINES); }
 
 }  // namespace kez::console

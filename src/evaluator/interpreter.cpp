@@ -426,6 +426,22 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
     function::init_locals(get_integer(&locals));
   }
 
+  // A refinement named by a word (a get-word enables it by its variable's
+  // truth); `whole` is what a second use of it reports.
+  auto use_named = [&](const Cell& el, const Cell& whole) {
+    bool enabled = true;
+    if (TYPE_OF(&el) == TYPE_GET_WORD) enabled = !logic::falsy(context::get(&el));
+    int32_t ordinal;
+    uint32_t rslot;
+    int32_t at = f.find_refinement(el.w2, ordinal, rslot);
+    if (at < 0) {
+      Cell nm = name ? *name : words::anon_marker_word;
+      fire(err::SCRIPT, err::script::NO_REFINE, &nm, &el);
+    }
+    if (f.already_used(at)) fire(err::SCRIPT, err::script::DUP_REFINE, &whole);
+    return f.use_refinement(at, ordinal, rslot, enabled);
+  };
+
   // Refinements named by a path, positioned at its first refinement.
   if (path) {
     Cell p = *path;
@@ -434,21 +450,9 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
       Cell el = block::rs_head(&p)[k];
       if (TYPE_OF(&el) != TYPE_WORD && TYPE_OF(&el) != TYPE_GET_WORD)
         fire(err::SCRIPT, err::script::BAD_REFINE, &el);
-      bool enabled = true;
-      if (TYPE_OF(&el) == TYPE_GET_WORD) enabled = !logic::falsy(context::get(&el));
-      int32_t ordinal;
-      uint32_t rslot;
-      int32_t at = f.find_refinement(el.w2, ordinal, rslot);
-      if (at < 0) {
-        Cell nm = name ? *name : words::anon_marker_word;
-        fire(err::SCRIPT, err::script::NO_REFINE, &nm, &el);
-      }
-      if (f.already_used(at)) {
-        Cell whole = p;  // reported whole, as written, not from the refinement on
-        whole.w1 = 0;
-        fire(err::SCRIPT, err::script::DUP_REFINE, &whole);
-      }
-      if (!f.use_refinement(at, ordinal, rslot, enabled)) return f.index;
+      Cell whole = p;  // reported whole, as written, not from the refinement on
+      whole.w1 = 0;
+      if (!use_named(el, whole)) return f.index;
     }
   }
 
@@ -490,20 +494,7 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
       Cell el = *code_at(code, f.index);
       if (TYPE_OF(&el) != TYPE_REFINEMENT && TYPE_OF(&el) != TYPE_GET_WORD) break;
       f.index++;
-      bool enabled = true;
-      if (TYPE_OF(&el) == TYPE_GET_WORD) enabled = !logic::falsy(context::get(&el));
-      int32_t ordinal;
-      uint32_t rslot;
-      int32_t at = f.find_refinement(el.w2, ordinal, rslot);
-      if (at < 0) {
-        Cell nm = name ? *name : words::anon_marker_word;
-        fire(err::SCRIPT, err::script::NO_REFINE, &nm, &el);
-      }
-      if (f.already_used(at)) {
-        Cell c = *code;
-        fire(err::SCRIPT, err::script::DUP_REFINE, &c);
-      }
-      if (!f.use_refinement(at, ordinal, rslot, enabled)) return f.index;
+      if (!use_named(el, *code)) return f.index;
     }
   }
 

@@ -60,6 +60,13 @@ uint32_t after_body(stack::call_frame* loop) {
   return 1;
 }
 
+// One pass of a loop body in the loop's frame; answers as after_body does.
+uint32_t run_body(stack::call_frame* loop, const Cell* body) {
+  stack::clear_frame();
+  interpreter::eval_block(body, true);
+  return after_body(loop);
+}
+
 // The series forall accepts: the block kinds, strings and their kin,
 // binary, vector and image.
 bool is_series(uint32_t t) {
@@ -269,9 +276,7 @@ void while_star(bool, const int32_t*) {
       return;
     }
     if (!logic::true_q()) break;
-    stack::clear_frame();
-    interpreter::eval_block(&body, true);
-    uint32_t r = after_body(loop);
+    uint32_t r = run_body(loop, &body);
     if (r == 1) return;
     if (r == RAISE_BREAK) break;
   }
@@ -305,9 +310,7 @@ void loop_star(bool, const int32_t*) {
   Cell body = *arg(1);
   stack::call_frame* loop = open_loop();
   for (int32_t i = 0; i < count; i++) {
-    stack::clear_frame();
-    interpreter::eval_block(&body, true);
-    uint32_t r = after_body(loop);
+    uint32_t r = run_body(loop, &body);
     if (r == 1) return;
     if (r == RAISE_BREAK) break;
   }
@@ -326,9 +329,7 @@ void repeat_star(bool, const int32_t*) {
   stack::call_frame* loop = open_loop();
   for (int32_t i = 0; i < count; i++) {
     word::set(&word, counter);
-    stack::clear_frame();
-    interpreter::eval_block(&body, true);
-    uint32_t r = after_body(loop);
+    uint32_t r = run_body(loop, &body);
     if (r == 1) return;
     if (r == RAISE_BREAK) break;
     counter->w2++;
@@ -340,9 +341,7 @@ void forever_star(bool, const int32_t*) {
   Cell body = *arg(0);
   stack::call_frame* loop = open_loop();
   while (true) {
-    stack::clear_frame();
-    interpreter::eval_block(&body, true);
-    uint32_t r = after_body(loop);
+    uint32_t r = run_body(loop, &body);
     if (r == 1) return;
     if (r == RAISE_BREAK) break;
   }
@@ -356,9 +355,7 @@ void foreach_star(bool, const int32_t*) {
   int32_t n = loop_words(words, series);
   stack::call_frame* loop = open_loop();
   while (step(series, words, n)) {
-    stack::clear_frame();
-    interpreter::eval_block(&body, true);
-    uint32_t r = after_body(loop);
+    uint32_t r = run_body(loop, &body);
     if (r == 1) return;
     if (r == RAISE_BREAK) break;
   }
@@ -377,9 +374,7 @@ void forall_star(bool, const int32_t*) {
   while (true) {
     const Cell* cur = context::get(&word);
     if (!more(cur)) break;
-    stack::clear_frame();
-    interpreter::eval_block(&body, true);
-    uint32_t r = after_body(loop);
+    uint32_t r = run_body(loop, &body);
     if (r == 1) return;
     if (r == RAISE_BREAK) {
       broke = true;
