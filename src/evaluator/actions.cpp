@@ -255,29 +255,19 @@ int32_t dup_count(const Cell* dup) {
   return TYPE_OF(dup) == TYPE_INTEGER ? get_integer(dup) : 1;
 }
 
-void append_entry(const int32_t* r) {
+// append, insert and change: /part is measured on the value inserted, or on
+// the target for change; /dup repeats it.
+template <auto get, bool change>
+void modify_entry(const int32_t* r) {
   bool skip;
-  int32_t part = normalize_part(arg(1), ref_arg(r, 0), false, skip);
+  int32_t part = normalize_part(change ? arg(0) : arg(1), ref_arg(r, 0), change, skip);
   int32_t dup = dup_count(ref_arg(r, 2));
   if (skip || dup < 1) return;
-  get_append(arg(0))(arg(0), arg(1), part, ref_on(r, 1), dup);
+  get(arg(0))(arg(0), arg(1), part, ref_on(r, 1), dup);
 }
-
-void insert_entry(const int32_t* r) {
-  bool skip;
-  int32_t part = normalize_part(arg(1), ref_arg(r, 0), false, skip);
-  int32_t dup = dup_count(ref_arg(r, 2));
-  if (skip || dup < 1) return;
-  get_insert(arg(0))(arg(0), arg(1), part, ref_on(r, 1), dup);
-}
-
-void change_entry(const int32_t* r) {
-  bool skip;
-  int32_t part = normalize_part(arg(0), ref_arg(r, 0), true, skip);
-  int32_t dup = dup_count(ref_arg(r, 2));
-  if (skip || dup < 1) return;
-  get_change(arg(0))(arg(0), arg(1), part, ref_on(r, 1), dup);
-}
+constexpr auto append_entry = modify_entry<get_append, false>;
+constexpr auto insert_entry = modify_entry<get_insert, false>;
+constexpr auto change_entry = modify_entry<get_change, true>;
 
 void copy_entry(const int32_t* r) {
   const Cell* types = ref_arg(r, 2);
