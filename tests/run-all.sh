@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: unit tests and script tests on the release build, then both
-# again on the sanitizer build, the script tests also under relocation stress.
+# Runs every test on the builds that `make test` made: unit tests and script
+# tests on the release build, then both again on the sanitizer build, the
+# script tests also under relocation stress, the terminal tests on both, and
+# the fuzz targets of the Clang build.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 stress=${1:-97}
@@ -24,20 +26,24 @@ step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
 step "script tests (sanitizers, KEZ_GC_STRESS=$stress)"
 KEZ_GC_STRESS=$stress python3 tests/run-scripts.py build/asan/kez || status=1
-step "fuzzing transcode for 20 s (clang, sanitizers)"
+
+# Runs one libFuzzer target of build/fuzz (tests/fuzz/*.cpp, built by
+# `make build-clang`) from an empty corpus plus the seed directories:
+#   fuzz TARGET SECONDS [libFuzzer options] -- [seed directories]
 fuzz() {
-  cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-    -DKEZ_SANITIZE=ON -DKEZ_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null || return 1
-  ninja -C build/fuzz transcode_fuzz >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
-  local corpus
+  local target=$1 seconds=$2 options=() corpus log=build/fuzz/$1.log
+  shift 2
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  step "fuzzing $target for $seconds s (clang, sanitizers)"
   corpus=$(mktemp -d)
-  ./build/fuzz/transcode_fuzz -max_total_time=20 -timeout=5 -max_len=4096 \
-    -dict=tests/fuzz/transcode.dict -artifact_prefix=build/fuzz/ "$corpus" src/boot \
-    >build/fuzz/run.log 2>&1 || { tail -40 build/fuzz/run.log; rm -rf "$corpus"; return 1; }
+  ./build/fuzz/"$target" -max_total_time="$seconds" -timeout=5 -artifact_prefix=build/fuzz/ \
+    "${options[@]}" "$corpus" "$@" >"$log" 2>&1 || { tail -40 "$log"; rm -rf "$corpus"; status=1; return; }
   rm -rf "$corpus"
-  tail -1 build/fuzz/run.log
+  tail -1 "$log"
 }
-fuzz || status=1
+# The fuzz targets, one line each. Keep each run short: CI has two cores.
+fuzz transcode_fuzz 20 -dict=tests/fuzz/transcode.dict -max_len=4096 -- src/boot
 
 [ $status -eq 0 ] && echo "== all tests passed" || echo "== some tests FAILED"
 exit $status
