@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test on the builds that `make test` made: unit tests and script
 # tests on the release build, then both again on the sanitizer build, the
-# script tests also under relocation stress, the terminal tests on both, and
-# the fuzz targets of the Clang build.
+# script tests also under relocation stress, the terminal and process tests
+# on both, and the fuzz targets of the Clang build.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 stress=${1:-97}
@@ -15,6 +15,8 @@ step "script tests (release)"
 python3 tests/run-scripts.py build/release/kez || status=1
 step "terminal tests (release, tmux)"
 python3 tests/run-tty.py build/release/kez || status=1
+step "process tests (release: statuses, signals, streams)"
+python3 tests/run-process.py build/release/kez || status=1
 
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -24,6 +26,8 @@ step "script tests (sanitizers)"
 python3 tests/run-scripts.py build/asan/kez || status=1
 step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
+step "process tests (sanitizers)"
+python3 tests/run-process.py build/asan/kez || status=1
 step "script tests (sanitizers, KEZ_GC_STRESS=$stress)"
 KEZ_GC_STRESS=$stress python3 tests/run-scripts.py build/asan/kez || status=1
 
