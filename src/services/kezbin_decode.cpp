@@ -172,6 +172,7 @@ class reader {
 
   lead read_lead();
   slot read_value(node_t into);
+  void read_into(slot out);
   void read_record(const lead& l, slot out, const slot* link);
   void read_path(std::vector<uint32_t>& path);
   Cell resolve(const std::vector<uint32_t>& path);
@@ -258,7 +259,8 @@ lead reader::read_lead() {
     }
     l.type = h & TYPE_MASK;
     l.new_line = h & N_NEW_LINE;
-    l.reference = h & N_REFERENCE;
+    // An op! keeps its wrapped type where other records keep that bit.
+    l.reference = (h & N_REFERENCE) && l.type != TYPE_OP;
     return l;
   }
   for (;;) {
@@ -310,6 +312,15 @@ slot reader::read_value(node_t into) {
   }
   read_record(l, out, nullptr);
   return out;
+}
+
+// One record into a slot that exists already (a context value, an error
+// field), so that paths find it filled as soon as it is.
+void reader::read_into(slot out) {
+  if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
+  lead l = read_lead();
+  check(!l.set_word);
+  read_record(l, out, nullptr);
 }
 
 void reader::read_path(std::vector<uint32_t>& path) {
@@ -819,15 +830,8 @@ node_t reader::read_context(uint32_t kind, const slot* link, slot owner_slot, bo
     *context::owner(ctx) = obj;
   }
   if (link) link_word(*link, ctx);
-  if (values && !stack_values) {
-    Cell* scratch = block::push_only(1);
-    for (uint32_t i = 0; i < n; i++) {
-      slot s = read_value(scratch->w2);
-      Cell v = *s.get();
-      context::values(ctx)[i] = v;
-    }
-    stack::pop(1);
-  }
+  if (values && !stack_values)
+    for (uint32_t i = 0; i < n; i++) read_into(slot{context::record(ctx)->w2, i});
   return ctx;
 }
 
@@ -970,13 +974,8 @@ void reader::read_error(slot out) {
   *out.get() = made;
   // The error's fields: at first none, then each as it is read.
   for (uint32_t f = error::FIELD_ARG1; f <= error::FIELD_STACK; f++) *error::field(&made, f) = make_none();
-  Cell* scratch = block::push_only(1);
-  for (uint32_t f = error::FIELD_ARG1; f <= error::FIELD_STACK; f++) {
-    slot s = read_value(scratch->w2);
-    Cell v = *s.get();
-    *error::field(out.get(), f) = v;
-  }
-  stack::pop(1);
+  node_t fields = context::record(made.w1)->w2;
+  for (uint32_t f = error::FIELD_ARG1; f <= error::FIELD_STACK; f++) read_into(slot{fields, f});
 }
 
 // The decoder's entry: the magic, the flags, the optional decompression.
