@@ -630,22 +630,20 @@ void reader::read_series(const lead& l, slot out) {
   }
   need_records(count);
   if (t == TYPE_MAP) {
-    // Pairs go in one at a time through the map's own insertion, which
-    // normalises keys and merges exact duplicates; copies made by paths
-    // into the map while it is read share its block and index.
+    // Pairs are read into the map's own block, so that a path into the map
+    // finds the pairs read so far, and taken in one at a time: keys are
+    // normalised and exact duplicates merged.
     check(count % 2 == 0);
     Cell* m = stack::push_unset();
     map::make_at(m, nullptr, count / 2);
     m->header |= nl;
     *out.get() = *m;
-    Cell* pair = block::push_only(2);
     for (uint32_t i = 0; i < count; i += 2) {
-      block::rs_clear(pair);
-      read_value(pair->w2);
-      read_value(pair->w2);
-      map::extend(m, pair, true);
+      read_value(m->w2);
+      read_value(m->w2);
+      map::index_last_pair(m);
     }
-    stack::pop(2);
+    stack::pop(1);
     return;
   }
   node_t node = memory::alloc_cells(count ? count : 1);
