@@ -181,6 +181,7 @@ class reader {
   void read_text(const lead& l, slot out);
   void read_word(const lead& l, slot out);
   node_t read_context(uint32_t kind, const slot* link, slot owner_slot, bool object);
+  void read_owner_reference(const lead& l, slot out);
   void read_object(const lead& l, slot out, const slot* link);
   void read_function(const lead& l, slot out, const slot* link);
   void read_function_part(slot fn, int part);
@@ -833,17 +834,20 @@ node_t reader::read_context(uint32_t kind, const slot* link, slot owner_slot, bo
   return ctx;
 }
 
+// An object! or function! met again: the owner of the context its path
+// leads to (through the value itself, a word bound to it, or an op!).
+void reader::read_owner_reference(const lead& l, slot out) {
+  node_t ctx = context_of(resolve_reference());
+  check(ctx != 0);
+  Cell owner = *context::owner(ctx);
+  check(TYPE_OF(&owner) == l.type);
+  if (l.new_line) owner.header |= CELL_NEW_LINE;
+  *out.get() = owner;
+}
+
 void reader::read_object(const lead& l, slot out, const slot* link) {
   uint32_t nl = l.new_line ? CELL_NEW_LINE : 0;
-  if (l.reference) {
-    node_t ctx = context_of(resolve_reference());
-    check(ctx != 0);
-    Cell obj = *context::owner(ctx);
-    check(TYPE_OF(&obj) == TYPE_OBJECT);
-    obj.header |= nl;
-    *out.get() = obj;
-    return;
-  }
+  if (l.reference) return read_owner_reference(l, out);
   int32_t class_id = sfield();
   bool handlers = compact_ ? l.flag : (l.bits & N_ON_CHANGE) != 0;
   if (handlers) {
@@ -892,15 +896,7 @@ void reader::read_function_part(slot fn, int part) {
 
 void reader::read_function(const lead& l, slot out, const slot* link) {
   uint32_t nl = l.new_line ? CELL_NEW_LINE : 0;
-  if (l.reference) {
-    node_t ctx = context_of(resolve_reference());
-    check(ctx != 0);
-    Cell fn = *context::owner(ctx);
-    check(TYPE_OF(&fn) == TYPE_FUNCTION);
-    fn.header |= nl;
-    *out.get() = fn;
-    return;
-  }
+  if (l.reference) return read_owner_reference(l, out);
   uint32_t spec_length = field(), body_length = field();
   need_records(spec_length);
   need_records(body_length);

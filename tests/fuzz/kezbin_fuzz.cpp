@@ -6,14 +6,10 @@
 // Seeds: valid images of every type (tests/fuzz/kezbin-seeds.kez writes them).
 #include <cstdint>
 
-#include "boot/startup.h"
-#include "evaluator/stack.h"
-#include "foundation/collector.h"
 #include "foundation/platform.h"
-#include "foundation/runtime.h"
+#include "fuzz_support.h"
 #include "services/kezbin.h"
 #include "values/block.h"
-#include "values/words.h"
 
 using namespace kez;
 
@@ -35,20 +31,11 @@ void run(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = [] {
-    boot::init_runtime();
-    collector::active = true;
-    platform::stack_limit = reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - STACK_ROOM;
-    return true;
-  }();
-  (void)ready;
-  stack::mark mark;
-  Cell try_word = words::try_word;
-  stack::open_try_frame(&try_word);
-  runtime::catch_region(RAISE_ERROR, [&] { run(data, size); });
-  mark.restore();
-  stack::raise_code = 0;
-  static uint32_t runs = 0;
-  if (++runs % 1000 == 0) collector::do_cycle();
+  fuzz::run_input(
+      [] {
+        platform::stack_limit =
+            reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - STACK_ROOM;
+      },
+      [&] { run(data, size); });
   return 0;
 }
