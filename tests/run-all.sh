@@ -28,8 +28,9 @@ step "script tests (sanitizers, KEZ_GC_STRESS=$stress)"
 KEZ_GC_STRESS=$stress python3 tests/run-scripts.py build/asan/kez || status=1
 
 # Runs one libFuzzer target of build/fuzz (tests/fuzz/*.cpp, built by
-# `make build-clang`) from an empty corpus plus the seed directories:
-#   fuzz TARGET SECONDS [libFuzzer options] -- [seed directories]
+# `make build-clang`) for a few seconds. Its corpus starts with copies of the
+# seeds (files, or the files of directories), so that no run writes into them:
+#   fuzz TARGET SECONDS [libFuzzer options] -- [seeds]
 fuzz() {
   local target=$1 seconds=$2 options=() corpus log=build/fuzz/$1.log
   shift 2
@@ -37,13 +38,20 @@ fuzz() {
   [ $# -gt 0 ] && shift
   step "fuzzing $target for $seconds s (clang, sanitizers)"
   corpus=$(mktemp -d)
-  ./build/fuzz/"$target" -max_total_time="$seconds" -timeout=5 -artifact_prefix=build/fuzz/ \
-    "${options[@]}" "$corpus" "$@" >"$log" 2>&1 || { tail -40 "$log"; rm -rf "$corpus"; status=1; return; }
+  for seed in "$@"; do
+    if [ -d "$seed" ]; then cp -r "$seed"/. "$corpus"/; else cp "$seed" "$corpus"/; fi
+  done
+  ./build/fuzz/"$target" -max_total_time="$seconds" -timeout=5 -artifact_prefix=build/fuzz/"$target"- \
+    "${options[@]}" "$corpus" >"$log" 2>&1 || { tail -40 "$log"; status=1; }
   rm -rf "$corpus"
   tail -1 "$log"
 }
 # The fuzz targets, one line each. Keep each run short: CI has two cores.
-fuzz transcode_fuzz 20 -dict=tests/fuzz/transcode.dict -max_len=4096 -- src/boot
+fuzz transcode_fuzz 20 -dict=tests/fuzz/transcode.dict -max_len=4096 -- src/boot/*.kez
+kezbin_seeds=$(mktemp -d)
+./build/release/kez tests/fuzz/kezbin-seeds.kez "$kezbin_seeds" || status=1
+fuzz kezbin_fuzz 10 -max_len=4096 -rss_limit_mb=1024 -- "$kezbin_seeds"
+rm -rf "$kezbin_seeds"
 
 [ $status -eq 0 ] && echo "== all tests passed" || echo "== some tests FAILED"
 exit $status
