@@ -12,6 +12,8 @@ step "unit tests (release)"
 ./build/release/kez-unit --gtest_brief=1 || status=1
 step "script tests (release)"
 python3 tests/run-scripts.py build/release/kez || status=1
+step "boot pool against the sources (release)"
+python3 tests/compare-boot.py build/release/kez || status=1
 step "terminal tests (release, tmux)"
 python3 tests/run-tty.py build/release/kez || status=1
 
@@ -21,6 +23,8 @@ step "unit tests (sanitizers)"
 ./build/asan/kez-unit --gtest_brief=1 || status=1
 step "script tests (sanitizers)"
 python3 tests/run-scripts.py build/asan/kez || status=1
+step "boot pool against the sources (sanitizers)"
+python3 tests/compare-boot.py build/asan/kez || status=1
 step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
 # Two intervals: a long one that lets state build up between moves, and a
