@@ -11,6 +11,8 @@ step "unit tests (release)"
 ./build/release/kez-unit --gtest_brief=1 || status=1
 step "script tests (release)"
 python3 tests/run-scripts.py build/release/kez || status=1
+step "peer tests (release)"
+for t in tests/peers/*.py; do python3 "$t" build/release/kez || status=1; done
 step "terminal tests (release, tmux)"
 python3 tests/run-tty.py build/release/kez || status=1
 
@@ -20,24 +22,32 @@ step "unit tests (sanitizers)"
 ./build/asan/kez-unit --gtest_brief=1 || status=1
 step "script tests (sanitizers)"
 python3 tests/run-scripts.py build/asan/kez || status=1
+step "peer tests (sanitizers)"
+for t in tests/peers/*.py; do python3 "$t" build/asan/kez || status=1; done
 step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
 step "script tests (sanitizers, KEZ_GC_STRESS=$stress)"
 KEZ_GC_STRESS=$stress python3 tests/run-scripts.py build/asan/kez || status=1
-step "fuzzing transcode for 20 s (clang, sanitizers)"
+# fuzz TARGET SECONDS SEED-DIRS...: one libFuzzer target (clang, sanitizers)
+# for a short fixed time, with tests/fuzz/TARGET.dict.
 fuzz() {
+  local target=$1 seconds=$2
+  shift 2
+  step "fuzzing $target for $seconds s (clang, sanitizers)"
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
     -DKEZ_SANITIZE=ON -DKEZ_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null || return 1
-  ninja -C build/fuzz transcode_fuzz >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
-  local corpus
+  ninja -C build/fuzz "${target}_fuzz" >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
+  local corpus seeds=()
   corpus=$(mktemp -d)
-  ./build/fuzz/transcode_fuzz -max_total_time=20 -timeout=5 -max_len=4096 \
-    -dict=tests/fuzz/transcode.dict -artifact_prefix=build/fuzz/ "$corpus" src/boot \
+  for d in "$@"; do [ -d "$d" ] && seeds+=("$d"); done
+  "./build/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=5 -max_len=4096 \
+    -dict="tests/fuzz/$target.dict" -artifact_prefix=build/fuzz/ "$corpus" "${seeds[@]}" \
     >build/fuzz/run.log 2>&1 || { tail -40 build/fuzz/run.log; rm -rf "$corpus"; return 1; }
   rm -rf "$corpus"
   tail -1 build/fuzz/run.log
 }
-fuzz || status=1
+fuzz transcode 20 src/boot || status=1
+fuzz json 10 ../shared/corpora/json-parsing/test_parsing || status=1
 
 [ $status -eq 0 ] && echo "== all tests passed" || echo "== some tests FAILED"
 exit $status
