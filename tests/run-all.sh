@@ -28,15 +28,21 @@ step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
 step "script tests (sanitizers, KEZ_GC_STRESS=$stress)"
 KEZ_GC_STRESS=$stress python3 tests/run-scripts.py build/asan/kez || status=1
-# fuzz TARGET SECONDS SEED-DIRS...: one libFuzzer target (clang, sanitizers)
-# for a short fixed time, with tests/fuzz/TARGET.dict.
+step "building the fuzz targets (clang, sanitizers)"
+build_fuzz() {
+  cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+    -DKEZ_SANITIZE=ON -DKEZ_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null || return 1
+  local targets
+  targets=$(basename -s .cpp tests/fuzz/*_fuzz.cpp)
+  # shellcheck disable=SC2086
+  ninja -C build/fuzz $targets >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
+}
+# fuzz TARGET SECONDS SEED-DIRS...: one libFuzzer target for a short fixed
+# time, with tests/fuzz/TARGET.dict; seed folders that are absent are left out.
 fuzz() {
   local target=$1 seconds=$2
   shift 2
   step "fuzzing $target for $seconds s (clang, sanitizers)"
-  cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-    -DKEZ_SANITIZE=ON -DKEZ_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null || return 1
-  ninja -C build/fuzz "${target}_fuzz" >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
   local corpus seeds=()
   corpus=$(mktemp -d)
   for d in "$@"; do [ -d "$d" ] && seeds+=("$d"); done
@@ -46,8 +52,25 @@ fuzz() {
   rm -rf "$corpus"
   tail -1 build/fuzz/run.log
 }
-fuzz transcode 20 src/boot || status=1
-fuzz json 10 ../shared/corpora/json-parsing/test_parsing || status=1
+fuzz_kezbin() {
+  step "fuzzing the KEZBIN reader for 10 s (clang, sanitizers)"
+  local corpus seeds
+  corpus=$(mktemp -d)
+  seeds=$(mktemp -d)
+  ./build/release/kez tests/fuzz/kezbin-seeds.kez "$seeds" || { rm -rf "$corpus" "$seeds"; return 1; }
+  ./build/fuzz/kezbin_fuzz -max_total_time=10 -timeout=5 -max_len=4096 -rss_limit_mb=1024 \
+    -artifact_prefix=build/fuzz/kezbin- "$corpus" "$seeds" \
+    >build/fuzz/kezbin.log 2>&1 || { tail -40 build/fuzz/kezbin.log; rm -rf "$corpus" "$seeds"; return 1; }
+  rm -rf "$corpus" "$seeds"
+  tail -1 build/fuzz/kezbin.log
+}
+if build_fuzz; then
+  fuzz transcode 20 src/boot || status=1
+  fuzz_kezbin || status=1
+  fuzz json 10 ../shared/corpora/json-parsing/test_parsing || status=1
+else
+  status=1
+fi
 
 [ $status -eq 0 ] && echo "== all tests passed" || echo "== some tests FAILED"
 exit $status

@@ -7,28 +7,24 @@
 //
 // Bytes that are UTF-8 are decoded as such; other bytes are taken one
 // character each, so that every input reaches the decoder.
-#include <pthread.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
 #include "boot/routines.h"
-#include "boot/startup.h"
+#include "fuzz_support.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
-#include "foundation/collector.h"
 #include "foundation/platform.h"
-#include "foundation/runtime.h"
 #include "foundation/unicode.h"
+#include "services/kezbin.h"
 #include "services/lexer.h"
 #include "values/block.h"
 #include "values/string.h"
 #include "values/symbol.h"
 #include "values/word.h"
-#include "values/words.h"
 
 using namespace kez;
 
@@ -48,19 +44,9 @@ json-trip: func [text [string!] /local v w t][
 ]
 )";
 
-// The fuzzer runs the decoder on its own thread, whose stack is far smaller
-// than the evaluator's: the depth guard must stop deep nesting here too.
-// Half the stack stays below the guard, for the sanitizers' large frames
-// and for the error machinery.
-void guard_this_stack() {
-  pthread_attr_t attr;
-  void* low = nullptr;
-  size_t size = 0;
-  if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
-  pthread_attr_getstack(&attr, &low, &size);
-  pthread_attr_destroy(&attr);
-  platform::stack_limit = reinterpret_cast<uintptr_t>(low) + size / 2;
-}
+// Room left on the fuzzer's own thread below the point where deep nesting
+// raises the language's stack-overflow error.
+constexpr uintptr_t STACK_ROOM = 6u << 20;
 
 void report(const Cell* result) {
   Cell* text = string::rs_make_at(stack::push_unset(), 256);
@@ -98,28 +84,18 @@ void run(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = [] {
-    guard_this_stack();
-    boot::init_runtime();
-    boot::make_routines();
-    boot::run_boot_library(false);
-    Cell* driver = lexer::scan_utf8(DRIVER.data(), uint32_t(DRIVER.size()));
-    interpreter::eval_block(driver, false);
-    stack::top = stack::bottom;
-    stack::arguments = stack::bottom;
-    collector::active = true;
-    return true;
-  }();
-  (void)ready;
-  stack::mark mark;
-  Cell try_word = words::try_word;
-  stack::open_try_frame(&try_word);
-  runtime::catch_region(RAISE_ERROR, [&] { run(data, size); });
-  mark.restore();
-  stack::raise_code = 0;
-  // The memory manager collects only when no frame has room: a steady run
-  // of small inputs would grow without bound. Collect now and then.
-  static uint32_t runs = 0;
-  if (++runs % 1000 == 0) collector::do_cycle();
+  fuzz::run_input(
+      [] {
+        platform::stack_limit =
+            reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - STACK_ROOM;
+        boot::make_routines();
+        kezbin::make_routines();
+        boot::run_boot_library(false);
+        Cell* driver = lexer::scan_utf8(DRIVER.data(), uint32_t(DRIVER.size()));
+        interpreter::eval_block(driver, false);
+        stack::top = stack::bottom;
+        stack::arguments = stack::bottom;
+      },
+      [&] { run(data, size); });
   return 0;
 }
