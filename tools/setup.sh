@@ -16,7 +16,7 @@ build=(g++ cmake ninja-build ccache python3
 test=(libgtest-dev libgmock-dev tmux clang libclang-rt-dev python3-pil
 )
 # make bench: the timing tool and the peer programs.
-bench=(hyperfine lua5.4 python3-pil
+bench=(hyperfine lua5.4 python3-pil lua-dkjson
 )
 
 purposes=("$@")
