@@ -11,11 +11,12 @@ set -euo pipefail
 # then the development packages of the libraries kez links, one a line.
 build=(g++ cmake ninja-build ccache python3
 )
-# make test: unit tests, the terminal harness, the Clang build and fuzzers.
-test=(libgtest-dev libgmock-dev tmux clang libclang-rt-dev
+# make test: unit tests, the terminal harness, the Clang build and fuzzers,
+# and the peers that results are checked against.
+test=(libgtest-dev libgmock-dev tmux clang libclang-rt-dev python3-pil
 )
-# make bench: the timing tool and the peer interpreters.
-bench=(hyperfine lua5.4
+# make bench: the timing tool and the peer programs.
+bench=(hyperfine lua5.4 python3-pil lua-dkjson
 )
 
 purposes=("$@")
