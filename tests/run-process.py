@@ -29,6 +29,12 @@ def check(cond, message):
         raise Failure(message)
 
 
+def default_interrupt():
+    """A test runner started in the background inherits an ignored SIGINT,
+    which kez keeps ignored as a background job should: undo it."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 def shell_status(returncode):
     return 128 - returncode if returncode < 0 else returncode
 
@@ -54,7 +60,7 @@ class Run:
 
     def start(self, *args, env=None, **options):
         return subprocess.Popen([self.kez, *args], cwd=self.dir, env=env or self.env(),
-                                **options)
+                                preexec_fn=default_interrupt, **options)
 
     def run(self, *args, env=None, stdin=b"", **options):
         options.setdefault("stdout", subprocess.PIPE)
@@ -165,6 +171,7 @@ def pty_session(r, script_args, actions):
     Returns every byte kez wrote and its status."""
     pid, fd = pty.fork()
     if pid == 0:
+        default_interrupt()
         os.chdir(r.dir)
         os.execve(r.kez, [r.kez, *script_args], r.env(TERM="xterm"))
     seen = bytearray()

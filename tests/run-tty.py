@@ -362,11 +362,7 @@ def ctrl_c_with_pending_lines_quits_without_running_them(s):
 @case(home="/proc/1", width=100)
 def without_a_writable_home_the_console_says_history_is_not_kept(s):
     s.wait_line("Note: history will not be kept: /proc/1/.kez/Kez-Console/ cannot be written")
-    s.type("1 + 2")
-    s.keys("Enter")
-    s.wait_line("== 3")
-    s.type("q")
-    s.keys("Enter")
+    s.keys("C-d")  # quitting, which saves nothing, still ends well
     check(s.wait_exit() == 0, "exit status")
 
 

@@ -137,10 +137,15 @@ void init_process(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP}) sigaction(sig, &sa, nullptr);
 
+  // An interrupt ignored by whoever started us (a background job) stays
+  // ignored.
   struct sigaction si{};
-  si.sa_handler = interrupt_handler;
-  sigemptyset(&si.sa_mask);
-  sigaction(SIGINT, &si, nullptr);
+  if (sigaction(SIGINT, nullptr, &si) != 0 || si.sa_handler != SIG_IGN) {
+    si = {};
+    si.sa_handler = interrupt_handler;
+    sigemptyset(&si.sa_mask);
+    sigaction(SIGINT, &si, nullptr);
+  }
   // A closed pipe is an error of the write that meets it: on standard
   // output it ends the process as the signal would (output.cpp); sockets
   // and the pipes of child processes report it to their callers.
