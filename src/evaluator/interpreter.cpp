@@ -307,9 +307,9 @@ struct fetcher {
   Cell entry(int32_t i) { return cell_head(GET_BUFFER(&cache))[i]; }
   static uint32_t kind_of(const Cell& e) { return (e.header >> ARG_KIND_SHIFT) & 3; }
 
-  // Fetches one argument of the given kind and checks its type; false when
-  // a non-local exit is pending.
-  bool fetch(const Cell& ts, uint32_t arg_number, bool no_infix) {
+  // Fetches one argument of the given kind and checks its type (unless
+  // `check` is off); false when a non-local exit is pending.
+  bool fetch(const Cell& ts, uint32_t arg_number, bool no_infix, bool check = true) {
     uint32_t kind = kind_of(ts);
     end = code_end(code, end);
     if (index >= end) {
@@ -323,8 +323,19 @@ struct fetcher {
       if (stack::pending()) return false;
     }
     Cell* got = stack::top - 1;
-    if (!typeset::has(&ts, TYPE_OF(got))) expect_arg(&fn, name, got, arg_number);
+    if (check && !typeset::has(&ts, TYPE_OF(got))) expect_arg(&fn, name, got, arg_number);
     return true;
+  }
+
+  // The number of the argument or refinement at cache position `at`, as
+  // the spec counts them (a `return:` is not counted).
+  uint32_t number_at(int32_t at) {
+    uint32_t n = 0;
+    for (int32_t i = 0; i < at; i++) {
+      Cell e = entry(i);
+      if (TYPE_OF(&e) == TYPE_REFINEMENT || kind_of(e) != ARG_RETURN) n++;
+    }
+    return n;
   }
 
   // The cache position of the refinement named `sym`, its ordinal and the
@@ -364,7 +375,9 @@ struct fetcher {
         if (index < end) index++;
         continue;
       }
-      if (!fetch(e, 0, false)) return false;
+      // An argument of a refinement not in use is dropped unchecked (apply
+      // passes it, or none at the end of its block).
+      if (!fetch(e, number_at(i), false, enabled)) return false;
       Cell* got = stack::top - 1;
       if (!native) {
         if (enabled) stack::arguments[argpos] = *got;
