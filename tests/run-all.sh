@@ -24,18 +24,33 @@ step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
 step "script tests (sanitizers, KEZ_GC_STRESS=$stress)"
 KEZ_GC_STRESS=$stress python3 tests/run-scripts.py build/asan/kez || status=1
-step "fuzzing transcode for 20 s (clang, sanitizers)"
+step "fuzzing transcode for 20 s, inflate, zlib and gzip decoding for 8 s each (clang, sanitizers)"
 fuzz() {
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
     -DKEZ_SANITIZE=ON -DKEZ_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null || return 1
-  ninja -C build/fuzz transcode_fuzz >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
+  ninja -C build/fuzz transcode_fuzz inflate_fuzz zlib_fuzz gzip_fuzz >build/fuzz/build.log 2>&1 \
+    || { cat build/fuzz/build.log; return 1; }
   local corpus
   corpus=$(mktemp -d)
-  ./build/fuzz/transcode_fuzz -max_total_time=20 -timeout=5 -max_len=4096 \
-    -dict=tests/fuzz/transcode.dict -artifact_prefix=build/fuzz/ "$corpus" src/boot \
-    >build/fuzz/run.log 2>&1 || { tail -40 build/fuzz/run.log; rm -rf "$corpus"; return 1; }
+  python3 tests/fuzz/deflate_seeds.py "$corpus/inflate" "$corpus/zlib" "$corpus/gzip"
+  # A target, its seconds, then its options and seed folders; what it
+  # finds goes to a fresh folder, the first one named.
+  run_target() {
+    local name=$1 seconds=$2
+    shift 2
+    mkdir -p "$corpus/$name.run"
+    ./build/fuzz/${name}_fuzz "$corpus/$name.run" -max_total_time="$seconds" -timeout=5 \
+      -artifact_prefix=build/fuzz/ "$@" >build/fuzz/$name.log 2>&1 \
+      || { tail -40 build/fuzz/$name.log; return 1; }
+    echo "$name: $(tail -1 build/fuzz/$name.log)"
+  }
+  local ok=0
+  run_target transcode 20 -max_len=4096 -dict=tests/fuzz/transcode.dict src/boot || ok=1
+  for t in inflate zlib gzip; do
+    run_target $t 8 -max_len=4096 -rss_limit_mb=1024 "$corpus/$t" || ok=1
+  done
   rm -rf "$corpus"
-  tail -1 build/fuzz/run.log
+  return $ok
 }
 fuzz || status=1
 
