@@ -11,6 +11,8 @@ step "unit tests (release)"
 ./build/release/kez-unit --gtest_brief=1 || status=1
 step "script tests (release)"
 python3 tests/run-scripts.py build/release/kez || status=1
+step "interop tests (release: Python's zlib, hashlib, hmac, the gzip tool)"
+python3 tests/run-interop.py build/release/kez || status=1
 step "terminal tests (release, tmux)"
 python3 tests/run-tty.py build/release/kez || status=1
 
@@ -20,6 +22,8 @@ step "unit tests (sanitizers)"
 ./build/asan/kez-unit --gtest_brief=1 || status=1
 step "script tests (sanitizers)"
 python3 tests/run-scripts.py build/asan/kez || status=1
+step "interop tests (sanitizers)"
+python3 tests/run-interop.py build/asan/kez || status=1
 step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
 step "script tests (sanitizers, KEZ_GC_STRESS=$stress)"
