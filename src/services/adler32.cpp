@@ -2,7 +2,10 @@
 //
 // Both sums are kept in 32-bit unsigned words and reduced modulo 65,521
 // once a chunk: 5,552 bytes is the longest run after which `b` cannot pass
-// 2^32 even when every byte is 255, so no reduction is ever late.
+// 2^32 even when every byte is 255, so no reduction is ever late. Within a
+// chunk, blocks of 16 bytes are summed as b += 16a + sum((16 - i) x[i]) and
+// a += sum(x[i]): the same values at every block's end as the byte-by-byte
+// recurrence, in a form the compiler can vectorise.
 #include "services/checksums.h"
 
 namespace kez::crypto {
@@ -11,6 +14,7 @@ namespace {
 
 constexpr uint32_t BASE = 65521;
 constexpr uint64_t CHUNK = 5552;
+constexpr uint32_t BLOCK = 16;
 
 }  // namespace
 
@@ -19,19 +23,16 @@ uint32_t adler32(const uint8_t* data, uint64_t length, uint32_t adler) {
   while (length > 0) {
     uint64_t n = length < CHUNK ? length : CHUNK;
     length -= n;
-    while (n >= 8) {
-      a += data[0]; b += a;
-      a += data[1]; b += a;
-      a += data[2]; b += a;
-      a += data[3]; b += a;
-      a += data[4]; b += a;
-      a += data[5]; b += a;
-      a += data[6]; b += a;
-      a += data[7]; b += a;
-      data += 8;
-      n -= 8;
+    for (; n >= BLOCK; n -= BLOCK, data += BLOCK) {
+      uint32_t sum = 0, weighted = 0;
+      for (uint32_t i = 0; i < BLOCK; i++) {
+        sum += data[i];
+        weighted += (BLOCK - i) * data[i];
+      }
+      b += BLOCK * a + weighted;
+      a += sum;
     }
-    while (n--) {
+    for (; n > 0; n--) {
       a += *data++;
       b += a;
     }

@@ -84,19 +84,26 @@ constexpr std::array<code, 288> make_literals() {
 constexpr std::array<code, 288> LITERALS = make_literals();
 constexpr std::array<code, MAX_MATCH + 1> LENGTHS = make_lengths();
 
+constexpr std::array<uint32_t, 32> make_distance_codes() {
+  std::array<uint32_t, 32> t{};
+  for (uint32_t s = 0; s < 32; s++) t[s] = reverse(s, 5);
+  return t;
+}
+
+constexpr std::array<uint32_t, 32> DISTANCE_CODES = make_distance_codes();
+
 // A distance 1-32768 as its 5-bit fixed code followed by its extra bits.
 inline code distance_code(uint32_t d) {
   uint32_t v = d - 1;
-  if (v < 4) return {reverse(v, 5), 5};
-  uint32_t h = floor_log2(v), extra = h - 1;
+  if (v < 4) return {DISTANCE_CODES[v], 5};
+  uint32_t h = 31 - uint32_t(__builtin_clz(v)), extra = h - 1;
   uint32_t sym = 2 * h + ((v >> extra) & 1);
-  return {reverse(sym, 5) | (v & ((1u << extra) - 1)) << 5, 5 + extra};
+  return {DISTANCE_CODES[sym] | (v & ((1u << extra) - 1)) << 5, 5 + extra};
 }
 
 inline uint32_t three(const uint8_t* p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
 
-inline uint32_t bucket_of(const uint8_t* p) {
-  uint32_t x = three(p);
+inline uint32_t bucket_of(uint32_t x) {
   x ^= x >> 16;
   x *= 0x7FEB352Du;
   x ^= x >> 15;
@@ -105,9 +112,31 @@ inline uint32_t bucket_of(const uint8_t* p) {
   return x & (BUCKETS - 1);
 }
 
-inline uint32_t slot_of(const uint8_t* p) {
-  uint32_t x = three(p);
-  return ((x >> 14) - x) & (SLOTS - 1);
+inline uint32_t slot_of(uint32_t x) { return ((x >> 14) - x) & (SLOTS - 1); }
+
+inline uint32_t load_le32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) v = __builtin_bswap32(v);
+  return v;
+}
+
+inline uint64_t load_le64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) v = __builtin_bswap64(v);
+  return v;
+}
+
+// How far the bytes at a and b agree, from `len` up to `max`.
+inline uint32_t extend(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t max) {
+  while (len + 8 <= max) {
+    uint64_t diff = load_le64(a + len) ^ load_le64(b + len);
+    if (diff) return len + uint32_t(__builtin_ctzll(diff)) / 8;
+    len += 8;
+  }
+  while (len < max && a[len] == b[len]) len++;
+  return len;
 }
 
 // Appends bits least significant first; whole bytes go out while they fit.
@@ -150,42 +179,49 @@ struct bit_writer {
 
 int compress(uint8_t* out, uint64_t& size, const uint8_t* in, uint64_t length) {
   if (length > MAX_COMPRESS_INPUT) return BAD_DATA;
-  uint32_t table[BUCKETS][SLOTS];  // position + 1; 0 is an empty slot
+  // Each slot holds a position + WINDOW, so that an empty slot (0) is
+  // always out of reach.
+  uint32_t table[BUCKETS][SLOTS];
   std::memset(table, 0, sizeof table);
   bit_writer w{out, size};
   w.put(1, 1);  // the final block
   w.put(1, 2);  // of fixed codes
   const uint32_t n = uint32_t(length);
+  // The 3 bytes at p (while 3 remain): `here` as the hash reads them, the
+  // first byte highest; `key` in load order, to compare with a candidate's
+  // 4-byte load masked to 3 bytes (that load ends before p + 3, inside the
+  // input).
   uint32_t p = 0;
-  while (p < n) {
-    uint32_t next = p + 1;
-    bool hashed = p >= MIN_MATCH && n - p >= MIN_MATCH;
-    uint32_t bucket = hashed ? bucket_of(in + p) : 0;
-    if (hashed) {
+  uint32_t here = n >= MIN_MATCH ? three(in) : 0;
+  while (n - p >= MIN_MATCH) {
+    uint32_t start = p;
+    uint32_t bucket = bucket_of(here);
+    if (p >= MIN_MATCH) {
+      uint32_t key = __builtin_bswap32(here) >> 8;
+      const uint32_t* slots = table[bucket];
       for (uint32_t s = 0; s < SLOTS; s++) {
-        uint32_t held = table[bucket][s];
-        if (held == 0) continue;
-        uint32_t c = held - 1;
-        if (!(c < p && p < c + WINDOW)) continue;
-        if (in[c] != in[p] || in[c + 1] != in[p + 1] || in[c + 2] != in[p + 2]) continue;
-        uint32_t len = MIN_MATCH;
-        while (len < MAX_MATCH && p + len < n && in[c + len] == in[p + len]) len++;
+        uint32_t dist = p + WINDOW - slots[s];
+        if (dist - 1 >= WINDOW - 1 || (load_le32(in + p - dist) & 0xFFFFFF) != key) continue;
+        uint32_t max = n - p < MAX_MATCH ? n - p : MAX_MATCH;
+        uint32_t len = extend(in + p - dist, in + p, MIN_MATCH, max);
         w.put(LENGTHS[len].bits, LENGTHS[len].count);
-        code d = distance_code(p - c);
+        code d = distance_code(dist);
         w.put(d.bits, d.count);
-        next = p + len;
+        p += len;
         break;
       }
     }
-    if (next == p + 1) w.put(LITERALS[in[p]].bits, LITERALS[in[p]].count);
-    // Past this point no position is looked up again when fewer than 3
-    // bytes follow, so the store would never be read.
-    if (n - next >= MIN_MATCH) {
-      if (!hashed) bucket = bucket_of(in + p);
-      table[bucket][slot_of(in + next)] = p + 1;
+    if (p == start) {
+      w.put(LITERALS[in[p]].bits, LITERALS[in[p]].count);
+      p++;
     }
-    p = next;
+    // When fewer than 3 bytes follow, no position is looked up again and
+    // the store would never be read.
+    if (n - p < MIN_MATCH) break;
+    here = three(in + p);
+    table[bucket][slot_of(here)] = start + WINDOW;
   }
+  for (; p < n; p++) w.put(LITERALS[in[p]].bits, LITERALS[in[p]].count);
   w.put(0, 7);  // end of block
   w.flush();
   size = w.pos;

@@ -26,7 +26,7 @@ enum result : int {
 };
 
 // The longest input the compressor takes (positions are 32-bit).
-constexpr uint64_t MAX_COMPRESS_INPUT = 0xFFFFFFFE;
+constexpr uint64_t MAX_COMPRESS_INPUT = 0xFFFF0000;
 
 // Raw deflate: OK or TOO_SMALL (BAD_DATA past MAX_COMPRESS_INPUT).
 int compress(uint8_t* out, uint64_t& size, const uint8_t* in, uint64_t length);

@@ -11,6 +11,7 @@
 // - output bytes are stored only below the capacity, and counted always.
 // Decoding tables live on the stack of the call: codes of up to 10 bits are
 // found with one lookup, longer ones (rare) by walking the canonical code.
+#include <array>
 #include <cstring>
 
 #include "services/deflate.h"
@@ -90,13 +91,57 @@ struct bit_reader {
   }
 };
 
-// A decoding table: `fast` maps the next ROOT_BITS bits to symbol | length
-// << 16 (0 when the code is longer, or does not exist); `count` and
-// `symbols` describe the canonical code for the rest.
+// What a symbol means, baked into its table entries so that decoding needs
+// no further lookup: bits 0-5 the code's length, 6-7 the kind, 8-11 the
+// extra bits that follow, 16-31 the value (literal byte, length or
+// distance base, code length symbol). An entry of 0 means "not in the fast
+// table". Distance symbols use VALUE for the valid ones.
+enum entry_kind : uint32_t { VALUE = 0, LENGTH = 1, END = 2, INVALID = 3 };
+
+constexpr uint32_t entry(uint32_t kind, uint32_t extra, uint32_t value) {
+  return kind << 6 | extra << 8 | value << 16;
+}
+// The length alone fills bits 0-5, so a shift by it needs no mask.
+inline uint32_t code_length(uint32_t e) { return e & 63; }
+inline uint32_t kind_of(uint32_t e) { return (e >> 6) & 3; }
+inline uint32_t extra_of(uint32_t e) { return (e >> 8) & 15; }
+inline uint32_t value_of(uint32_t e) { return e >> 16; }
+
+using meanings = std::array<uint32_t, LITLEN_CODES>;
+
+constexpr meanings litlen_meanings() {
+  meanings m{};
+  for (uint32_t s = 0; s < 256; s++) m[s] = entry(VALUE, 0, s);
+  m[END_OF_BLOCK] = entry(END, 0, 0);
+  for (uint32_t s = 0; s < 29; s++) m[257 + s] = entry(LENGTH, LENGTH_EXTRA[s], LENGTH_BASE[s]);
+  m[286] = m[287] = entry(INVALID, 0, 0);
+  return m;
+}
+
+constexpr meanings dist_meanings() {
+  meanings m{};
+  for (uint32_t s = 0; s < 30; s++) m[s] = entry(VALUE, DIST_EXTRA[s], DIST_BASE[s]);
+  m[30] = m[31] = entry(INVALID, 0, 0);
+  return m;
+}
+
+constexpr meanings plain_meanings() {
+  meanings m{};
+  for (uint32_t s = 0; s < 19; s++) m[s] = entry(VALUE, 0, s);
+  return m;
+}
+
+constexpr meanings LITLEN_MEANINGS = litlen_meanings();
+constexpr meanings DIST_MEANINGS = dist_meanings();
+constexpr meanings PLAIN_MEANINGS = plain_meanings();
+
+// A decoding table: `fast` maps the next ROOT_BITS bits to an entry;
+// `count` and `symbols` describe the canonical code for longer codes.
 struct huffman {
   uint32_t fast[1u << ROOT_BITS];
   uint16_t count[MAX_BITS + 1];
   uint16_t symbols[LITLEN_CODES];
+  const meanings* meaning;
 };
 
 // What incompleteness a code set may have: the code length code must be
@@ -106,7 +151,8 @@ enum class code_set { COMPLETE, ONE_CODE, MAYBE_EMPTY };
 
 // Builds a table from code lengths; false for an over-subscribed set or one
 // more incomplete than `kind` allows.
-bool build(huffman& h, const uint8_t* lengths, uint32_t n, code_set kind) {
+bool build(huffman& h, const uint8_t* lengths, uint32_t n, code_set kind, const meanings& meaning) {
+  h.meaning = &meaning;
   std::memset(h.count, 0, sizeof h.count);
   for (uint32_t s = 0; s < n; s++) h.count[lengths[s]]++;
   h.count[0] = 0;
@@ -141,30 +187,30 @@ bool build(huffman& h, const uint8_t* lengths, uint32_t n, code_set kind) {
     if (len > ROOT_BITS) continue;
     uint32_t r = 0;
     for (uint32_t i = 0; i < len; i++) r |= ((c >> i) & 1) << (len - 1 - i);
-    for (uint32_t k = r; k < (1u << ROOT_BITS); k += 1u << len) h.fast[k] = s | len << 16;
+    for (uint32_t k = r; k < (1u << ROOT_BITS); k += 1u << len) h.fast[k] = meaning[s] | len;
   }
   return true;
 }
 
-// The next symbol, or -1 when the bits form no code. The caller has
-// refilled the reader; overrun is checked by the caller.
-inline int32_t decode(bit_reader& in, const huffman& h) {
+// The entry of the next code, its bits consumed; INVALID when the bits
+// form no code. The caller has refilled the reader and checks overrun.
+inline uint32_t decode(bit_reader& in, const huffman& h) {
   uint32_t e = h.fast[in.peek(ROOT_BITS)];
   if (e) {
-    in.drop(e >> 16);
-    return int32_t(e & 0xFFFF);
+    in.drop(code_length(e));
+    return e;
   }
-  // Walk the canonical code a bit at a time.
+  // Longer codes: walk the canonical code a bit at a time.
   int32_t code = 0, first = 0, index = 0;
   for (uint32_t len = 1; len <= MAX_BITS; len++) {
     code |= int32_t(in.take(1));
     int32_t count = h.count[len];
-    if (code - count < first) return h.symbols[index + (code - first)];
+    if (code - count < first) return (*h.meaning)[h.symbols[index + (code - first)]];
     index += count;
     first = (first + count) << 1;
     code <<= 1;
   }
-  return -1;
+  return entry(INVALID, 0, 0);
 }
 
 struct output {
@@ -194,26 +240,45 @@ struct output {
   }
 };
 
-int codes(bit_reader& in, output& out, const huffman& litlen, const huffman& dist) {
+// Works on copies of the reader and the output, written back at the end:
+// output bytes may alias anything, and state kept in memory would be
+// reloaded after every byte stored.
+int codes_on(bit_reader& in, output& out, const huffman& litlen, const huffman& dist) {
   for (;;) {
     in.refill();
-    int32_t sym = decode(in, litlen);
-    if (sym < 256) {
-      if (sym < 0 || in.overrun()) return BAD_DATA;
-      out.literal(uint8_t(sym));
+    if (in.overrun()) return BAD_DATA;
+    uint32_t e = decode(in, litlen);
+    if (kind_of(e) == VALUE) {
+      out.literal(uint8_t(value_of(e)));
+      // Two more literals fit in what one refill gives (codes are at most
+      // 15 bits); anything else waits for the next refill.
+      for (int more = 0; more < 2; more++) {
+        uint32_t next = litlen.fast[in.peek(ROOT_BITS)];
+        if (!next || kind_of(next) != VALUE) break;
+        in.drop(code_length(next));
+        out.literal(uint8_t(value_of(next)));
+      }
       continue;
     }
-    if (sym == END_OF_BLOCK) return in.overrun() ? BAD_DATA : OK;
-    sym -= 257;
-    if (sym >= 29) return BAD_DATA;
-    uint32_t len = LENGTH_BASE[sym] + in.take(LENGTH_EXTRA[sym]);
-    int32_t dsym = decode(in, dist);
-    if (dsym < 0 || dsym >= 30) return BAD_DATA;
-    uint32_t d = DIST_BASE[dsym] + in.take(DIST_EXTRA[dsym]);
+    if (kind_of(e) == END) return in.overrun() ? BAD_DATA : OK;
+    if (kind_of(e) == INVALID) return BAD_DATA;
+    uint32_t len = value_of(e) + in.take(extra_of(e));
+    uint32_t d = decode(in, dist);
+    if (kind_of(d) == INVALID) return BAD_DATA;
+    uint32_t distance = value_of(d) + in.take(extra_of(d));
     if (in.overrun()) return BAD_DATA;
-    if (d > out.pos) return BAD_DISTANCE;
-    out.copy(d, len);
+    if (distance > out.pos) return BAD_DISTANCE;
+    out.copy(distance, len);
   }
+}
+
+int codes(bit_reader& in, output& out, const huffman& litlen, const huffman& dist) {
+  bit_reader r = in;
+  output o = out;
+  int result = codes_on(r, o, litlen, dist);
+  in = r;
+  out = o;
+  return result;
 }
 
 int fixed_block(bit_reader& in, output& out) {
@@ -224,8 +289,8 @@ int fixed_block(bit_reader& in, output& out) {
   for (uint32_t s = 280; s < 288; s++) lengths[s] = 8;
   for (uint32_t s = 0; s < DIST_CODES; s++) lengths[LITLEN_CODES + s] = 5;
   huffman litlen, dist;
-  build(litlen, lengths, LITLEN_CODES, code_set::COMPLETE);
-  build(dist, lengths + LITLEN_CODES, DIST_CODES, code_set::COMPLETE);
+  build(litlen, lengths, LITLEN_CODES, code_set::COMPLETE, LITLEN_MEANINGS);
+  build(dist, lengths + LITLEN_CODES, DIST_CODES, code_set::COMPLETE, DIST_MEANINGS);
   return codes(in, out, litlen, dist);
 }
 
@@ -240,13 +305,14 @@ int dynamic_block(bit_reader& in, output& out) {
   }
   if (in.overrun()) return BAD_DATA;
   huffman h;
-  if (!build(h, lengths, 19, code_set::COMPLETE)) return BAD_DATA;
+  if (!build(h, lengths, 19, code_set::COMPLETE, PLAIN_MEANINGS)) return BAD_DATA;
   uint32_t total = nlen + ndist, i = 0;
   std::memset(lengths, 0, sizeof lengths);
   while (i < total) {
     in.refill();
-    int32_t sym = decode(in, h);
-    if (sym < 0) return BAD_DATA;
+    uint32_t e = decode(in, h);
+    if (kind_of(e) == INVALID) return BAD_DATA;
+    uint32_t sym = value_of(e);
     if (sym < 16) {
       lengths[i++] = uint8_t(sym);
     } else {
@@ -269,8 +335,8 @@ int dynamic_block(bit_reader& in, output& out) {
   if (lengths[END_OF_BLOCK] == 0) return BAD_DATA;
   huffman litlen, dist;
   // Distances may lack codes altogether when the block holds only literals.
-  if (!build(litlen, lengths, nlen, code_set::ONE_CODE) ||
-      !build(dist, lengths + nlen, ndist, code_set::MAYBE_EMPTY))
+  if (!build(litlen, lengths, nlen, code_set::ONE_CODE, LITLEN_MEANINGS) ||
+      !build(dist, lengths + nlen, ndist, code_set::MAYBE_EMPTY, DIST_MEANINGS))
     return BAD_DATA;
   return codes(in, out, litlen, dist);
 }
