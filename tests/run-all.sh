@@ -32,10 +32,14 @@ step "fuzzing transcode for 20 s, inflate, zlib and gzip decoding for 8 s each (
 fuzz() {
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
     -DKEZ_SANITIZE=ON -DKEZ_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null || return 1
-  ninja -C build/fuzz transcode_fuzz inflate_fuzz zlib_fuzz gzip_fuzz >build/fuzz/build.log 2>&1 \
-    || { cat build/fuzz/build.log; return 1; }
+  ninja -C build/fuzz transcode_fuzz kezbin_fuzz inflate_fuzz zlib_fuzz gzip_fuzz \
+    >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
   local corpus
   corpus=$(mktemp -d)
+  # The boot sources seed the transcode corpus; they are copied so that no
+  # run can write its findings into the source tree.
+  mkdir "$corpus/boot"
+  cp src/boot/*.kez "$corpus/boot"/
   python3 tests/fuzz/deflate_seeds.py "$corpus/inflate" "$corpus/zlib" "$corpus/gzip"
   # A target, its seconds, then its options and seed folders; what it
   # finds goes to a fresh folder, the first one named.
@@ -49,7 +53,7 @@ fuzz() {
     echo "$name: $(tail -1 build/fuzz/$name.log)"
   }
   local ok=0
-  run_target transcode 20 -max_len=4096 -dict=tests/fuzz/transcode.dict src/boot || ok=1
+  run_target transcode 20 -max_len=4096 -dict=tests/fuzz/transcode.dict "$corpus/boot" || ok=1
   for t in inflate zlib gzip; do
     run_target $t 8 -max_len=4096 -rss_limit_mb=1024 "$corpus/$t" || ok=1
   done
@@ -57,6 +61,19 @@ fuzz() {
   return $ok
 }
 fuzz || status=1
+step "fuzzing the KEZBIN reader for 10 s (clang, sanitizers)"
+fuzz_kezbin() {
+  local corpus seeds
+  corpus=$(mktemp -d)
+  seeds=$(mktemp -d)
+  ./build/release/kez tests/fuzz/kezbin-seeds.kez "$seeds" || { rm -rf "$corpus" "$seeds"; return 1; }
+  ./build/fuzz/kezbin_fuzz -max_total_time=10 -timeout=5 -max_len=4096 -rss_limit_mb=1024 \
+    -artifact_prefix=build/fuzz/kezbin- "$corpus" "$seeds" \
+    >build/fuzz/kezbin.log 2>&1 || { tail -40 build/fuzz/kezbin.log; rm -rf "$corpus" "$seeds"; return 1; }
+  rm -rf "$corpus" "$seeds"
+  tail -1 build/fuzz/kezbin.log
+}
+fuzz_kezbin || status=1
 
 [ $status -eq 0 ] && echo "== all tests passed" || echo "== some tests FAILED"
 exit $status

@@ -11,6 +11,7 @@
 #include "foundation/collector.h"
 #include "evaluator/stack.h"
 #include "foundation/runtime.h"
+#include "services/kezbin.h"
 #include "services/lexer.h"
 #include "values/block.h"
 #include "values/symbol.h"
@@ -74,6 +75,7 @@ void start() {
   init_runtime();
   make_routines();
   console::make_routines();
+  kezbin::make_routines();
   // The library's last statement starts the console, which ends the
   // process itself unless a script run without "--catch" returns.
   run_boot_library();
