@@ -30,20 +30,32 @@ namespace {
 
 inline Cell* arg(int i) { return stack::arguments + i; }
 
-// The bytes of a binary! (from its head) or of a text as UTF-8. `at`
-// re-reads a binary's address, which an allocation may have moved.
+// The bytes of a binary! (from its head), of a file's contents when
+// `read_files` (a file! is otherwise text like any string), or of a text as
+// UTF-8. `at` re-reads a binary's address, which an allocation may have
+// moved.
 struct input_bytes {
   Cell* cell;
-  std::string text;
+  std::string copy;
   bool binary;
 
-  explicit input_bytes(Cell* value) : cell(value), binary(TYPE_OF(value) == TYPE_BINARY) {
-    if (!binary) text = string::to_utf8(value);
+  input_bytes(Cell* value, bool read_files) : cell(value), binary(TYPE_OF(value) == TYPE_BINARY) {
+    if (binary) return;
+    if (read_files && TYPE_OF(value) == TYPE_FILE) {
+      std::vector<uint8_t> contents;
+      if (!simple_io::read_bytes(file::to_os_path(value), -1, -1, contents)) {
+        Cell v = *value;
+        fire(err::ACCESS, err::access::CANNOT_OPEN, &v);
+      }
+      copy.assign(contents.begin(), contents.end());
+    } else {
+      copy = string::to_utf8(value);
+    }
   }
   const uint8_t* at() const {
-    return binary ? binary::rs_head(cell) : reinterpret_cast<const uint8_t*>(text.data());
+    return binary ? binary::rs_head(cell) : reinterpret_cast<const uint8_t*>(copy.data());
   }
-  uint64_t length() const { return binary ? binary::rs_length(cell) : text.size(); }
+  uint64_t length() const { return binary ? binary::rs_length(cell) : copy.size(); }
 };
 
 [[noreturn]] void invalid_arg(const Cell* value) {
@@ -113,14 +125,14 @@ int32_t compression_method(const Cell* word) {
 
 void compress_star(bool, const int32_t*) {
   int32_t method = compression_method(arg(1));
-  input_bytes in(arg(0));
+  input_bytes in(arg(0), false);
   run_into_binary(compressor(method), in, in.length() + 32);
 }
 
 void decompress_star(bool, const int32_t* refs) {
   int32_t method = compression_method(arg(1));
   int64_t hint = refs[0] >= 0 ? get_integer(arg(refs[0])) : 0;
-  input_bytes in(arg(0));
+  input_bytes in(arg(0), false);
   service fn = decompressor(method);
   // The size given is only a hint, and only for the framings without a
   // length of their own; otherwise inflate once without storing to learn
@@ -148,32 +160,13 @@ void checksum_star(bool, const int32_t* refs) {
   if (with && (method == crypto::HASH) != integer_key) bad_with(with);
 
   std::string key;
-  if (with && !integer_key)
-    key = TYPE_OF(with) == TYPE_BINARY
-              ? std::string(reinterpret_cast<const char*>(binary::rs_head(arg(refs[0]))),
-                            binary::rs_length(with))
-              : string::to_utf8(with);
-  // The data: a binary's own bytes, else a file's contents or a text's UTF-8.
-  const uint8_t* data;
-  uint64_t length;
-  std::vector<uint8_t> bytes;
-  Cell* value = arg(0);
-  if (TYPE_OF(value) == TYPE_BINARY) {
-    data = binary::rs_head(value);
-    length = binary::rs_length(value);
-  } else {
-    if (TYPE_OF(value) == TYPE_FILE) {
-      if (!simple_io::read_bytes(file::to_os_path(value), -1, -1, bytes)) {
-        Cell v = *value;
-        fire(err::ACCESS, err::access::CANNOT_OPEN, &v);
-      }
-    } else {
-      std::string text = string::to_utf8(value);
-      bytes.assign(text.begin(), text.end());
-    }
-    data = bytes.data();
-    length = bytes.size();
+  if (with && !integer_key) {
+    input_bytes k(arg(refs[0]), false);
+    key.assign(reinterpret_cast<const char*>(k.at()), k.length());
   }
+  input_bytes in(arg(0), true);
+  const uint8_t* data = in.at();
+  uint64_t length = in.length();
 
   Cell result;
   switch (method) {

@@ -7,11 +7,14 @@
 #include <array>
 #include <cstring>
 
+#include "foundation/byte_order.h"
 #include "services/checksums.h"
 
 namespace kez::crypto {
 
 namespace {
+
+using namespace kez::byte_order;
 
 constexpr uint32_t POLY = 0xEDB88320;
 constexpr int SLICES = 16;
@@ -31,10 +34,6 @@ constexpr tables make_tables() {
 }
 
 constexpr tables TABLE = make_tables();
-
-inline uint32_t load_le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // The four bytes of a word through the tables first + 3 down to first.
 inline uint32_t fold(uint32_t w, int first) {

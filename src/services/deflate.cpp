@@ -16,12 +16,15 @@
 #include <array>
 #include <cstring>
 
+#include "foundation/byte_order.h"
 #include "services/deflate.h"
 #include "values/symbol.h"
 
 namespace kez::deflate {
 
 namespace {
+
+using namespace kez::byte_order;
 
 constexpr uint32_t BUCKETS = 1024;
 constexpr uint32_t SLOTS = 4;
@@ -113,20 +116,6 @@ inline uint32_t bucket_of(uint32_t x) {
 }
 
 inline uint32_t slot_of(uint32_t x) { return ((x >> 14) - x) & (SLOTS - 1); }
-
-inline uint32_t load_le32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) v = __builtin_bswap32(v);
-  return v;
-}
-
-inline uint64_t load_le64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) v = __builtin_bswap64(v);
-  return v;
-}
 
 // How far the bytes at a and b agree, from `len` up to `max`.
 inline uint32_t extend(const uint8_t* a, const uint8_t* b, uint32_t len, uint32_t max) {

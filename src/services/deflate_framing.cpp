@@ -12,12 +12,15 @@
 //   when the buffer held all of it.
 #include <initializer_list>
 
+#include "foundation/byte_order.h"
 #include "services/checksums.h"
 #include "services/deflate.h"
 
 namespace kez::deflate {
 
 namespace {
+
+using namespace kez::byte_order;
 
 constexpr uint64_t ZLIB_HEADER = 2;
 constexpr uint64_t ZLIB_TRAILER = 4;
@@ -30,19 +33,6 @@ constexpr uint8_t FEXTRA = 4;
 constexpr uint8_t FNAME = 8;
 constexpr uint8_t FCOMMENT = 16;
 constexpr uint8_t RESERVED = 0xE0;
-
-inline uint32_t load_be32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-inline uint32_t load_le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void store_be32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (24 - 8 * i));
-}
-inline void store_le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
-}
 
 // Compresses between a header of `head` bytes and a trailer of `tail`
 // bytes; TOO_SMALL (with the whole size) when the three do not fit.

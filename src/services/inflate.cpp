@@ -14,11 +14,14 @@
 #include <array>
 #include <cstring>
 
+#include "foundation/byte_order.h"
 #include "services/deflate.h"
 
 namespace kez::deflate {
 
 namespace {
+
+using namespace kez::byte_order;
 
 constexpr uint32_t MAX_BITS = 15;
 constexpr uint32_t ROOT_BITS = 10;  // one lookup resolves codes this long
@@ -37,13 +40,6 @@ constexpr uint8_t DIST_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5, 
                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 // The order in which code length code lengths are sent.
 constexpr uint8_t CLEN_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-
-inline uint64_t load_le64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) v = __builtin_bswap64(v);
-  return v;
-}
 
 // Bits least significant first. Past the input's end zero bits are
 // supplied and counted in `pad`; consuming any of them is an overrun.
