@@ -11,7 +11,7 @@ every run) goes both ways:
     and without a file name in the header);
   - Kez's CRC-32, Adler-32, digests and HMACs (keys of many lengths, around
     the block sizes) must equal Python's.
-Usage: run-interop.py KEZ
+Usage: compression_peer.py KEZ
 """
 import gzip, hashlib, hmac, os, random, shutil, struct, subprocess, sys, tempfile, zlib
 
