@@ -72,6 +72,13 @@ fuzz kezbin_fuzz 10 -max_len=4096 -rss_limit_mb=1024 -- "$kezbin_seeds"
 rm -rf "$kezbin_seeds"
 fuzz json_fuzz 10 -dict=tests/fuzz/json.dict -max_len=4096 -- \
   ../shared/corpora/json-parsing/test_parsing/*.json
+deflate_seeds=$(mktemp -d)
+python3 tests/fuzz/deflate_seeds.py "$deflate_seeds/inflate" "$deflate_seeds/zlib" \
+  "$deflate_seeds/gzip" || status=1
+for t in inflate zlib gzip; do
+  fuzz ${t}_fuzz 8 -dict=tests/fuzz/$t.dict -max_len=4096 -- "$deflate_seeds/$t"
+done
+rm -rf "$deflate_seeds"
 
 [ $status -eq 0 ] && echo "== all tests passed" || echo "== some tests FAILED"
 exit $status

@@ -10,6 +10,7 @@ set -euo pipefail
 # Building kez: compiler, build tools, the boot library's embedding script;
 # then the development packages of the libraries kez links, one a line.
 build=(g++ cmake ninja-build ccache python3
+  libssl-dev
 )
 # make test: unit tests, the terminal harness, the Clang build and fuzzers,
 # and the peers that results are checked against.
