@@ -80,6 +80,7 @@ if build_fuzz; then
   fuzz transcode 20 src/boot/*.kez || status=1
   fuzz_kezbin || status=1
   fuzz json 10 ../shared/corpora/json-parsing/test_parsing/*.json || status=1
+  fuzz csv 10 || status=1
 else
   status=1
 fi
