@@ -1033,8 +1033,13 @@ void decode(const uint8_t* data, size_t length, Cell* into, const Cell* arg) {
 }
 
 uint32_t boot_load(const uint8_t* data, size_t length, Cell* into, bool keep_cells) {
-  bool was_active = collector::active;
-  collector::active = false;
+  // The collector stays off while the pool is decoded, and comes back as it
+  // was even when the decoding raises.
+  struct collector_off {
+    bool was = collector::active;
+    collector_off() { collector::active = false; }
+    ~collector_off() { collector::active = was; }
+  } off;
   uint32_t first = cell_count(into->w2);
   run(data, length, into, false, [](bool compressed) {
     const char* message =
@@ -1044,7 +1049,6 @@ uint32_t boot_load(const uint8_t* data, size_t length, Cell* into, bool keep_cel
     (void)n;
     runtime::exit_process(1);
   });
-  collector::active = was_active;
   if (!keep_cells) literal_base = first;
   return first;
 }
