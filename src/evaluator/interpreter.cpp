@@ -889,6 +889,51 @@ inline void set_word(Cell* word, const Cell* value) {
   word::set(word, value);
 }
 
+// A word's value: through its cached slot, else the general lookup (which
+// raises for an unbound word).
+inline const Cell* word_value(const Cell* w) {
+  const Cell* v = bound_value(w);
+  return v ? v : context::get(w);
+}
+
+// A paren: its block evaluated in a frame of its own, the result placed as
+// keep asks; false when an exit is pending.
+inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool keep,
+                                                     Cell* start_top) {
+  Cell block = *paren;
+  stack::open_eval_native_frame(&words::body_marker_word);
+  eval_block(&block, true);
+  if (stack::pending()) return false;
+  Cell r = *stack::arguments;
+  stack::pop_frame();
+  stack::top = start_top;
+  place_result(&r, keep);
+  return true;
+}
+
+// A set-word: the next expression, evaluated in a frame named by the word,
+// assigned to it. LEAN is the untraced path; the other fires `set`.
+template <bool LEAN>
+inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code, const Cell* word_in, uint32_t next, uint32_t end,
+                       bool keep, Cell* start_top) {
+  Cell word = *word_in;
+  stack::open_eval_native_frame(&word);
+  stack::push(word);
+  end = code_end(code, end);
+  if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
+  next = LEAN ? eval_lean(code, next, end, false, true)
+              : eval_expression(code, next, end, false, true, false);
+  if (stack::pending()) return next;
+  Cell v = stack::arguments[1];
+  if (!LEAN && trace::on) trace::fire(trace::EV_SET, code, int32_t(next), &word, &v);
+  if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
+  set_word(&stack::arguments[0], &v);
+  stack::pop_frame();
+  stack::top = start_top;
+  place_result(&v, keep);
+  return next;
+}
+
 // One expression of the lean path: the value at `index`, then the infix
 // loop unless `no_infix`. keep: push the result, else write it to the
 // result slot with the top just above.
@@ -904,8 +949,7 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
   }
   switch (type) {
     case TYPE_WORD: {
-      const Cell* v = bound_value(&value);
-      if (!v) v = context::get(&value);
+      const Cell* v = word_value(&value);
       uint32_t t = TYPE_OF(v);
       if (is_function_type(t)) {
         next = call_lean(v, code, next, end, keep, &value);
@@ -920,43 +964,22 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
       }
       break;
     }
-    case TYPE_SET_WORD: {
-      stack::open_eval_native_frame(&value);
-      stack::push(value);
-      end = code_end(code, end);
-      if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
-      next = eval_lean(code, next, end, false, true);
+    case TYPE_SET_WORD:
+      next = eval_set_word<true>(code, &value, next, end, keep, start_top);
       if (stack::pending()) return next;
-      Cell v = stack::arguments[1];
-      if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
-      set_word(&stack::arguments[0], &v);
-      stack::pop_frame();
-      stack::top = start_top;
-      place_result(&v, keep);
       view.refresh();
       break;
-    }
-    case TYPE_GET_WORD: {
-      const Cell* v = bound_value(&value);
-      place_result(v ? v : context::get(&value), keep);
+    case TYPE_GET_WORD:
+      place_result(word_value(&value), keep);
       break;
-    }
     case TYPE_LIT_WORD:
       value.header = TYPE_WORD;
       place_result(&value, keep);
       break;
-    case TYPE_PAREN: {
-      depth_guard();
-      stack::open_eval_native_frame(&words::body_marker_word);
-      eval_block(&value, true);
-      if (stack::pending()) return next;
-      Cell r = *stack::arguments;
-      stack::pop_frame();
-      stack::top = start_top;
-      place_result(&r, keep);
+    case TYPE_PAREN:
+      if (!eval_paren(&value, keep, start_top)) return next;
       view.refresh();
       break;
-    }
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_FUNCTION:
@@ -1118,32 +1141,12 @@ uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, u
   Cell value = *value_in;
   (void)index;
   switch (TYPE_OF(&value)) {
-    case TYPE_PAREN: {
-      stack::open_eval_native_frame(&words::body_marker_word);
-      eval_block(&value, true);
-      if (stack::pending()) return next;
-      Cell r = *stack::arguments;
-      stack::pop_frame();
-      stack::top = start_top;
-      place_result(&r, keep);
+    case TYPE_PAREN:
+      eval_paren(&value, keep, start_top);
       break;
-    }
-    case TYPE_SET_WORD: {
-      stack::open_eval_native_frame(&value);
-      stack::push(value);
-      end = code_end(&code, end);
-      if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
-      next = eval_expression(&code, next, end, false, true, false);
-      if (stack::pending()) return next;
-      Cell v = stack::arguments[1];
-      if (trace::on) trace::fire(trace::EV_SET, &code, int32_t(next), &value, &v);
-      if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
-      word::set(&stack::arguments[0], &v);
-      stack::pop_frame();
-      stack::top = start_top;
-      place_result(&v, keep);
+    case TYPE_SET_WORD:
+      next = eval_set_word<false>(&code, &value, next, end, keep, start_top);
       break;
-    }
     case TYPE_SET_PATH: {
       end = code_end(&code, end);
       if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
@@ -1161,14 +1164,14 @@ uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, u
       break;
     }
     case TYPE_GET_WORD:
-      place_result(context::get(&value), keep);
+      place_result(word_value(&value), keep);
       break;
     case TYPE_LIT_WORD:
       value.header = TYPE_WORD;
       place_result(&value, keep);
       break;
     case TYPE_WORD: {
-      const Cell* v = context::get(&value);
+      const Cell* v = word_value(&value);
       uint32_t t = TYPE_OF(v);
       if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_VALUE, &value);
       if (is_function_type(t)) {
