@@ -72,6 +72,7 @@ if build_fuzz; then
     fuzz kezbin 10 "$kezbin_seeds"/*; } || status=1
   rm -rf "$kezbin_seeds"
   fuzz json 10 ../shared/corpora/json-parsing/test_parsing/*.json || status=1
+  fuzz csv 10 || status=1
   deflate_seeds=$(mktemp -d)
   python3 tests/fuzz/deflate_seeds.py "$deflate_seeds/inflate" "$deflate_seeds/zlib" \
     "$deflate_seeds/gzip" || status=1
