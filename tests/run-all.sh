@@ -16,6 +16,8 @@ step "boot pool against the sources (release)"
 python3 tests/compare-boot.py build/release/kez || status=1
 step "terminal tests (release, tmux)"
 python3 tests/run-tty.py build/release/kez || status=1
+step "image files against PIL (release)"
+python3 tests/run-image-peers.py build/release/kez || status=1
 
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -27,6 +29,8 @@ step "boot pool against the sources (sanitizers)"
 python3 tests/compare-boot.py build/asan/kez || status=1
 step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
+step "image files against PIL (sanitizers)"
+python3 tests/run-image-peers.py build/asan/kez || status=1
 # Two intervals: a long one that lets state build up between moves, and a
 # short one that moves buffers inside nearly every evaluation step.
 for interval in $stress 7; do
@@ -38,7 +42,7 @@ step "fuzzing transcode for 20 s (clang, sanitizers)"
 fuzz() {
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
     -DKEZ_SANITIZE=ON -DKEZ_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null || return 1
-  ninja -C build/fuzz transcode_fuzz kezbin_fuzz >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
+  ninja -C build/fuzz transcode_fuzz kezbin_fuzz image_fuzz >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
   local corpus
   corpus=$(mktemp -d)
   # The boot sources seed the corpus; they are copied so that no run can
@@ -51,19 +55,23 @@ fuzz() {
   tail -1 build/fuzz/run.log
 }
 fuzz || status=1
-step "fuzzing the KEZBIN reader for 10 s (clang, sanitizers)"
-fuzz_kezbin() {
-  local corpus seeds
+# A fuzz target seeded by a Kez script that writes valid inputs into the
+# directory it is given: fuzz_seeded NAME SEEDER MAX_LEN.
+fuzz_seeded() {
+  local name=$1 corpus seeds
   corpus=$(mktemp -d)
   seeds=$(mktemp -d)
-  ./build/release/kez tests/fuzz/kezbin-seeds.kez "$seeds" || { rm -rf "$corpus" "$seeds"; return 1; }
-  ./build/fuzz/kezbin_fuzz -max_total_time=10 -timeout=5 -max_len=4096 -rss_limit_mb=1024 \
-    -artifact_prefix=build/fuzz/kezbin- "$corpus" "$seeds" \
-    >build/fuzz/kezbin.log 2>&1 || { tail -40 build/fuzz/kezbin.log; rm -rf "$corpus" "$seeds"; return 1; }
+  ./build/release/kez "$2" "$seeds" || { rm -rf "$corpus" "$seeds"; return 1; }
+  "./build/fuzz/${name}_fuzz" -max_total_time=10 -timeout=5 -max_len="$3" -rss_limit_mb=1024 \
+    -artifact_prefix="build/fuzz/$name-" "$corpus" "$seeds" \
+    >"build/fuzz/$name.log" 2>&1 || { tail -40 "build/fuzz/$name.log"; rm -rf "$corpus" "$seeds"; return 1; }
   rm -rf "$corpus" "$seeds"
-  tail -1 build/fuzz/kezbin.log
+  tail -1 "build/fuzz/$name.log"
 }
-fuzz_kezbin || status=1
+step "fuzzing the KEZBIN reader for 10 s (clang, sanitizers)"
+fuzz_seeded kezbin tests/fuzz/kezbin-seeds.kez 4096 || status=1
+step "fuzzing the image decoders for 10 s (clang, sanitizers)"
+fuzz_seeded image tests/fuzz/image-seeds.kez 8192 || status=1
 
 [ $status -eq 0 ] && echo "== all tests passed" || echo "== some tests FAILED"
 exit $status
