@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build ccache python3 libgtest-dev libgmock-dev tmux hyperfine lua5.4
-          clang libclang-rt-dev python3-pil
+          clang libclang-rt-dev python3-pil lua-dkjson libssl-dev
           libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev)
 missing=()
 for p in "${packages[@]}"; do

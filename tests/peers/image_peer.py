@@ -8,7 +8,7 @@ Writing: `kez` saves test patterns in every format; PIL must open each file
 with the same pixels: exactly for PNG, BMP and TIFF, and for GIF of at most
 256 colours; within a mean error for JPEG and for GIF of more colours.
 
-Usage: run-image-peers.py KEZ
+Usage: image_peer.py KEZ
 Skips (status 0, with a message) when PIL is not installed.
 """
 import os
@@ -27,7 +27,7 @@ except ImportError:
     print("skipped: the Python image library (python3-pil) is not installed")
     sys.exit(0)
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import image_writer as iw  # noqa: E402
 
 W, H = 37, 21  # odd sizes: rows of packed bits and BMP rows end mid-byte
