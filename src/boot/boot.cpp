@@ -16,7 +16,6 @@
 #include "foundation/runtime.h"
 #include "services/kezbin.h"
 #include "services/lexer.h"
-#include "types/image.h"
 #include "values/block.h"
 #include "values/native.h"
 #include "values/context.h"
@@ -109,7 +108,6 @@ void start() {
   make_routines();
   console::make_routines();
   kezbin::make_routines();
-  image::make_routines();
   // The library's last statement starts the console, which ends the
   // process itself unless a script run without "--catch" returns.
   run_boot_library();
