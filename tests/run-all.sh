@@ -68,10 +68,15 @@ fuzz() {
 fuzz transcode_fuzz 20 -dict=tests/fuzz/transcode.dict -max_len=4096 -- src/boot/*.kez
 kezbin_seeds=$(mktemp -d)
 ./build/release/kez tests/fuzz/kezbin-seeds.kez "$kezbin_seeds" || status=1
-fuzz kezbin_fuzz 10 -max_len=4096 -rss_limit_mb=1024 -- "$kezbin_seeds"
+fuzz kezbin_fuzz 10 -dict=tests/fuzz/kezbin.dict -max_len=4096 -rss_limit_mb=1024 -- "$kezbin_seeds"
 rm -rf "$kezbin_seeds"
+image_seeds=$(mktemp -d)
+./build/release/kez tests/fuzz/image-seeds.kez "$image_seeds" || status=1
+fuzz image_fuzz 10 -dict=tests/fuzz/image.dict -max_len=4096 -- "$image_seeds"
+rm -rf "$image_seeds"
 fuzz json_fuzz 10 -dict=tests/fuzz/json.dict -max_len=4096 -- \
   ../shared/corpora/json-parsing/test_parsing/*.json
+fuzz csv_fuzz 10 -dict=tests/fuzz/csv.dict -max_len=4096
 deflate_seeds=$(mktemp -d)
 python3 tests/fuzz/deflate_seeds.py "$deflate_seeds/inflate" "$deflate_seeds/zlib" \
   "$deflate_seeds/gzip" || status=1

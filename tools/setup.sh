@@ -11,6 +11,7 @@ set -euo pipefail
 # then the development packages of the libraries kez links, one a line.
 build=(g++ cmake ninja-build ccache python3
   libssl-dev
+  libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
 )
 # make test: unit tests, the terminal harness, the Clang build and fuzzers,
 # and the peers that results are checked against.
