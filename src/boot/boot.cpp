@@ -1,5 +1,6 @@
-// The boot library: Kez sources embedded at build time (src/boot/*.kez,
-// named so that file-name order is boot-phase order) and evaluated at start.
+// The boot library: Kez sources embedded at build time (src/boot/*.kez and
+// the GUI layer's src/gui/*.kez, named so that file-name order is boot-phase
+// order across both folders) and evaluated at start.
 #include <cstring>
 #include <string_view>
 
@@ -11,6 +12,7 @@
 #include "foundation/collector.h"
 #include "evaluator/stack.h"
 #include "foundation/runtime.h"
+#include "gui/routines.h"
 #include "services/lexer.h"
 #include "values/block.h"
 #include "values/symbol.h"
@@ -74,6 +76,7 @@ void start() {
   init_runtime();
   make_routines();
   console::make_routines();
+  gui::make_routines();
   // The library's last statement starts the console, which ends the
   // process itself unless a script run without "--catch" returns.
   run_boot_library();

@@ -103,8 +103,8 @@ void mark_cell(const Cell* c) {
     case TYPE_IMAGE:
       if (c->w2) mark_series(c->w2);
       break;
-    case TYPE_EVENT:
-      if ((c->header & (1u << 12)) && c->w2) mark_block(c->w2);
+    case TYPE_EVENT:  // made or built by the backend: 0 or a record of cells
+      if (c->w2) mark_block(c->w2);
       break;
     default:
       break;
