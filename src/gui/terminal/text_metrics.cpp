@@ -37,7 +37,7 @@ struct walker {
     }
     width = unicode::char_width(cp);
     if (wrap != NO_WRAP && at.column + width > wrap) {
-      if (at.column == 0) return false;  // fits on no line
+      if (width > wrap) return false;  // fits on no line
       new_line();
     }
     start = at;
