@@ -28,7 +28,7 @@ step "fuzzing transcode for 20 s (clang, sanitizers)"
 fuzz() {
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
     -DKEZ_SANITIZE=ON -DKEZ_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null || return 1
-  ninja -C build/fuzz transcode_fuzz >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
+  ninja -C build/fuzz transcode_fuzz kezbin_fuzz >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
   local corpus
   corpus=$(mktemp -d)
   ./build/fuzz/transcode_fuzz -max_total_time=20 -timeout=5 -max_len=4096 \
@@ -38,6 +38,19 @@ fuzz() {
   tail -1 build/fuzz/run.log
 }
 fuzz || status=1
+step "fuzzing the KEZBIN reader for 10 s (clang, sanitizers)"
+fuzz_kezbin() {
+  local corpus seeds
+  corpus=$(mktemp -d)
+  seeds=$(mktemp -d)
+  ./build/release/kez tests/fuzz/kezbin-seeds.kez "$seeds" || { rm -rf "$corpus" "$seeds"; return 1; }
+  ./build/fuzz/kezbin_fuzz -max_total_time=10 -timeout=5 -max_len=4096 -rss_limit_mb=1024 \
+    -artifact_prefix=build/fuzz/kezbin- "$corpus" "$seeds" \
+    >build/fuzz/kezbin.log 2>&1 || { tail -40 build/fuzz/kezbin.log; rm -rf "$corpus" "$seeds"; return 1; }
+  rm -rf "$corpus" "$seeds"
+  tail -1 build/fuzz/kezbin.log
+}
+fuzz_kezbin || status=1
 
 [ $status -eq 0 ] && echo "== all tests passed" || echo "== some tests FAILED"
 exit $status

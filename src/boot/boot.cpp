@@ -13,6 +13,7 @@
 #include "evaluator/stack.h"
 #include "foundation/runtime.h"
 #include "gui/routines.h"
+#include "services/kezbin.h"
 #include "services/lexer.h"
 #include "values/block.h"
 #include "values/symbol.h"
@@ -76,6 +77,7 @@ void start() {
   init_runtime();
   make_routines();
   console::make_routines();
+  kezbin::make_routines();
   gui::make_routines();
   // The library's last statement starts the console, which ends the
   // process itself unless a script run without "--catch" returns.
