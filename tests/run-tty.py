@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Terminal tests of the console's line editor.
+"""Terminal tests of the console's line editor (and of what the GUI layer reads
+from the terminal at start-up).
 
 Each case starts `kez` in a detached tmux session of fixed size (a private
 tmux server, a temporary HOME), types with send-keys and reads the screen
@@ -303,6 +304,14 @@ def raw_mode_again_after_a_stop(s):
     s.keys("Enter")
     screen = s.wait_last(">>")
     check(">> 1 + 2\n== 3\n>>" in screen, screen)
+
+
+@case(width=70, height=20)
+def the_screen_face_takes_the_terminal_size(s):
+    s.type("print system/view/screens/1/size")
+    s.keys("Enter")
+    screen = s.wait_last(">>")
+    check("\n70x20\n>>" in screen, screen)
 
 
 def main():
