@@ -31,8 +31,11 @@ fuzz() {
   ninja -C build/fuzz transcode_fuzz kezbin_fuzz >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
   local corpus
   corpus=$(mktemp -d)
+  # The boot sources seed the corpus; they are copied so that no run can
+  # write its findings into the source tree.
+  cp src/boot/*.kez "$corpus"/
   ./build/fuzz/transcode_fuzz -max_total_time=20 -timeout=5 -max_len=4096 \
-    -dict=tests/fuzz/transcode.dict -artifact_prefix=build/fuzz/ "$corpus" src/boot \
+    -dict=tests/fuzz/transcode.dict -artifact_prefix=build/fuzz/ "$corpus" \
     >build/fuzz/run.log 2>&1 || { tail -40 build/fuzz/run.log; rm -rf "$corpus"; return 1; }
   rm -rf "$corpus"
   tail -1 build/fuzz/run.log
