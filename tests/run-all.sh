@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: unit tests and script tests on the release build, then both
-# again on the sanitizer build, the script tests also under relocation stress.
+# again on the sanitizer build, the script tests also under relocation stress
+# at two intervals.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 stress=${1:-97}
@@ -11,6 +12,8 @@ step "unit tests (release)"
 ./build/release/kez-unit --gtest_brief=1 || status=1
 step "script tests (release)"
 python3 tests/run-scripts.py build/release/kez || status=1
+step "boot pool against the sources (release)"
+python3 tests/compare-boot.py build/release/kez || status=1
 step "terminal tests (release, tmux)"
 python3 tests/run-tty.py build/release/kez || status=1
 
@@ -20,10 +23,17 @@ step "unit tests (sanitizers)"
 ./build/asan/kez-unit --gtest_brief=1 || status=1
 step "script tests (sanitizers)"
 python3 tests/run-scripts.py build/asan/kez || status=1
+step "boot pool against the sources (sanitizers)"
+python3 tests/compare-boot.py build/asan/kez || status=1
 step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
-step "script tests (sanitizers, KEZ_GC_STRESS=$stress)"
-KEZ_GC_STRESS=$stress python3 tests/run-scripts.py build/asan/kez || status=1
+# Two intervals: a long one that lets state build up between moves, and a
+# short one that moves buffers inside nearly every evaluation step.
+for interval in $stress 7; do
+  step "script tests (sanitizers, KEZ_GC_STRESS=$interval)"
+  KEZ_GC_STRESS=$interval python3 tests/run-scripts.py build/asan/kez || status=1
+  [ "$stress" = 7 ] && break
+done
 step "fuzzing transcode for 20 s (clang, sanitizers)"
 fuzz() {
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \

@@ -17,6 +17,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "values/cell.h"
 
@@ -25,6 +26,11 @@ namespace kez::kezbin {
 // Writes `value` as an image in a new binary! pushed on the value stack;
 // routine!, triple!, handle!, port! and event! raise access `no-codec`.
 Cell* encode(const Cell* value, bool compact);
+
+// The boot pool's image (compact): a set-word record for each word/value
+// pair of `set_words` (a block; the words are bound globally when read),
+// then each value of the block `values` as a top-level record.
+std::vector<uint8_t> encode_pool(const Cell* set_words, const Cell* values);
 
 // Decodes an image (codec mode) and appends its values to the block `into`
 // (a cell the collector reaches). `arg` is the value an `invalid-data`

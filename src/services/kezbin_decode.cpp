@@ -124,6 +124,7 @@ class reader {
   const uint8_t* strings_ = nullptr;
   uint32_t strings_size_ = 0;
   std::vector<uint32_t> sym_ids_;
+  std::vector<Cell> globals_;  // the global word of each table entry, once made
   // Target.
   node_t root_ = 0;
   uint32_t base_ = 0;
@@ -169,6 +170,16 @@ class reader {
 
   uint32_t symbol(uint32_t index);
   uint32_t symbol_field() { return symbol(field()); }
+  // A word of the given type bound to the global context (added there when
+  // new); made once per table entry.
+  Cell global_word(uint32_t index, uint32_t type) {
+    uint32_t sym = symbol(index);
+    Cell& w = globals_[index];
+    if (TYPE_OF(&w) == TYPE_UNSET) w = word::make_global(sym);
+    Cell made = w;
+    made.header = type;
+    return made;
+  }
 
   lead read_lead();
   slot read_value(node_t into);
@@ -213,6 +224,7 @@ void reader::open(bool compact, bool symbols) {
     for (uint32_t i = 0; i < sym_count_; i++) check(load_u32(offsets_ + 4 * size_t(i)) < strings_size_);
     p_ += strings_size_;
     sym_ids_.assign(sym_count_, 0);
+    globals_.assign(sym_count_, make_unset());
   }
   need(payload);
   end_ = p_ + payload;
@@ -229,7 +241,7 @@ uint32_t reader::symbol(uint32_t index) {
   size_t n = std::strlen(name);
   check(n > 0);
   auto* b = reinterpret_cast<const uint8_t*>(name);
-  for (const uint8_t* q = b; q < b + n;) {
+  for (const uint8_t* q = b; codec_ && q < b + n;) {
     int32_t cp;
     q = unicode::fast_decode_utf8_char(q, b + n, &cp);
     check(cp >= 0);
@@ -296,6 +308,24 @@ lead reader::read_lead() {
 // One record appended to `into`; answers where it landed.
 slot reader::read_value(node_t into) {
   if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
+  // The commonest records of code, read at once: a word bound to the global
+  // context (with or without its new-line prefix) and a small integer.
+  if (compact_ && left() >= 2) {
+    const uint8_t* q = p_;
+    uint32_t nl = *q == C_NEW_LINE ? CELL_NEW_LINE : 0;
+    if (nl) q++;
+    uint8_t b = *q;
+    if (b >= TYPE_WORD && b <= TYPE_REFINEMENT) {
+      p_ = q + 1;
+      Cell w = global_word(uvar(), b);
+      w.header |= nl;
+      return append(into, w);
+    }
+    if (!nl && b >= C_SMALL_INTEGER && b < C_NEW_LINE) {
+      p_ = q + 1;
+      return append(into, make_integer(int32_t(b - C_SMALL_INTEGER)));
+    }
+  }
   lead l = read_lead();
   slot out = append(into, make_unset());
   if (l.set_word) {
@@ -518,10 +548,7 @@ void reader::read_record(const lead& l, slot out, const slot* link) {
       return set_scalar(out, l, c);
     }
     case TYPE_ISSUE: {
-      uint32_t sym = symbol_field();
-      Cell w = word::make_global(sym);
-      set_type(&w, TYPE_ISSUE);
-      return set_scalar(out, l, w);
+      return set_scalar(out, l, global_word(field(), TYPE_ISSUE));
     }
     case TYPE_WORD:
     case TYPE_SET_WORD:
@@ -732,7 +759,8 @@ void reader::link_word(const slot& word, node_t ctx) {
 
 void reader::read_word(const lead& l, slot out) {
   uint32_t t = l.type;
-  uint32_t sym = symbol_field();
+  uint32_t index_in_table = field();
+  uint32_t sym = symbol(index_in_table);
   bool bound = compact_ ? l.flag : !(l.bits & N_GLOBAL_WORD);
   if (!codec_) {
     // Boot pools: a bound word names the top-level value whose context it
@@ -747,8 +775,7 @@ void reader::read_word(const lead& l, slot out) {
       where = int32_t(u32());
       index = int32_t(u32());
     }
-    Cell w = word::make_global(sym);
-    set_type(&w, t);
+    Cell w = global_word(index_in_table, t);
     if (where >= 0) {
       check(uint32_t(where) < cell_count(root_) - base_);
       node_t ctx = context_of(*slot{root_, base_ + uint32_t(where)}.get());
@@ -764,9 +791,7 @@ void reader::read_word(const lead& l, slot out) {
   if (!bound) {
     check(!l.reference);
     if (!compact_) u32();  // the index: looked up again
-    Cell w = word::make_global(sym);
-    set_type(&w, t);
-    return set_scalar(out, l, w);
+    return set_scalar(out, l, global_word(index_in_table, t));
   }
   int32_t index = sfield();
   Cell w = word::make(t | (l.new_line ? CELL_NEW_LINE : 0), context::global_node, sym, uint32_t(index));

@@ -60,6 +60,15 @@ class writer {
   explicit writer(bool compact) : compact_(compact) {}
 
   void write_top(const Cell* value) { write_value(*value); }
+  // Boot pools: a global word set to a value; neither leaves a cell, but
+  // the value is numbered as the cell after the word's while it is read.
+  void write_set_word(const Cell& word, const Cell& value) {
+    byte(C_SET_WORD);
+    write_record(Cell{TYPE_WORD, context::global_node, word.w2, word.w3});
+    position_++;
+    write_record(value);
+    position_--;
+  }
   std::vector<uint8_t> finish();
 
  private:
@@ -562,6 +571,15 @@ Cell* encode(const Cell* value, bool compact) {
   std::memcpy(b->data(), image.data(), image.size());
   b->tail = uint32_t(image.size());
   return stack::push(make_series(TYPE_BINARY, node));
+}
+
+std::vector<uint8_t> encode_pool(const Cell* set_words, const Cell* values) {
+  writer w(true);
+  Cell pairs = *set_words, top = *values;
+  for (int32_t i = 0; i + 1 < block::rs_length(&pairs); i += 2)
+    w.write_set_word(block::rs_head(&pairs)[i], block::rs_head(&pairs)[i + 1]);
+  for (int32_t i = 0; i < block::rs_length(&top); i++) w.write_top(block::rs_head(&top) + i);
+  return w.finish();
 }
 
 }  // namespace kez::kezbin

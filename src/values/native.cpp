@@ -54,7 +54,7 @@ const Cell* registered(uint32_t type, uint32_t position) {
   return entry && TYPE_OF(entry) == type ? entry : nullptr;
 }
 
-Cell make_registered(uint32_t type, uint32_t position, const Cell* spec) {
+Cell make_registered(uint32_t type, uint32_t position, const Cell* spec, bool record) {
   Cell* held = stack::push(*spec);
   node_t ctx = context::create(1, true, false, 0, CONTEXT_FUNCTION);
   // The context's node doubles as the more series: [record, none!].
@@ -62,7 +62,7 @@ Cell make_registered(uint32_t type, uint32_t position, const Cell* spec) {
   Cell made{type, position, held->w2, ctx};
   stack::pop(1);
   Cell* entry = registry_entry(type, position);
-  if (entry && TYPE_OF(entry) != type) {
+  if (record && entry && TYPE_OF(entry) != type) {
     *entry = made;
     context::keep(&made);
   }
