@@ -3,6 +3,7 @@
 // order across both folders) and evaluated at start.
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "boot/pool.h"
@@ -82,18 +83,23 @@ void run_source(const char* name, Cell* code) {
 // Start-up decodes the pool the build made from the sources; without one
 // (the build step's own program), or with KEZ_BOOT_FROM_SOURCE set in the
 // environment (to compare the two), it lexes the sources.
-void run_boot_library() {
+void run_boot_library(bool with_console) {
   const char* from_source = std::getenv("KEZ_BOOT_FROM_SOURCE");
   if (embedded_pool().empty() || (from_source && *from_source)) {
     make_first_action();
-    for (const auto& source : SOURCES) run_source(source.name, load_source(source));
+    for (const auto& source : SOURCES) {
+      if (!with_console && source.name[0] >= '9') break;
+      run_source(source.name, load_source(source));
+    }
   } else {
     uint32_t first = load_pool();
     uint32_t end = memory::buffer(context::root.w2)->used() / sizeof(Cell);
     for (uint32_t i = first; i + 1 < end; i += 2) {
       Cell name = *block::rs_abs_at(&context::root, i);
+      std::string source_name = string::to_utf8(&name);
+      if (!with_console && source_name[0] >= '9') break;
       Cell* code = stack::push(*block::rs_abs_at(&context::root, i + 1));
-      run_source(string::to_utf8(&name).c_str(), code);
+      run_source(source_name.c_str(), code);
     }
   }
   collector::active = true;
