@@ -105,12 +105,16 @@ void run_boot_library(bool with_console) {
   collector::active = true;
 }
 
-void start() {
-  init_runtime();
+void make_all_routines() {
   make_routines();
   console::make_routines();
   kezbin::make_routines();
   gui::make_routines();
+}
+
+void start() {
+  init_runtime();
+  make_all_routines();
   // The library's last statement starts the console, which ends the
   // process itself unless a script run without "--catch" returns.
   run_boot_library();
