@@ -249,8 +249,9 @@ void compose_into(const Cell* block_in, Cell* target, bool deep, bool only, bool
       if (stack::pending()) return;
       Cell made = *inner;
       made.header = v.header;
-      stack::pop(1);
+      // Added while still on the stack: growing the target may collect.
       add_value(target, &made, append);
+      stack::pop(1);
     } else if (t == TYPE_PAREN) {
       if (block::rs_length(&v) <= 0) continue;
       stack::open_native_frame(&words::body_marker_word);
@@ -261,15 +262,19 @@ void compose_into(const Cell* block_in, Cell* target, bool deep, bool only, bool
       stack::pop(1);
       uint32_t rt = TYPE_OF(&r);
       if (rt == TYPE_UNSET) continue;
+      // Nothing else holds the result: it stays on the stack while the
+      // target grows, which may collect.
+      Cell* held = stack::push(r);
       if (rt == TYPE_BLOCK && !only) {
-        int32_t k = block::rs_length(&r);
+        int32_t k = block::rs_length(held);
         for (int32_t j = 0; j < k; j++) {
-          Cell e = block::rs_head(&r)[j];
+          Cell e = block::rs_head(held)[j];
           add_value(target, &e, append);
         }
       } else {
-        add_value(target, &r, append);
+        add_value(target, held, append);
       }
+      stack::pop(1);
     } else {
       add_value(target, &v, append);
     }
