@@ -41,9 +41,10 @@ const Cell* parse_url_function() {
 // raises access no-connect with the URL.
 Cell* request(Cell* url, uint32_t method, const Cell* headers, const Cell* body, bool binary,
               bool lines, bool info) {
-  Cell target = *url;
-  simple_io::request_http(url, method, &target, headers, body, binary, lines, info);
-  if (TYPE_OF(url) == TYPE_NONE) fire(err::ACCESS, err::access::NO_CONNECT, &target);
+  Cell* target = stack::push(*url);  // kept for the error once `url` holds the reply
+  simple_io::request_http(url, method, target, headers, body, binary, lines, info);
+  if (TYPE_OF(url) == TYPE_NONE) fire(err::ACCESS, err::access::NO_CONNECT, target);
+  stack::top = target;
   return url;
 }
 
