@@ -56,10 +56,13 @@ void make_first_action() {
 // collector off: start-up pays for no collection. It is switched on before
 // the console's sources (the 9x group; the console's launch may never
 // return) and, at the latest, when all sources have run.
-void run_boot_library() {
+void run_boot_library(bool with_console) {
   make_first_action();
   for (const auto& source : SOURCES) {
-    if (source.name[0] >= '9') collector::active = true;
+    if (source.name[0] >= '9') {
+      if (!with_console) break;
+      collector::active = true;
+    }
     std::string_view text(source.text);
     Cell* code = lexer::scan_utf8(text.data(), uint32_t(text.size()));
     skip_header(code);

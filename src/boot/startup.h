@@ -9,7 +9,9 @@ void init_runtime();
 // The evaluator thread's body: initialise, run the boot library (whose last
 // statement launches the console), then end the process with status 0.
 void start();
-// Evaluates the embedded boot library's sources, in file-name order.
-void run_boot_library();
+// Evaluates the embedded boot library's sources, in file-name order; without
+// the console's sources (the 9x group) for in-process tools that only need
+// the language.
+void run_boot_library(bool with_console = true);
 
 }  // namespace kez::boot

@@ -9,6 +9,7 @@
 // passes false).
 #pragma once
 #include <cstdint>
+#include <initializer_list>
 
 #include "values/cell.h"
 
@@ -147,6 +148,14 @@ extern uint32_t next_id;  // id the next registered native receives
 
 void init();
 void register_natives(const native_fn* fns, uint32_t count);
+
+// The boot library's function held by a global word (or by a field of a
+// global object), or nullptr when it has none yet.
+const Cell* service_function(const char* name, const char* field = nullptr);
+// Calls a function with the given values as its arguments, each taken as
+// it is (not evaluated). The result lands in the current result slot, or,
+// with `keep`, replaces the cells pushed here as the new top cell.
+void call_with(const Cell* fn, const char* name, std::initializer_list<Cell> values, bool keep);
 
 // The block `print` and `prin` reduce into, and whether the last output
 // ended a line.

@@ -6,7 +6,9 @@
 #include "foundation/collector.h"
 #include "foundation/heap.h"
 #include "foundation/memory.h"
+#include "foundation/raise.h"
 #include "values/block.h"
+#include "values/error_ids.h"
 #include "values/simple_types.h"
 
 namespace kez::natives {
@@ -84,6 +86,14 @@ void stats_star(bool, const int32_t* refs) {
   *arg(0) = *result;
   stack::top = arg(0) + 1;
   collector::active = saved;
+  if (refs[0] < 0) return;
+  // /show prints the table through the boot library and returns nothing.
+  const Cell* show = service_function("show-memory-stats");
+  if (!show) fire(err::INTERNAL, err::internal::NOT_DONE);
+  Cell data = *arg(0);
+  call_with(show, "show-memory-stats", {data}, false);
+  if (stack::pending()) return;
+  unset::box();
 }
 
 }  // namespace kez::natives
