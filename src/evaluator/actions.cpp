@@ -12,6 +12,7 @@
 #include "values/context.h"
 #include "values/error_ids.h"
 #include "values/function.h"
+#include "values/number_support.h"
 #include "values/string.h"
 #include "values/symbol.h"
 #include "values/word.h"
@@ -170,10 +171,21 @@ KEZ_DIRECT1(negate)
 KEZ_DIRECT2(power)
 KEZ_DIRECT2(remainder)
 KEZ_DIRECT2(subtract)
-KEZ_DIRECT2(and_t)
 KEZ_DIRECT1(complement)
-KEZ_DIRECT2(or_t)
-KEZ_DIRECT2(xor_t)
+
+// The bitwise actions take a datatype! as second operand beside a typeset!
+// only (it stands for its one-type typeset); any other first operand
+// refuses it as an argument of the wrong type.
+#define KEZ_BITWISE(name)                                                    \
+  void name##_entry(const int32_t*) {                                        \
+    if (TYPE_OF(arg(1)) == TYPE_DATATYPE && TYPE_OF(arg(0)) != TYPE_TYPESET) \
+      numbers::expect_arg(arg(1), "value2");                                 \
+    get_##name(arg(0))(arg(0), arg(1));                                      \
+  }
+KEZ_BITWISE(and_t)
+KEZ_BITWISE(or_t)
+KEZ_BITWISE(xor_t)
+#undef KEZ_BITWISE
 KEZ_DIRECT2(at)
 KEZ_DIRECT1(back)
 KEZ_DIRECT1(clear)

@@ -327,8 +327,16 @@ void load_time(state& s, const uint8_t* start, const uint8_t* end, uint32_t, boo
       const uint8_t* f = second_end + 1;
       if (!check_float(f, end) || !read_float(f, end, 0, &seconds) || seconds < 0) fail();
     } else if (*second_end == '.' || *second_end == ',') {
-      // m:s.f: the fields are minutes and seconds with a fraction.
-      if (!check_float(q, end) || !read_float(q, end, 0, &seconds)) fail();
+      // m:s.f: the fields are minutes and seconds with a fraction, whose
+      // decimal mark may be a comma (followed by a digit, so that a comma
+      // after a time in a list is not taken for one).
+      uint8_t text[MAX_FLOAT_TEXT];
+      auto n = end - q;
+      if (n > int64_t(MAX_FLOAT_TEXT)) fail();
+      if (*second_end == ',' && (second_end + 1 == end || !is_digit(second_end[1]))) fail();
+      std::copy(q, end, text);
+      text[second_end - q] = '.';
+      if (!check_float(text, text + n) || !read_float(text, text + n, 0, &seconds)) fail();
       minutes = hours;
       hours = 0;
     } else {
@@ -550,6 +558,8 @@ void load_money(state& s, const uint8_t* start, const uint8_t* end, uint32_t, bo
   }
   if (quote) fail();
   if (p < end && (*p == '.' || *p == ',')) {
+    // A comma is a decimal mark only before a digit: "$1," is no amount.
+    if (*p == ',' && (p + 1 == end || !is_digit(p[1]))) fail();
     for (p++; p < end && is_digit(*p); p++) {
       if (nf == 5) fail();
       fraction[nf++] = uint8_t(*p - '0');
