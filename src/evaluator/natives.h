@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 #include <initializer_list>
+#include <new>
 
 #include "values/cell.h"
 
@@ -141,6 +142,20 @@ KEZ_NATIVES(KEZ_NATIVE_DECLARE)
 #undef KEZ_NATIVE_DECLARE
 
 using native_fn = void (*)(bool check, const int32_t* refs);
+
+// A standard-library allocation that fails (std::bad_alloc) inside a native,
+// an action or a routine is raised at that call as internal no-memory, as a
+// failed series allocation is: the process never aborts on one. The tables
+// hold these wrappers; the call itself is inlined into them.
+[[noreturn]] void no_memory();
+template <auto F, class... A>
+void memory_guarded(A... args) {
+  try {
+    F(args...);
+  } catch (const std::bad_alloc&) {
+    no_memory();
+  }
+}
 
 constexpr uint32_t CAPACITY = 120;
 extern native_fn table[CAPACITY];

@@ -16,6 +16,7 @@
 #include "services/lexer_engine.h"
 #include "services/lexer_values.h"
 #include "types/binary.h"
+#include "values/char.h"
 #include "values/context.h"
 #include "values/string.h"
 #include "values/symbol.h"
@@ -72,7 +73,7 @@ int32_t unescape_char(const uint8_t*& p, const uint8_t* end, int* digits) {
         value = value * 16 + uint32_t(h);
       }
       if (hex) {
-        if (value > 0x10FFFF) return -1;
+        if (!char_::valid_code_point(value)) return -1;
         *digits = int(n);
         p = close + 1;
         return int32_t(value);
@@ -871,7 +872,7 @@ void load_char(state& s, const uint8_t* start, const uint8_t* end, uint32_t, boo
   } else {
     p = unicode::fast_decode_utf8_char(p, end, &cp);
   }
-  if (cp < 0 || cp > 0x10FFFF || p != end) token_error(s, TYPE_CHAR);
+  if (!char_::valid_code_point(cp) || p != end) token_error(s, TYPE_CHAR);
   if (build) push_value(s, make_char(uint32_t(cp)));
 }
 
@@ -981,6 +982,9 @@ void load_word_token(state& s, const uint8_t* start, const uint8_t* end, uint32_
 void load_refinement(state& s, const uint8_t* start, const uint8_t* end, uint32_t flags,
                      bool build) {
   s.in_pos = end;
+  // ":/a" and "'/a" name no word: "/a" is a refinement, not a word's name.
+  if (*start == ':') token_error(s, TYPE_GET_WORD);
+  if (*start == '\'') token_error(s, TYPE_LIT_WORD);
   s.word_kind = TYPE_REFINEMENT;
   load_word(s, start + 1, end, flags, build);
 }
