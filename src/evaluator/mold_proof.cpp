@@ -2,7 +2,8 @@
 //
 // Scanning costs a block and a symbol lookup, so the common word spelled in
 // lower-case letters, digits and hyphens, which always reads as itself, is
-// let through without it. The text is checked in the lexer's scan mode
+// let through without it, and so is a word already proven and a path of
+// such words. The text is checked in the lexer's scan mode
 // first, which reports a syntax error as a result instead of raising it.
 #include "evaluator/mold_proof.h"
 
@@ -59,6 +60,28 @@ bool reads_back(const Cell* value, const std::string& text) {
   return ok;
 }
 
+// Words whose text was proven, by kind and symbol: a word's text depends on
+// nothing else, and code repeats its words.
+constexpr uint32_t PROVEN_SIZE = 4096;  // a power of two
+uint32_t proven[PROVEN_SIZE];
+
+inline uint32_t word_key(const Cell* w) { return (w->w2 << 5 | TYPE_OF(w)) + 1; }
+
+// A path of plain words (a/b/c, :a/b, a/b:): its text reads back as
+// itself.
+bool plain_path(const Cell* path) {
+  Cell p = *path;
+  int32_t n = block::rs_length(&p);
+  if (n < 2) return false;
+  const Cell* e = block::rs_head(&p);
+  for (int32_t i = 0; i < n; i++) {
+    uint32_t t = TYPE_OF(e + i);
+    if (!(t == TYPE_WORD || (i > 0 && t == TYPE_GET_WORD))) return false;
+    if (proven[word_key(e + i) & (PROVEN_SIZE - 1)] != word_key(e + i)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool needs_proof(uint32_t type) {
@@ -67,13 +90,19 @@ bool needs_proof(uint32_t type) {
 }
 
 void prove(const Cell* value, const Cell* out, uint32_t start) {
+  uint32_t type = TYPE_OF(value);
+  bool word = word::is_any_word(type) || type == TYPE_ISSUE;
+  uint32_t key = word ? word_key(value) : 0;
+  uint32_t& slot = proven[key & (PROVEN_SIZE - 1)];
+  if (word && slot == key) return;
+  if (block::is_path_type(type) && plain_path(value)) return;
   Cell written = *out;
   written.w1 = start;
   std::string text = string::to_utf8(&written);
-  uint32_t type = TYPE_OF(value);
-  if ((word::is_any_word(type) || type == TYPE_ISSUE) && plain_name(name_of(text, type))) return;
   Cell v = *value;
-  if (!reads_back(&v, text)) fire(err::SCRIPT, err::script::INVALID_ARG, &v);
+  if (!(word && plain_name(name_of(text, type))) && !reads_back(&v, text))
+    fire(err::SCRIPT, err::script::INVALID_ARG, &v);
+  if (word) slot = key;
 }
 
 }  // namespace kez::mold_proof

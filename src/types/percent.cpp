@@ -61,10 +61,11 @@ bool reads_as(std::string_view text, double x) {
 // Written with a point where that stays short, else with an exponent.
 std::string exact_text(double x) {
   char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
+  auto r = std::to_chars(buf, buf + sizeof buf - 1, x, std::chars_format::scientific);
+  *r.ptr = 0;  // the exponent is read as a C string
   std::string_view sci(buf, size_t(r.ptr - buf));
   size_t e = sci.find('e');
-  int exponent = std::atoi(sci.data() + e + 1) + 2;
+  int exponent = std::atoi(buf + e + 1) + 2;
   std::string text, digits;
   for (char c : sci.substr(0, e)) {
     if (c == '-') text += c;
