@@ -102,11 +102,15 @@ int32_t field_index(const Cell* word) {
   return -1;
 }
 
+// The longest seconds text the lexer reads back (a float's text).
+constexpr uint32_t MAX_SECONDS_TEXT = 312;
+
 int32_t form_text(Cell* out, double t, int32_t part, bool exact) {
   if (!std::isfinite(t)) return part - float_::append_text(out, t, float_::MODE_FLOAT);
   if (t == 0) t = 0.0;  // no "-" for a negative zero, nor in its seconds
   int32_t n = 0;
-  if (t < 0) {
+  bool negative = t < 0;
+  if (negative) {
     n += string::append_literal(out, "-");
     t = -t;
   }
@@ -121,13 +125,19 @@ int32_t form_text(Cell* out, double t, int32_t part, bool exact) {
   n += string::append_literal(out, std::string_view(digits, size_t(r.ptr - digits)));
   char mm[4] = {':', char('0' + minutes / 10), char('0' + minutes % 10), ':'};
   n += string::append_literal(out, std::string_view(mm, 4));
-  char text[dtoa::FORM_BUFFER];
+  // Fixed digits of seconds as small as a double holds, within what the
+  // lexer reads as the seconds of a time.
+  char text[MAX_SECONDS_TEXT + 8];
   int len;
   if (exact) {
     // The shortest digits that read back as these seconds: hours and
     // minutes are whole, so their sum with the seconds gives t again.
     auto e = std::to_chars(text, text + sizeof text, s, std::chars_format::fixed);
     len = int(e.ptr - text);
+    if (e.ec != std::errc() || len > int(MAX_SECONDS_TEXT)) {
+      Cell v = make_float_of(TYPE_TIME, negative ? -t : t);
+      fire(err::SCRIPT, err::script::OUT_OF_RANGE, &v);
+    }
   } else if (s < 1e-6) {
     len = 0;
     n += string::append_literal(out, "00");

@@ -21,6 +21,7 @@
 
 #include "boot/routines.h"
 #include "boot/startup.h"
+#include "fuzz_support.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
@@ -112,13 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return true;
   }();
   (void)ready;
-  stack::mark mark;
-  Cell try_word = words::try_word;
-  stack::open_try_frame(&try_word);
-  runtime::catch_region(RAISE_ERROR, [&] { run(data, size); });
-  mark.restore();
-  stack::raise_code = 0;
-  static uint32_t runs = 0;
-  if (++runs % 1000 == 0) collector::do_cycle();
+  fuzz::run_one([&] { run(data, size); });
   return 0;
 }

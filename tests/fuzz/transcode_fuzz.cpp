@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "boot/startup.h"
+#include "fuzz_support.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "foundation/collector.h"
@@ -63,15 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return true;
   }();
   (void)ready;
-  stack::mark mark;
-  Cell try_word = words::try_word;
-  stack::open_try_frame(&try_word);
-  runtime::catch_region(RAISE_ERROR, [&] { run(data, size); });
-  mark.restore();
-  stack::raise_code = 0;
-  // The memory manager collects only when no frame has room: a steady run
-  // of small inputs would grow without bound. Collect now and then.
-  static uint32_t runs = 0;
-  if (++runs % 1000 == 0) collector::do_cycle();
+  fuzz::run_one([&] { run(data, size); });
   return 0;
 }
