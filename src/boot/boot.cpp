@@ -1,8 +1,11 @@
 // The boot library: Kez sources embedded at build time (src/boot/*.kez,
 // named so that file-name order is boot-phase order) and evaluated at start.
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
+#include "boot/pool.h"
 #include "boot/routines.h"
 #include "boot/startup.h"
 #include "console/routines.h"
@@ -11,19 +14,18 @@
 #include "foundation/collector.h"
 #include "evaluator/stack.h"
 #include "foundation/runtime.h"
+#include "services/kezbin.h"
 #include "services/lexer.h"
 #include "values/block.h"
+#include "values/native.h"
+#include "values/context.h"
+#include "values/string.h"
 #include "values/symbol.h"
 #include "values/word.h"
 
 namespace kez::boot {
 
 namespace {
-
-struct boot_source {
-  const char* name;
-  const char* text;
-};
 
 constexpr boot_source SOURCES[] = {
 #include "boot-sources.inc"
@@ -41,34 +43,61 @@ void skip_header(Cell* code) {
 // `make` must exist before the sources can make anything: a first action!
 // value is bound here; the actions source then defines it with its spec.
 void make_first_action() {
-  constexpr std::string_view spec = "[type [any-type!] spec [any-type!]] 1";
+  constexpr std::string_view spec = "type [any-type!] spec [any-type!]";
   Cell* args = lexer::scan_utf8(spec.data(), uint32_t(spec.size()));
-  Cell* value = stack::push(make_datatype(TYPE_ACTION));
-  actions::peek_make(TYPE_ACTION)(value, args, TYPE_ACTION);
+  // Not registered: the actions source makes the registered one.
+  Cell value = native::make_registered(TYPE_ACTION, 1, args, false);
   Cell w = word::make_global(symbol::make("make"));
-  word::set(&w, value);
-  stack::pop(2);
+  word::set(&w, &value);
+  stack::pop(1);
 }
 
 }  // namespace
+
+std::span<const boot_source> embedded_sources() { return SOURCES; }
+
+Cell* load_source(const boot_source& source) {
+  std::string_view text(source.text);
+  Cell* code = lexer::scan_utf8(text.data(), uint32_t(text.size()));
+  skip_header(code);
+  return code;
+}
+
+namespace {
 
 // The environment's own sources make little garbage, so they run with the
 // collector off: start-up pays for no collection. It is switched on before
 // the console's sources (the 9x group; the console's launch may never
 // return) and, at the latest, when all sources have run.
+void run_source(const char* name, Cell* code) {
+  if (name[0] >= '9') collector::active = true;
+  interpreter::eval_block(code, false);
+  stack::top = stack::bottom;
+  stack::arguments = stack::bottom;
+}
+
+}  // namespace
+
+// Start-up decodes the pool the build made from the sources; without one
+// (the build step's own program), or with KEZ_BOOT_FROM_SOURCE set in the
+// environment (to compare the two), it lexes the sources.
 void run_boot_library(bool with_console) {
-  make_first_action();
-  for (const auto& source : SOURCES) {
-    if (source.name[0] >= '9') {
-      if (!with_console) break;
-      collector::active = true;
+  const char* from_source = std::getenv("KEZ_BOOT_FROM_SOURCE");
+  if (embedded_pool().empty() || (from_source && *from_source)) {
+    make_first_action();
+    for (const auto& source : SOURCES) {
+      if (!with_console && source.name[0] >= '9') break;
+      run_source(source.name, load_source(source));
     }
-    std::string_view text(source.text);
-    Cell* code = lexer::scan_utf8(text.data(), uint32_t(text.size()));
-    skip_header(code);
-    interpreter::eval_block(code, false);
-    stack::top = stack::bottom;
-    stack::arguments = stack::bottom;
+  } else {
+    uint32_t first = load_pool();
+    uint32_t end = memory::buffer(context::root.w2)->used() / sizeof(Cell);
+    for (uint32_t i = first; i + 1 < end; i += 2) {
+      std::string name = string::to_utf8(block::rs_abs_at(&context::root, i));
+      if (!with_console && name[0] >= '9') break;
+      Cell* code = stack::push(*block::rs_abs_at(&context::root, i + 1));
+      run_source(name.c_str(), code);
+    }
   }
   collector::active = true;
 }
@@ -77,6 +106,7 @@ void start() {
   init_runtime();
   make_routines();
   console::make_routines();
+  kezbin::make_routines();
   // The library's last statement starts the console, which ends the
   // process itself unless a script run without "--catch" returns.
   run_boot_library();

@@ -20,6 +20,7 @@
 #include "types/binary.h"
 #include "types/date.h"
 #include "types/hash.h"
+#include "types/image.h"
 #include "types/handle.h"
 #include "types/map.h"
 #include "types/text_types.h"
@@ -117,7 +118,7 @@ constexpr type_entry TYPES[] = {
     {TYPE_REF, TYPE_STRING, "ref!", ref::init},
     {TYPE_POINT2D, 0, "point2D!", point2D::init},
     {TYPE_POINT3D, 0, "point3D!", point3D::init},
-    {TYPE_IMAGE, TYPE_SERIES, "image!", nullptr},
+    {TYPE_IMAGE, TYPE_SERIES, "image!", image::init},
     // Registered here by name only until the GUI layer brings its actions.
     {TYPE_EVENT, 0, "event!", nullptr},
 };

@@ -283,6 +283,12 @@ int32_t dup_count(const Cell* dup) {
 // the target for change; /dup repeats it.
 template <auto get, bool change>
 void modify_entry(const int32_t* r) {
+  // An image's change refuses /part and /dup itself: it gets "given" (0)
+  // rather than a count measured on pixels.
+  if (change && TYPE_OF(arg(0)) == TYPE_IMAGE) {
+    get(arg(0))(arg(0), arg(1), ref_on(r, 0) ? 0 : -1, ref_on(r, 1), ref_on(r, 2) ? 0 : 1);
+    return;
+  }
   bool skip;
   int32_t part = normalize_part(change ? arg(0) : arg(1), ref_arg(r, 0), change, skip);
   int32_t dup = dup_count(ref_arg(r, 2));

@@ -9,6 +9,7 @@
 //    never through an address kept across one.
 #include "evaluator/interpreter.h"
 
+#include <array>
 #include <cstring>
 
 #include "boot/system.h"
@@ -58,7 +59,7 @@ struct position_guard {
   ~position_guard() { current = saved; }
 };
 
-void place_result(const Cell* value, bool keep) {
+inline __attribute__((always_inline)) void place_result(const Cell* value, bool keep) {
   Cell v = *value;
   if (keep) {
     stack::push(v);
@@ -87,6 +88,58 @@ void typeset_from_block(Cell* ts, const Cell* types) {
     if (TYPE_OF(&e) == TYPE_DATATYPE) typeset::set_bit(ts, e.w1);
     else if (TYPE_OF(&e) == TYPE_TYPESET) typeset::merge(ts, &e);
   }
+}
+
+// Call descriptors --------------------------------------------------------------
+//
+// A call descriptor sums up what a call by a plain word needs of a spec: the
+// arity, which arguments need their typeset tested (the others only refuse
+// unset!), which are get-word arguments, and a function's count of local
+// slots. It is built with the spec cache and kept in the cache block cell's
+// spare word, so reading it costs no more than reading the cache. A
+// descriptor without DESC_PLAIN sends every call to the general path:
+// lit-word arguments, a `return:` among the arguments, more than
+// DESC_MAX_ARITY arguments, a function! with refinements, a routine!.
+
+enum : uint32_t {
+  DESC_PLAIN = 1u << 31,
+  DESC_ARITY_MASK = 0xF,
+  DESC_CHECK_SHIFT = 4,    // 8 bits: the argument's typeset must be tested
+  DESC_GET_SHIFT = 12,     // 8 bits: a get-word argument, taken as it is
+  DESC_LOCALS_SHIFT = 20,  // 8 bits: a function's local slots
+  DESC_MAX_ARITY = 8,
+  DESC_MAX_LOCALS = 255,
+};
+
+uint32_t describe(const Cell* cache, uint32_t type) {
+  if (type != TYPE_NATIVE && type != TYPE_ACTION && type != TYPE_FUNCTION) return 0;
+  Cell c = *cache;
+  int32_t n = block::rs_length(&c);
+  Cell* e = block::rs_head(&c);
+  Cell plain_types = typeset::make_default();
+  uint32_t arity = 0, d = DESC_PLAIN;
+  int32_t i = 0;
+  for (; i + 1 < n && TYPE_OF(&e[i]) == TYPE_TYPESET; i++) {
+    uint32_t kind = (e[i].header >> ARG_KIND_SHIFT) & 3;
+    if (kind == ARG_RETURN) {
+      // Passed over, when no argument follows it.
+      if (i + 2 < n && TYPE_OF(&e[i + 1]) == TYPE_TYPESET) return 0;
+      continue;
+    }
+    if (kind == ARG_LIT || arity == DESC_MAX_ARITY) return 0;
+    if (kind == ARG_GET) d |= 1u << (DESC_GET_SHIFT + arity);
+    if (e[i].w1 != plain_types.w1 || e[i].w2 != plain_types.w2 || e[i].w3 != plain_types.w3)
+      d |= 1u << (DESC_CHECK_SHIFT + arity);
+    arity++;
+  }
+  if (type == TYPE_FUNCTION) {
+    // Refinements would need their cells filled: the general path does it.
+    if (i + 1 < n) return 0;
+    int32_t locals = get_integer(&e[n - 1]);
+    if (locals < 0 || locals > int32_t(DESC_MAX_LOCALS)) return 0;
+    d |= uint32_t(locals) << DESC_LOCALS_SHIFT;
+  }
+  return d | arity;
 }
 
 // Builds the cache of a function's spec (see function.h): one typeset per
@@ -149,6 +202,7 @@ Cell build_spec_cache(const Cell* fn) {
   Cell count = make_integer(native ? ordinal : function::count_locals(fn->w2, 0, false));
   block::rs_append(cache, &count);
   Cell result = *cache;
+  result.w3 = describe(&result, TYPE_OF(fn));
   stack::pop(1);
   return result;
 }
@@ -231,49 +285,8 @@ uint32_t fetch_one(uint32_t kind, const Cell* code, uint32_t index, uint32_t end
 
 uint32_t eval_value(const Cell* code, const Cell* value, uint32_t index, uint32_t next,
                     uint32_t end, bool keep, bool literal_functions, Cell* start_top);
-
-// The fast path of the arithmetic and comparison operators on two
-// integers, when the right operand is a literal integer or a word holding
-// one (so that nothing is evaluated out of order). Answers false, having
-// changed nothing, whenever the general call must run: another operator,
-// other types, or an overflow (which makes a float!).
-bool integer_op(const Cell* op, Cell* left, const Cell* code, uint32_t at, uint32_t end) {
-  if (TYPE_OF(left) != TYPE_INTEGER || at >= code_end(code, end)) return false;
-  const Cell* r = code_at(code, at);
-  if (TYPE_OF(r) == TYPE_WORD) {
-    if (!r->w1 || r->w3 == context::NO_INDEX) return false;
-    Cell* vals = context::values(r->w1);
-    if (!vals) return false;
-    r = vals + r->w3;
-  }
-  if (TYPE_OF(r) != TYPE_INTEGER) return false;
-  int32_t a = get_integer(left), b = get_integer(r), out;
-  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
-  uint32_t id = op->w1;
-  if (wrapped == TYPE_ACTION) {
-    switch (id) {
-      case ACT_add: if (__builtin_add_overflow(a, b, &out)) return false; break;
-      case ACT_subtract: if (__builtin_sub_overflow(a, b, &out)) return false; break;
-      case ACT_multiply: if (__builtin_mul_overflow(a, b, &out)) return false; break;
-      default: return false;
-    }
-    *left = make_integer(out);
-    return true;
-  }
-  if (wrapped != TYPE_NATIVE) return false;
-  bool truth;
-  switch (id) {
-    case natives::ID_EQUAL_Q: case natives::ID_STRICT_EQUAL_Q: truth = a == b; break;
-    case natives::ID_NOT_EQUAL_Q: truth = a != b; break;
-    case natives::ID_LESSER_Q: truth = a < b; break;
-    case natives::ID_GREATER_Q: truth = a > b; break;
-    case natives::ID_LESSER_OR_EQUAL_Q: truth = a <= b; break;
-    case natives::ID_GREATER_OR_EQUAL_Q: truth = a >= b; break;
-    default: return false;
-  }
-  *left = make_logic(truth);
-  return true;
-}
+uint32_t walk_expression(const Cell* code, uint32_t index, uint32_t end, bool no_infix,
+                         bool keep, bool literal_functions);
 
 // The state of one call's argument fetching.
 struct fetcher {
@@ -509,6 +522,386 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
 
 }  // namespace
 
+// The lean path ------------------------------------------------------------------
+//
+// Untraced evaluation runs here. It keeps every observable step of the
+// general path (the same frames, in the same order, named the same; the
+// same errors; the same order of evaluation) and leaves out the work that
+// only the general cases need: calls by a plain word whose descriptor is
+// plain fetch their arguments straight into their slots, operators compute
+// two integers (or two floats) in place after their right operand, and
+// word lookups are inline. Everything else (paths, refinements, routines,
+// lit-word arguments, the traced walk) goes to the general routines.
+
+namespace {
+
+uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep);
+
+const int32_t NO_REFINEMENTS[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+inline void depth_guard() {
+  // Deep recursion ends in the language's own error, never in a crash.
+  if (platform::stack_exhausted()) [[unlikely]]
+    fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
+}
+
+// The descriptor of a function value (an op! shares its function's).
+inline uint32_t descriptor_of(const Cell* fn) {
+  const Cell* cache = cells_of(memory::buffer(fn->w3)) + function::MORE_SPEC_CACHE;
+  if (TYPE_OF(cache) == TYPE_BLOCK) [[likely]]
+    return cache->w3;
+  return spec_cache_of(fn).w3;
+}
+
+// The values of a context: on the stack while a function runs (nullptr
+// when none runs), else its values block.
+inline Cell* values_of(node_t ctx) {
+  const Cell* r = context::record(ctx);
+  if (r->header & CONTEXT_ON_STACK) return stack::stack_values(r->w2);
+  return r->w2 ? cells_of(memory::buffer(r->w2)) : nullptr;
+}
+
+// The value cell of a bound word whose context has values, else nullptr.
+inline Cell* bound_value(const Cell* w) {
+  if (!w->w1 || w->w3 == context::NO_INDEX) return nullptr;
+  Cell* vals = values_of(w->w1);
+  return vals ? vals + w->w3 : nullptr;
+}
+
+// Types whose value is the value itself, with nothing to evaluate.
+constexpr auto SELF_EVALUATING = [] {
+  std::array<bool, 256> t{};
+  for (uint32_t i = 1; i < TYPE_COUNT; i++) t[i] = true;
+  for (uint32_t i : {TYPE_WORD, TYPE_SET_WORD, TYPE_GET_WORD, TYPE_LIT_WORD, TYPE_PAREN, TYPE_PATH,
+                     TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH, TYPE_NATIVE, TYPE_ACTION,
+                     TYPE_OP, TYPE_FUNCTION, TYPE_ROUTINE, TYPE_ISSUE})
+    t[i] = false;
+  return t;
+}();
+
+// The value of the code cell `at` when taking it needs no evaluation: a
+// self-evaluating value, or a word holding one. nullptr otherwise.
+inline const Cell* simple_value(const Cell* at) {
+  uint32_t t = TYPE_OF(at);
+  if (SELF_EVALUATING[t]) return at;
+  if (t != TYPE_WORD) return nullptr;
+  const Cell* v = bound_value(at);
+  return v && SELF_EVALUATING[TYPE_OF(v)] ? v : nullptr;
+}
+
+// Whether the code cell `at` is a word that currently holds an op!.
+inline bool is_op_word(const Cell* at) {
+  if (TYPE_OF(at) != TYPE_WORD) return false;
+  const Cell* v = bound_value(at);
+  return v && TYPE_OF(v) == TYPE_OP;
+}
+
+// Tests argument n (the top cell) against its typeset.
+inline void check_argument(const Cell* fn, uint32_t d, const Cell* name, uint32_t n) {
+  Cell* got = stack::top - 1;
+  if (d & (1u << (DESC_CHECK_SHIFT + n))) {
+    const Cell* cache = cells_of(memory::buffer(fn->w3)) + function::MORE_SPEC_CACHE;
+    const Cell* ts = cells_of(GET_BUFFER(cache)) + n;
+    if (!typeset::has(ts, TYPE_OF(got))) expect_arg(fn, name, got, n);
+  } else if (TYPE_OF(got) == TYPE_UNSET) {
+    expect_arg(fn, name, got, n);
+  }
+}
+
+// Fetches arguments `first` .. arity - 1 into the open frame.
+inline uint32_t fetch_lean(const Cell* fn, uint32_t d, const Cell* code, uint32_t index,
+                           uint32_t end, const Cell* name, uint32_t first, bool infix) {
+  uint32_t arity = d & DESC_ARITY_MASK;
+  for (uint32_t n = first; n < arity; n++) {
+    end = code_end(code, end);
+    if (index >= end) no_arg(fn, name, n);
+    const Cell* at = code_at(code, index);
+    const Cell* v;
+    if (d & (1u << (DESC_GET_SHIFT + n))) {
+      stack::push(at);
+      index++;
+    } else if ((v = simple_value(at)) && (infix || index + 1 >= end || !is_op_word(at + 1))) {
+      // Taken as it is: no operator follows it.
+      stack::push(v);
+      index++;
+    } else {
+      index = eval_lean(code, index, end, infix, true);
+      if (stack::pending()) return index;
+    }
+    check_argument(fn, d, name, n);
+  }
+  return index;
+}
+
+// Runs the function of the open frame (its arguments in place): a native or
+// action with no refinement used, or a function! with its locals.
+inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
+  switch (TYPE_OF(fn)) {
+    case TYPE_NATIVE: natives::table[fn->w1 - 1](false, NO_REFINEMENTS); break;
+    case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
+    default:
+      function::init_locals(int32_t((d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS));
+      call_function(fn, fn->w1, name, 0);
+      break;
+  }
+}
+
+inline void open_call_frame(const Cell* fn, const Cell* name) {
+  if (TYPE_OF(fn) == TYPE_FUNCTION) stack::open_eval_function_frame(name, fn->w1);
+  else stack::open_eval_native_frame(name);
+}
+
+inline void pop_call_frame(const Cell* fn) {
+  if (TYPE_OF(fn) == TYPE_FUNCTION) stack::pop_function_frame();
+  else stack::pop_frame();
+}
+
+// A call of `fn` with its arguments from the code at `index`; `name` is the
+// word that named it (the frame's name), or <anon>.
+uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end, bool keep,
+                   const Cell* name) {
+  Cell fn = *fn_in;
+  uint32_t d = descriptor_of(&fn);
+  if (!(d & DESC_PLAIN))
+    return call_any_function(&fn, code, index, end, keep, nullptr, name, nullptr, 0, false);
+  depth_guard();
+  // The function value stays on the stack below its frame while it runs.
+  Cell* base = stack::push(fn);
+  open_call_frame(&fn, name);
+  index = fetch_lean(&fn, d, code, index, end, name, 0, false);
+  if (stack::pending()) return index;
+  invoke(&fn, d, name);
+  if (stack::pending()) return index;
+  pop_call_frame(&fn);
+  Cell result = base[1];
+  stack::top = base;
+  place_result(&result, keep);
+  return index;
+}
+
+// Integer operators computed in place; false when the operator is not one
+// of them or the exact result does not fit (the action then makes a float!).
+inline bool integer_op(uint32_t wrapped, uint32_t id, int32_t a, int32_t b, Cell* out) {
+  int32_t r;
+  if (wrapped == TYPE_ACTION) {
+    switch (id) {
+      case ACT_add: if (__builtin_add_overflow(a, b, &r)) return false; break;
+      case ACT_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+      case ACT_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+      case ACT_divide:
+        // Only an exact quotient stays an integer.
+        if (b == 0 || (a == INT32_MIN && b == -1) || a % b != 0) return false;
+        r = a / b;
+        break;
+      case ACT_and_t: r = a & b; break;
+      case ACT_or_t: r = a | b; break;
+      case ACT_xor_t: r = a ^ b; break;
+      default: return false;
+    }
+    *out = make_integer(r);
+    return true;
+  }
+  if (wrapped != TYPE_NATIVE) return false;
+  bool truth;
+  switch (id) {
+    case natives::ID_EQUAL_Q: case natives::ID_STRICT_EQUAL_Q: truth = a == b; break;
+    case natives::ID_NOT_EQUAL_Q: truth = a != b; break;
+    case natives::ID_LESSER_Q: truth = a < b; break;
+    case natives::ID_GREATER_Q: truth = a > b; break;
+    case natives::ID_LESSER_OR_EQUAL_Q: truth = a <= b; break;
+    case natives::ID_GREATER_OR_EQUAL_Q: truth = a >= b; break;
+    default: return false;
+  }
+  *out = make_logic(truth);
+  return true;
+}
+
+// Two float!s under + - *: the action's own IEEE operation.
+inline bool float_op(uint32_t wrapped, uint32_t id, Cell* left, const Cell* right) {
+  if (wrapped != TYPE_ACTION) return false;
+  double a = get_float(left), b = get_float(right);
+  switch (id) {
+    case ACT_add: put_float(left, a + b); return true;
+    case ACT_subtract: put_float(left, a - b); return true;
+    case ACT_multiply: put_float(left, a * b); return true;
+    default: return false;
+  }
+}
+
+// Computes `left op right` in place when both operands allow it.
+inline bool quick_op(const Cell* op, Cell* left, const Cell* right) {
+  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
+  uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
+  if (lt == TYPE_INTEGER && rt == TYPE_INTEGER)
+    return integer_op(wrapped, op->w1, get_integer(left), get_integer(right), left);
+  if (lt == TYPE_FLOAT && rt == TYPE_FLOAT) return float_op(wrapped, op->w1, left, right);
+  return false;
+}
+
+// The operator `op_cell` (named by `name`) applied to the value in `left`
+// with its right operand from the code at `index`; the result lands in
+// `left`, the stack top just above it.
+uint32_t call_infix(const Cell* op_cell, Cell* left, const Cell* code, uint32_t index,
+                    uint32_t end, bool keep, const Cell* name) {
+  Cell op = *op_cell;
+  Cell fn = op;
+  fn.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
+  uint32_t d = descriptor_of(&fn);
+  stack::top = left + 1;
+  if (!(d & DESC_PLAIN) || (d & DESC_ARITY_MASK) != 2)
+    return call_any_function(&fn, code, index, end, keep, nullptr, name, nullptr, 0, true);
+  depth_guard();
+  // The frame opens at the left operand, which becomes the first argument.
+  stack::top = left;
+  open_call_frame(&fn, name);
+  stack::top = left + 1;
+  check_argument(&fn, d, name, 0);
+  index = fetch_lean(&fn, d, code, index, end, name, 1, true);
+  if (stack::pending()) return index;
+  if (!quick_op(&op, left, left + 1)) {
+    invoke(&fn, d, name);
+    if (stack::pending()) return index;
+  }
+  pop_call_frame(&fn);
+  return index;
+}
+
+// A literal right operand (an integer!, or a word holding one) computed
+// with no frame at all: nothing can be evaluated out of order.
+inline bool literal_op(const Cell* op, Cell* left, const Cell* code, uint32_t at, uint32_t end) {
+  if (TYPE_OF(left) != TYPE_INTEGER || at >= code_end(code, end)) return false;
+  const Cell* r = code_at(code, at);
+  if (TYPE_OF(r) == TYPE_WORD) {
+    r = bound_value(r);
+    if (!r) return false;
+  }
+  if (TYPE_OF(r) != TYPE_INTEGER) return false;
+  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
+  return integer_op(wrapped, op->w1, get_integer(left), get_integer(r), left);
+}
+
+// Sets a word to a value; the slot is written directly unless an object
+// must be told (the general setter handles that and unbound words).
+inline void set_word(Cell* word, const Cell* value) {
+  if (word->w1 && word->w3 != context::NO_INDEX) {
+    Cell* record = context::record(word->w1);
+    uint32_t kind = (record->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
+    if (kind != CONTEXT_OBJECT) {
+      Cell* vals = context::values(word->w1);
+      if (vals) {
+        vals[word->w3] = *value;
+        return;
+      }
+    }
+  }
+  word::set(word, value);
+}
+
+// One expression of the lean path: the value at `index`, then the infix
+// loop unless `no_infix`. keep: push the result, else write it to the
+// result slot with the top just above.
+uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep) {
+  Cell* start_top = stack::top;
+  Cell value = *code_at(code, index);
+  uint32_t next = index + 1;
+  switch (TYPE_OF(&value)) {
+    case TYPE_WORD: {
+      const Cell* v = bound_value(&value);
+      if (!v) v = context::get(&value);
+      uint32_t t = TYPE_OF(v);
+      if (is_function_type(t)) {
+        next = call_lean(v, code, next, end, keep, &value);
+        if (stack::pending()) return next;
+      } else if (t == TYPE_UNSET) {
+        fire(err::SCRIPT, err::script::NO_VALUE, &value);
+      } else if (t == TYPE_OP) {
+        fire(err::SCRIPT, err::script::NO_OP_ARG, &value);
+      } else {
+        place_result(v, keep);
+      }
+      break;
+    }
+    case TYPE_SET_WORD: {
+      stack::open_eval_native_frame(&value);
+      stack::push(value);
+      end = code_end(code, end);
+      if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
+      next = eval_lean(code, next, end, false, true);
+      if (stack::pending()) return next;
+      Cell v = stack::arguments[1];
+      if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
+      set_word(&stack::arguments[0], &v);
+      stack::pop_frame();
+      stack::top = start_top;
+      place_result(&v, keep);
+      break;
+    }
+    case TYPE_GET_WORD: {
+      const Cell* v = bound_value(&value);
+      place_result(v ? v : context::get(&value), keep);
+      break;
+    }
+    case TYPE_LIT_WORD:
+      value.header = TYPE_WORD;
+      place_result(&value, keep);
+      break;
+    case TYPE_PAREN: {
+      depth_guard();
+      stack::open_eval_native_frame(&words::body_marker_word);
+      eval_block(&value, true);
+      if (stack::pending()) return next;
+      Cell r = *stack::arguments;
+      stack::pop_frame();
+      stack::top = start_top;
+      place_result(&r, keep);
+      break;
+    }
+    case TYPE_NATIVE:
+    case TYPE_ACTION:
+    case TYPE_FUNCTION:
+    case TYPE_ROUTINE:
+      next = call_lean(&value, code, next, end, keep, &words::anon_marker_word);
+      if (stack::pending()) return next;
+      break;
+    case TYPE_SET_PATH:
+    case TYPE_PATH:
+    case TYPE_GET_PATH:
+    case TYPE_LIT_PATH:
+    case TYPE_OP:
+    case TYPE_ISSUE:
+      next = eval_value(code, &value, index, next, end, keep, false, start_top);
+      if (stack::pending()) return next;
+      break;
+    default:
+      place_result(&value, keep);
+      break;
+  }
+  if (no_infix) return next;
+
+  // Infix operators group from the left: each takes the value so far.
+  while (true) {
+    end = code_end(code, end);
+    if (next >= end) break;
+    const Cell* w = code_at(code, next);
+    if (TYPE_OF(w) != TYPE_WORD) break;
+    const Cell* v = bound_value(w);
+    if (!v || TYPE_OF(v) != TYPE_OP) break;
+    Cell* left = keep ? start_top : stack::arguments;
+    if (literal_op(v, left, code, next + 1, end)) {
+      next += 2;
+      continue;
+    }
+    Cell name = *w;
+    next = call_infix(v, left, code, next + 1, end, keep, &name);
+    if (stack::pending()) return next;
+  }
+  return next;
+}
+
+}  // namespace
+
 void init() {
   current = make_unset();
   tracer = make_unset();
@@ -563,6 +956,19 @@ uint32_t eval_single(const Cell* block) {
 
 uint32_t eval_expression(const Cell* code_in, uint32_t index, uint32_t end, bool no_infix,
                          bool keep, bool literal_functions) {
+  if (!trace::on && !literal_functions) [[likely]] {
+    Cell code = *code_in;
+    return eval_lean(&code, index, end, no_infix, keep);
+  }
+  return walk_expression(code_in, index, end, no_infix, keep, literal_functions);
+}
+
+namespace {
+
+// The general and traced walk of one expression: every trace event fires
+// here, and a function value met with `literal_functions` is a value.
+uint32_t walk_expression(const Cell* code_in, uint32_t index, uint32_t end, bool no_infix,
+                         bool keep, bool literal_functions) {
   // Deep recursion ends in the language's own error, never in a crash.
   if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
   Cell code = *code_in;
@@ -588,11 +994,6 @@ uint32_t eval_expression(const Cell* code_in, uint32_t index, uint32_t end, bool
       const Cell* v = vals + w.w3;
       if (TYPE_OF(v) != TYPE_OP) break;
       if (trace::on) trace::fire(trace::EV_FETCH, &code, int32_t(next), nullptr, &w);
-      Cell* left = keep ? start_top : stack::arguments;
-      if (!trace::on && integer_op(v, left, &code, next + 1, end)) {
-        next += 2;
-        continue;
-      }
       Cell op = *v;
       op.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
       stack::top = keep ? start_top + 1 : stack::arguments + 1;
@@ -604,8 +1005,6 @@ uint32_t eval_expression(const Cell* code_in, uint32_t index, uint32_t end, bool
     trace::fire(trace::EV_EXPR, &code, int32_t(next), nullptr, stack::arguments);
   return next;
 }
-
-namespace {
 
 // One value of the code, by its type (the infix loop is the caller's).
 uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, uint32_t next,

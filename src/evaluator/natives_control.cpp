@@ -11,6 +11,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
+#include "types/image.h"
 #include "types/map.h"
 #include "values/block.h"
 #include "values/context.h"
@@ -76,7 +77,7 @@ bool is_series(uint32_t t) {
 
 bool more(const Cell* series) {
   uint32_t t = TYPE_OF(series);
-  if (t == TYPE_IMAGE) return false;
+  if (t == TYPE_IMAGE) return series->w1 < image::pixel_count(series);
   series_buffer* b = GET_BUFFER(series);
   return uint64_t(series->w1) * b->unit() < b->used();
 }

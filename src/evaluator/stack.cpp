@@ -96,38 +96,12 @@ void settle_try_result() {
   top = arguments + 1;
 }
 
-call_frame* open_frame(const Cell* word, uint32_t kind_and_flags) {
-  if (frames_top >= frames_limit) {
-    top = top - OVERFLOW_SLACK < bottom ? bottom : top - OVERFLOW_SLACK;
-    cycles::reset();
-    if (frames_limit == frames_end) runtime::runtime_error(19, KEZ_ERROR_LOCATION());
-    open_reserve();
-    fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
-  }
-  call_frame* f = frames_top++;
-  uint32_t sym = word ? word->w2 : words::anon_marker;
-  f->header = (sym << FRAME_SYMBOL_SHIFT) | kind_and_flags;
-  f->saved_args = index_of(arguments);
-  f->word_context = word ? word->w1 : 0;
-  f->function_context = 0;
-  f->saved_values = 0;
-  arguments = top;
-  return f;
-}
-
-namespace {
-void open_with_context(const Cell* word, node_t context, uint32_t flags) {
-  call_frame* f = open_frame(word, (FRAME_FUNCTION << FRAME_KIND_SHIFT) | flags);
-  if (context) {
-    f->function_context = context;
-    f->saved_values = record_of(context)->w2;
-  }
-}
-}  // namespace
-
-void open_function_frame(const Cell* word, node_t context) { open_with_context(word, context, 0); }
-void open_eval_function_frame(const Cell* word, node_t context) {
-  open_with_context(word, context, FRAME_EVALUATED);
+void frames_overflow() {
+  top = top - OVERFLOW_SLACK < bottom ? bottom : top - OVERFLOW_SLACK;
+  cycles::reset();
+  if (frames_limit == frames_end) runtime::runtime_error(19, KEZ_ERROR_LOCATION());
+  open_reserve();
+  fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
 }
 
 void enter_function(const Cell* word, node_t context) {
@@ -161,42 +135,6 @@ bool eval_q(call_frame* frame, bool one_level) {
     if (one_level) return false;
   }
   return false;
-}
-
-void pop_frame() {
-  call_frame* f = --frames_top;
-  top = arguments + 1;
-  arguments = at_index(f->saved_args);
-}
-
-void pop_function_frame() {
-  call_frame* f = frames_top - 1;
-  pop_frame();
-  if (f->function_context) record_of(f->function_context)->w2 = f->saved_values;
-}
-
-void pop_frame_return() {
-  Cell* result = arguments;
-  pop_frame();
-  *arguments = *result;
-}
-
-void pop_function_frame_return() {
-  Cell* result = arguments;
-  pop_function_frame();
-  *arguments = *result;
-}
-
-void pop_frame_clear() {
-  call_frame* f = --frames_top;
-  arguments = at_index(f->saved_args);
-  top = arguments;
-}
-
-void pop_function_frame_clear() {
-  call_frame* f = frames_top - 1;
-  pop_frame_clear();
-  if (f->function_context) record_of(f->function_context)->w2 = f->saved_values;
 }
 
 void pop_frame_drop() {

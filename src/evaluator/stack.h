@@ -19,6 +19,7 @@
 #include "foundation/runtime.h"
 #include "values/cell.h"
 #include "values/error_ids.h"
+#include "values/words.h"
 
 namespace kez::stack {
 
@@ -108,11 +109,37 @@ inline Cell* arg(int i) { return arguments + i; }
 void settle_try_result();
 
 // Frames. `word` names the call (its symbol and context); nullptr for none.
-call_frame* open_frame(const Cell* word, uint32_t kind_and_flags);
+// Opening and popping are on every call path: they are inline, and only the
+// overflow is out of line.
+[[noreturn]] void frames_overflow();
+inline call_frame* open_frame(const Cell* word, uint32_t kind_and_flags) {
+  if (frames_top >= frames_limit) [[unlikely]]
+    frames_overflow();
+  call_frame* f = frames_top++;
+  uint32_t sym = word ? word->w2 : words::anon_marker;
+  f->header = (sym << FRAME_SYMBOL_SHIFT) | kind_and_flags;
+  f->saved_args = index_of(arguments);
+  f->word_context = word ? word->w1 : 0;
+  f->function_context = 0;
+  f->saved_values = 0;
+  arguments = top;
+  return f;
+}
 inline call_frame* top_frame() { return frames_top - 1; }
 inline void set_frame_top(call_frame* f) { frames_top = f; }
-void open_function_frame(const Cell* word, node_t context);
-void open_eval_function_frame(const Cell* word, node_t context);
+inline void open_with_context(const Cell* word, node_t context, uint32_t flags) {
+  call_frame* f = open_frame(word, (FRAME_FUNCTION << FRAME_KIND_SHIFT) | flags);
+  if (context) {
+    f->function_context = context;
+    f->saved_values = cells_of(memory::buffer(context))->w2;
+  }
+}
+inline void open_function_frame(const Cell* word, node_t context) {
+  open_with_context(word, context, 0);
+}
+inline void open_eval_function_frame(const Cell* word, node_t context) {
+  open_with_context(word, context, FRAME_EVALUATED);
+}
 inline void open_native_frame(const Cell* w) { open_frame(w, FRAME_NATIVE << FRAME_KIND_SHIFT); }
 inline void open_eval_native_frame(const Cell* w) {
   open_frame(w, (FRAME_NATIVE << FRAME_KIND_SHIFT) | FRAME_EVALUATED);
@@ -132,12 +159,36 @@ call_frame* claim_return_target();
 void release_return_target(call_frame* f);
 bool eval_q(call_frame* frame, bool one_level);
 
-void pop_frame();
-void pop_function_frame();
-void pop_frame_return();
-void pop_function_frame_return();
-void pop_frame_clear();
-void pop_function_frame_clear();
+inline void pop_frame() {
+  call_frame* f = --frames_top;
+  top = arguments + 1;
+  arguments = at_index(f->saved_args);
+}
+inline void pop_function_frame() {
+  call_frame* f = frames_top - 1;
+  pop_frame();
+  if (f->function_context) cells_of(memory::buffer(f->function_context))->w2 = f->saved_values;
+}
+inline void pop_frame_return() {
+  Cell* result = arguments;
+  pop_frame();
+  *arguments = *result;
+}
+inline void pop_function_frame_return() {
+  Cell* result = arguments;
+  pop_function_frame();
+  *arguments = *result;
+}
+inline void pop_frame_clear() {
+  call_frame* f = --frames_top;
+  arguments = at_index(f->saved_args);
+  top = arguments;
+}
+inline void pop_function_frame_clear() {
+  call_frame* f = frames_top - 1;
+  pop_frame_clear();
+  if (f->function_context) cells_of(memory::buffer(f->function_context))->w2 = f->saved_values;
+}
 void pop_frame_drop();
 
 // Non-local exits.

@@ -19,6 +19,7 @@
 #include "foundation/heap.h"
 #include "foundation/memory.h"
 #include "foundation/slot_table.h"
+#include "types/image_backend.h"
 #include "values/context.h"
 #include "values/symbol.h"
 #include "values/words.h"
@@ -101,7 +102,12 @@ void mark_cell(const Cell* c) {
       if (int32_t(c->w3) >= 0) handles::mark(int32_t(c->w3), nullptr);
       break;
     case TYPE_IMAGE:
-      if (c->w2) mark_series(c->w2);
+      // The pixels hang off the node's handle slot, which only this step
+      // marks: the node alone would let the sweep free them.
+      if (c->w2) {
+        mark_series(c->w2);
+        image_backend::mark_step(c->w2);
+      }
       break;
     case TYPE_EVENT:
       if ((c->header & (1u << 12)) && c->w2) mark_block(c->w2);

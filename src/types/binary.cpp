@@ -16,6 +16,7 @@
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
 #include "foundation/unicode.h"
+#include "types/image.h"
 #include "values/block.h"
 #include "values/cycles.h"
 #include "values/error_ids.h"
@@ -629,6 +630,9 @@ Cell* to(Cell* proto, const Cell* spec_in, uint32_t) {
       *proto = make_series(TYPE_BINARY, node);
       break;
     }
+    case TYPE_IMAGE:
+      image::extract_data(spec, image::DATA_ARGB, proto);
+      break;
     case TYPE_BLOCK:
     case TYPE_PAREN:
     case TYPE_HASH:

@@ -151,6 +151,23 @@ Cell* make_at(Cell* cell, const Cell* block, uint32_t size) {
 
 Cell* push(const Cell* m) { return stack::push(m); }
 
+void index_last_pair(Cell* m) {
+  uint32_t n = cell_count(m);
+  if (n < 2) return;
+  Cell* stored = stack::push(cells(m)[n - 2]);
+  normalize_key(stored, nullptr);
+  hashtable::cursor lookup;
+  int32_t pos = hashtable::get_next(m->w3, stored, COMP_STRICT_EQUAL, lookup);
+  if (pos >= 0) {
+    cells(m)[pos + 1] = cells(m)[n - 1];
+    GET_BUFFER(m)->tail -= 2 * uint32_t(sizeof(Cell));
+  } else {
+    cells(m)[n - 2] = *stored;
+    hashtable::put_key_at(m->w3, n - 2, &lookup);
+  }
+  stack::pop(1);
+}
+
 uint32_t ks_length(const Cell* m) { return live_count(m); }
 
 Cell* extend(Cell* m, const Cell* block_in, bool case_sensitive) {

@@ -21,6 +21,10 @@ namespace kez::map {
 // `block` is null. `cell` must be reachable by the collector.
 Cell* make_at(Cell* cell, const Cell* block, uint32_t size);
 Cell* push(const Cell* map);
+// Takes in the pair appended last to the map's block (a reader that fills
+// the block in place): its key is normalised and indexed or, when the key
+// is there already, its value replaces that key's and the pair is dropped.
+void index_last_pair(Cell* map);
 // The number of live pairs.
 uint32_t ks_length(const Cell* map);
 bool valid_key_type(uint32_t type);

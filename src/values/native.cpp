@@ -18,6 +18,15 @@ namespace kez::native {
 
 namespace {
 
+// Registered values by table position (1-based): natives, then actions.
+Cell registry[2][natives::CAPACITY + 1];
+
+Cell* registry_entry(uint32_t type, uint32_t position) {
+  uint32_t limit = type == TYPE_NATIVE ? natives::CAPACITY : ACTION_COUNT;
+  if (position < 1 || position > limit) return nullptr;
+  return &registry[type == TYPE_NATIVE ? 0 : 1][position];
+}
+
 // native! and action! from [spec index].
 Cell* make_builtin(Cell* proto, const Cell* spec_in, uint32_t type) {
   Cell spec = *spec_in;
@@ -34,14 +43,33 @@ Cell* make_builtin(Cell* proto, const Cell* spec_in, uint32_t type) {
     Cell dt = make_datatype(type);
     fire(err::SCRIPT, err::script::BAD_MAKE_ARG, &dt, &spec);
   }
-  Cell* held = stack::push(fspec);
+  *proto = make_registered(type, uint32_t(get_integer(&index)), &fspec);
+  return proto;
+}
+
+}  // namespace
+
+const Cell* registered(uint32_t type, uint32_t position) {
+  Cell* entry = registry_entry(type, position);
+  return entry && TYPE_OF(entry) == type ? entry : nullptr;
+}
+
+Cell make_registered(uint32_t type, uint32_t position, const Cell* spec, bool record) {
+  Cell* held = stack::push(*spec);
   node_t ctx = context::create(1, true, false, 0, CONTEXT_FUNCTION);
   // The context's node doubles as the more series: [record, none!].
   *context::owner(ctx) = make_none();
-  *proto = Cell{type, uint32_t(get_integer(&index)), held->w2, ctx};
+  Cell made{type, position, held->w2, ctx};
   stack::pop(1);
-  return proto;
+  Cell* entry = registry_entry(type, position);
+  if (record && entry && TYPE_OF(entry) != type) {
+    *entry = made;
+    context::keep(&made);
+  }
+  return made;
 }
+
+namespace {
 
 int32_t check_spec_arguments(const Cell* fn) {
   Cell spec = make_series(TYPE_BLOCK, fn->w2);

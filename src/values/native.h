@@ -12,4 +12,11 @@
 
 namespace kez::native {
 void init();  // registers native!, action! and op!
+
+// The first native! or action! made at a table position is its registered
+// value (kept alive by the root block); nullptr when none was made yet.
+const Cell* registered(uint32_t type, uint32_t position);
+// Makes the value at a position from a spec block, as `make native!` and
+// `make action!` do, registering it when it is the first (and `record`).
+Cell make_registered(uint32_t type, uint32_t position, const Cell* spec, bool record = true);
 }  // namespace kez::native

@@ -38,6 +38,7 @@ void bind_value(const Cell* value, const Cell* owner, const Cell* word) {
   Cell v = *value;
   uint32_t t = TYPE_OF(&v);
   if (is_owned_series(t)) {
+    if (!v.w2) return;  // an image without pixels has no buffer to own
     series_buffer* b = GET_BUFFER(&v);
     if (!(b->flags & SERIES_OWNED)) {
       b->flags |= SERIES_OWNED;
@@ -111,6 +112,7 @@ void unbind(const Cell* value_in) {
   Cell v = *value_in;
   uint32_t t = TYPE_OF(&v);
   if (is_owned_series(t)) {
+    if (!v.w2) return;
     GET_BUFFER(&v)->flags &= ~SERIES_OWNED;
     Cell* rec = hashtable::get_key(table, v.w2);
     if (!rec) return;

@@ -7,15 +7,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "boot/startup.h"
 #include "fuzz_support.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
-#include "foundation/collector.h"
-#include "foundation/runtime.h"
 #include "foundation/unicode.h"
 #include "values/string.h"
-#include "values/words.h"
 
 using namespace kez;
 
@@ -58,12 +54,6 @@ void run(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = [] {
-    boot::init_runtime();
-    collector::active = true;
-    return true;
-  }();
-  (void)ready;
-  fuzz::run_one([&] { run(data, size); });
+  fuzz::run_input([] {}, [&] { run(data, size); });
   return 0;
 }

@@ -1,0 +1,103 @@
+// The boot pool: packing the boot library's sources at build time, and
+// decoding them at start-up.
+//
+// What must stay true: decoding the pool gives, source by source, the same
+// values the lexer gives (the build step writes exactly what it loaded), and
+// the statements moved into set-word records are only those that define a
+// native or an action from a literal spec, so nothing else changes order.
+#include "boot/pool.h"
+
+#include <cstddef>
+
+#include "evaluator/stack.h"
+#include "services/kezbin.h"
+#include "values/block.h"
+#include "values/context.h"
+#include "values/native.h"
+#include "values/registry.h"
+#include "values/string.h"
+#include "values/symbol.h"
+#include "values/word.h"
+
+// The generated image (a weak definition: absent from the build step's own
+// program, which boots from the sources).
+extern const unsigned char kez_boot_pool[] __attribute__((weak));
+extern const size_t kez_boot_pool_size __attribute__((weak));
+
+namespace kez::boot {
+
+namespace {
+
+bool is_word_named(const Cell* c, const char* name) {
+  return TYPE_OF(c) == TYPE_WORD && std::string_view(symbol::to_cstr(c->w2)) == name;
+}
+
+// `name: make native! [[spec] position]` (or action!): the type it makes,
+// else 0.
+uint32_t builtin_statement(const Cell* c, int32_t left) {
+  if (left < 4 || TYPE_OF(c) != TYPE_SET_WORD || !is_word_named(c + 1, "make")) return 0;
+  uint32_t type = is_word_named(c + 2, "native!") ? TYPE_NATIVE
+                  : is_word_named(c + 2, "action!") ? TYPE_ACTION
+                                                    : 0;
+  if (!type || TYPE_OF(c + 3) != TYPE_BLOCK || block::rs_length(c + 3) != 2) return 0;
+  const Cell* args = block::rs_head(const_cast<Cell*>(c + 3));
+  if (TYPE_OF(args) != TYPE_BLOCK || TYPE_OF(args + 1) != TYPE_INTEGER) return 0;
+  return type;
+}
+
+}  // namespace
+
+std::vector<uint8_t> build_pool() {
+  Cell* set_words = block::push_only(600);
+  Cell* values = block::push_only(64);
+  for (uint32_t id = 1; id <= datatype::highest_id; id++) {
+    if (!datatype::names[id].name) continue;
+    Cell w = word::make_global(symbol::make(datatype::names[id].name));
+    block::rs_append(set_words, &w);
+    Cell dt = make_datatype(id);
+    block::rs_append(set_words, &dt);
+  }
+  for (const boot_source& source : embedded_sources()) {
+    Cell* code = load_source(source);
+    // The same block, without the statements that become set-word records.
+    Cell* kept = block::push_only(block::rs_length(code) + int32_t(code->w1));
+    for (uint32_t i = 0; i < code->w1; i++) block::rs_append(kept, block::rs_abs_at(code, i));
+    kept->w1 = code->w1;
+    for (int32_t i = 0; i < block::rs_length(code);) {
+      Cell* c = block::rs_head(code) + i;
+      if (uint32_t type = builtin_statement(c, block::rs_length(code) - i)) {
+        Cell word = *c;
+        Cell* args = block::rs_head(c + 3);
+        Cell spec = args[0];
+        Cell made = native::make_registered(type, uint32_t(get_integer(args + 1)), &spec);
+        block::rs_append(set_words, &word);
+        block::rs_append(set_words, &made);
+        i += 4;
+        continue;
+      }
+      Cell copy = *c;
+      block::rs_append(kept, &copy);
+      i++;
+    }
+    Cell* name = string::load(source.name);
+    set_type(name, TYPE_FILE);
+    block::rs_append(values, name);
+    block::rs_append(values, kept);
+    stack::pop(3);
+  }
+  std::vector<uint8_t> image = kezbin::encode_pool(set_words, values);
+  stack::pop(2);
+  return image;
+}
+
+std::span<const uint8_t> embedded_pool() {
+  if (&kez_boot_pool_size == nullptr || &kez_boot_pool == nullptr) return {};
+  return {kez_boot_pool, kez_boot_pool_size};
+}
+
+uint32_t load_pool() {
+  std::span<const uint8_t> pool = embedded_pool();
+  return kezbin::boot_load(pool.data(), pool.size(), &context::root, false);
+}
+
+}  // namespace kez::boot

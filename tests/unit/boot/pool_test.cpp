@@ -1,0 +1,194 @@
+// The boot pool: decoding the embedded image gives, source by source, the
+// values the lexer gives (new-line markers included), and the boot mode's
+// own rules hold on small hand-made pools.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "boot/pool.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "services/kezbin.h"
+#include "test_support.h"
+#include "values/block.h"
+#include "values/context.h"
+#include "values/string.h"
+#include "values/symbol.h"
+#include "values/word.h"
+
+using namespace kez;
+
+namespace {
+
+struct Pool : testing::Test {
+  Cell* saved = nullptr;
+  void SetUp() override {
+    test::ensure_runtime();
+    saved = stack::top;
+  }
+  void TearDown() override { stack::top = saved; }
+};
+
+// Equal values with the same header bits (new-line markers included),
+// blocks compared cell by cell, words by symbol and context.
+bool same_value(const Cell* a, const Cell* b) {
+  if (a->header != b->header) return false;
+  uint32_t t = TYPE_OF(a);
+  if (block::is_block_type(t)) {
+    uint32_t n = GET_BUFFER(a)->used() / sizeof(Cell);
+    if (a->w1 != b->w1 || n != GET_BUFFER(b)->used() / sizeof(Cell)) return false;
+    for (uint32_t i = 0; i < n; i++)
+      if (!same_value(block::rs_abs_at(a, i), block::rs_abs_at(b, i))) return false;
+    return true;
+  }
+  if (t >= TYPE_WORD && t <= TYPE_ISSUE) return a->w1 == b->w1 && a->w2 == b->w2;
+  return actions::compare_values(a, b, COMP_STRICT_EQUAL) == 0;
+}
+
+bool is_named(const Cell* c, const char* name) {
+  return TYPE_OF(c) == TYPE_WORD && std::string(symbol::to_cstr(c->w2)) == name;
+}
+
+TEST_F(Pool, DecodesToTheSourcesTheLexerLoads) {
+  std::span<const uint8_t> pool = boot::embedded_pool();
+  ASSERT_FALSE(pool.empty());
+  Cell* decoded = block::push_only(64);
+  kezbin::boot_load(pool.data(), pool.size(), decoded, true);
+  auto sources = boot::embedded_sources();
+  ASSERT_EQ(uint32_t(block::rs_length(decoded)), 2 * sources.size());
+  uint32_t builtins = 0;
+  for (size_t k = 0; k < sources.size(); k++) {
+    Cell name = block::rs_head(decoded)[2 * k];
+    EXPECT_EQ(string::to_utf8(&name), sources[k].name);
+    Cell* from_pool = stack::push(block::rs_head(decoded)[2 * k + 1]);
+    Cell* loaded = boot::load_source(sources[k]);
+    ASSERT_EQ(from_pool->w1, loaded->w1) << sources[k].name;
+    for (uint32_t i = 0; i < loaded->w1; i++)
+      EXPECT_TRUE(same_value(block::rs_abs_at(from_pool, i), block::rs_abs_at(loaded, i)));
+    // Statement by statement: a native or action definition became a
+    // set-word record, whose value has the statement's spec and position;
+    // every other cell is in the pool's block, in order.
+    int32_t p = 0;
+    for (int32_t i = 0; i < block::rs_length(loaded);) {
+      Cell* c = block::rs_head(loaded) + i;
+      if (TYPE_OF(c) == TYPE_SET_WORD && i + 3 < block::rs_length(loaded) && is_named(c + 1, "make") &&
+          (is_named(c + 2, "native!") || is_named(c + 2, "action!"))) {
+        Cell* args = block::rs_head(c + 3);
+        Cell w = word::make_global(c->w2);
+        const Cell* value = context::get(&w);
+        EXPECT_EQ(TYPE_OF(value), is_named(c + 2, "native!") ? TYPE_NATIVE : TYPE_ACTION);
+        EXPECT_EQ(int32_t(value->w1), get_integer(args + 1));
+        Cell spec = make_series(TYPE_BLOCK, value->w2);
+        EXPECT_TRUE(same_value(&spec, args)) << symbol::to_cstr(c->w2);
+        builtins++;
+        i += 4;
+        continue;
+      }
+      ASSERT_LT(p, block::rs_length(from_pool)) << sources[k].name;
+      EXPECT_TRUE(same_value(block::rs_head(from_pool) + p, c)) << sources[k].name << " cell " << i;
+      p++;
+      i++;
+    }
+    EXPECT_EQ(p, block::rs_length(from_pool)) << sources[k].name;
+    stack::pop(2);
+  }
+  EXPECT_GT(builtins, 150u);
+}
+
+TEST_F(Pool, BuildingIsDeterministic) {
+  EXPECT_EQ(boot::build_pool(), boot::build_pool());
+  std::span<const uint8_t> pool = boot::embedded_pool();
+  EXPECT_EQ(boot::build_pool(), std::vector<uint8_t>(pool.begin(), pool.end()));
+}
+
+// A compact pool with a symbol table of the given names.
+std::vector<uint8_t> pool_of(std::vector<std::string> names, std::vector<uint8_t> payload) {
+  std::vector<uint8_t> image = {'K', 'E', 'Z', 'B', 'I', 'N', 1, 5, 1, uint8_t(payload.size())};
+  std::string strings;
+  std::vector<uint32_t> offsets;
+  for (const auto& n : names) {
+    offsets.push_back(uint32_t(strings.size()));
+    strings += n;
+    strings += '\0';
+  }
+  image.push_back(uint8_t(names.size()));
+  image.push_back(uint8_t(strings.size()));
+  for (uint32_t o : offsets)
+    for (int i = 0; i < 4; i++) image.push_back(uint8_t(o >> (8 * i)));
+  image.insert(image.end(), strings.begin(), strings.end());
+  image.insert(image.end(), payload.begin(), payload.end());
+  return image;
+}
+
+Cell global_value(const char* name) {
+  Cell w = word::make_global(symbol::make(name));
+  return *context::get(&w);
+}
+
+TEST_F(Pool, SetWordRecordLeavesNoCell) {
+  // pool-test-a: 7 ; then the integer 1
+  auto image = pool_of({"pool-test-a"}, {0xC4, 0x0F, 0x00, 0x87, 0x81});
+  Cell* into = block::push_only(4);
+  kezbin::boot_load(image.data(), image.size(), into, true);
+  ASSERT_EQ(block::rs_length(into), 1);
+  EXPECT_EQ(get_integer(block::rs_head(into)), 1);
+  Cell a = global_value("pool-test-a");
+  EXPECT_EQ(get_integer(&a), 7);
+}
+
+TEST_F(Pool, WordsTakeTheContextOfATopLevelValue) {
+  // An object [x: 1 y: 2], then y bound there at index 1, then y at -1
+  // (looked up by its symbol), then a global y.
+  auto image = pool_of({"x", "y"}, {0x20, 0x00, 0x0E, 0x1A, 0x02, 0x00, 0x01, 0x81, 0x82,  //
+                                    0x4F, 0x01, 0x00, 0x02,                                  //
+                                    0x4F, 0x01, 0x00, 0x01,                                  //
+                                    0x0F, 0x01});
+  Cell* into = block::push_only(4);
+  kezbin::boot_load(image.data(), image.size(), into, true);
+  ASSERT_EQ(block::rs_length(into), 4);
+  Cell obj = block::rs_head(into)[0];
+  for (int i = 1; i <= 2; i++) {
+    Cell w = block::rs_head(into)[i];
+    EXPECT_EQ(w.w1, obj.w1);
+    EXPECT_EQ(w.w3, 1u);
+    EXPECT_EQ(get_integer(context::get(&w)), 2);
+  }
+  EXPECT_EQ(block::rs_head(into)[3].w1, context::global_node);
+}
+
+TEST_F(Pool, KeepCellsLeavesTheFirstPoolsCells) {
+  auto first = pool_of({"k"}, {0x81, 0x82});
+  auto second = pool_of({"k"}, {0x83});
+  Cell* into = block::push_only(4);
+  uint32_t a = kezbin::boot_load(first.data(), first.size(), into, false);
+  EXPECT_EQ(kezbin::literal_base, a);
+  uint32_t b = kezbin::boot_load(second.data(), second.size(), into, true);
+  EXPECT_EQ(kezbin::literal_base, a);
+  EXPECT_EQ(b, a + 2);
+  EXPECT_EQ(get_integer(block::rs_abs_at(into, a)), 1);
+  EXPECT_EQ(get_integer(block::rs_abs_at(into, a + 1)), 2);
+  EXPECT_EQ(get_integer(block::rs_abs_at(into, b)), 3);
+}
+
+TEST_F(Pool, WithoutTheMagicStartUpStops) {
+  std::vector<uint8_t> image = {'K', 'E', 'Z', 'B', 'I', 'X', 1, 1, 1, 1, 0x81};
+  EXPECT_EXIT(
+      {
+        Cell* into = block::push_only(4);
+        kezbin::boot_load(image.data(), image.size(), into, false);
+      },
+      testing::ExitedWithCode(1), "^Error: Not a Kezbin file!\n$");
+}
+
+TEST_F(Pool, CorruptCompressedPayloadStopsStartUp) {
+  std::vector<uint8_t> image = {'K', 'E', 'Z', 'B', 'I', 'N', 1, 3, 9, 9, 9, 9, 9, 9, 9, 9, 9};
+  EXPECT_EXIT(
+      {
+        Cell* into = block::push_only(4);
+        kezbin::boot_load(image.data(), image.size(), into, false);
+      },
+      testing::ExitedWithCode(1), "^Error: Kezbin compressed data corrupted!\n$");
+}
+
+}  // namespace
