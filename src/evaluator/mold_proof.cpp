@@ -16,6 +16,7 @@
 #include "values/block.h"
 #include "values/error_ids.h"
 #include "values/string.h"
+#include "values/symbol.h"
 #include "values/word.h"
 
 namespace kez::mold_proof {
@@ -67,8 +68,9 @@ uint32_t proven[PROVEN_SIZE];
 
 inline uint32_t word_key(const Cell* w) { return (w->w2 << 5 | TYPE_OF(w)) + 1; }
 
-// A path of plain words (a/b/c, :a/b, a/b:): its text reads back as
-// itself.
+// A path of words with plain names (a/b/c, :a/b, a/b:): its text reads
+// back as itself. A name proven as a word alone is not enough: "<" is a
+// word, but "a/<:" reads as a path ending in the word "<:".
 bool plain_path(const Cell* path) {
   Cell p = *path;
   int32_t n = block::rs_length(&p);
@@ -77,7 +79,7 @@ bool plain_path(const Cell* path) {
   for (int32_t i = 0; i < n; i++) {
     uint32_t t = TYPE_OF(e + i);
     if (!(t == TYPE_WORD || (i > 0 && t == TYPE_GET_WORD))) return false;
-    if (proven[word_key(e + i) & (PROVEN_SIZE - 1)] != word_key(e + i)) return false;
+    if (!plain_name(symbol::to_cstr(e[i].w2))) return false;
   }
   return true;
 }
