@@ -3,8 +3,8 @@
 // Scanning costs a block and a symbol lookup, so the common word spelled in
 // lower-case letters, digits and hyphens, which always reads as itself, is
 // let through without it, and so is a word already proven and a path of
-// such words. The text is checked in the lexer's scan mode
-// first, which reports a syntax error as a result instead of raising it.
+// such words. The text is checked in the lexer's scan mode first, which
+// reports a syntax error as a result instead of raising it.
 #include "evaluator/mold_proof.h"
 
 #include <string>
@@ -87,8 +87,9 @@ bool plain_path(const Cell* path) {
 }  // namespace
 
 bool needs_proof(uint32_t type) {
-  return word::is_any_word(type) || type == TYPE_ISSUE || block::is_path_type(type) || type == TYPE_URL ||
-         type == TYPE_FILE || type == TYPE_EMAIL || type == TYPE_TAG || type == TYPE_REF;
+  return word::is_any_word(type) || type == TYPE_ISSUE || block::is_path_type(type) ||
+         type == TYPE_URL || type == TYPE_FILE || type == TYPE_EMAIL || type == TYPE_TAG ||
+         type == TYPE_REF;
 }
 
 void prove(const Cell* value, const Cell* out, uint32_t start) {
