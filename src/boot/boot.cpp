@@ -93,10 +93,11 @@ void run_boot_library(bool with_console) {
     uint32_t first = load_pool();
     uint32_t end = memory::buffer(context::root.w2)->used() / sizeof(Cell);
     for (uint32_t i = first; i + 1 < end; i += 2) {
-      std::string name = string::to_utf8(block::rs_abs_at(&context::root, i));
-      if (!with_console && name[0] >= '9') break;
+      Cell name = *block::rs_abs_at(&context::root, i);
+      std::string source_name = string::to_utf8(&name);
+      if (!with_console && source_name[0] >= '9') break;
       Cell* code = stack::push(*block::rs_abs_at(&context::root, i + 1));
-      run_source(name.c_str(), code);
+      run_source(source_name.c_str(), code);
     }
   }
   collector::active = true;

@@ -328,6 +328,7 @@ void define_routines(std::span<const routine_entry> table) {
 void make_routines() {
   define_routines(ROUTINES);
   make_type_tests();
+  make_json_routines();
 }
 
 }  // namespace kez::boot

@@ -23,5 +23,7 @@ void define_routines(std::span<const routine_entry> table);
 void make_routines();
 // Makes the type tests (`block?`, `series?` ...), routines too.
 void make_type_tests();
+// Makes the JSON decoder's `unescape` (under a boot-time name).
+void make_json_routines();
 
 }  // namespace kez::boot

@@ -307,9 +307,9 @@ struct fetcher {
   Cell entry(int32_t i) { return cell_head(GET_BUFFER(&cache))[i]; }
   static uint32_t kind_of(const Cell& e) { return (e.header >> ARG_KIND_SHIFT) & 3; }
 
-  // Fetches one argument of the given kind and checks its type; false when
-  // a non-local exit is pending.
-  bool fetch(const Cell& ts, uint32_t arg_number, bool no_infix) {
+  // Fetches one argument of the given kind and checks its type (unless
+  // `check` is off); false when a non-local exit is pending.
+  bool fetch(const Cell& ts, uint32_t arg_number, bool no_infix, bool check = true) {
     uint32_t kind = kind_of(ts);
     end = code_end(code, end);
     if (index >= end) {
@@ -323,8 +323,19 @@ struct fetcher {
       if (stack::pending()) return false;
     }
     Cell* got = stack::top - 1;
-    if (!typeset::has(&ts, TYPE_OF(got))) expect_arg(&fn, name, got, arg_number);
+    if (check && !typeset::has(&ts, TYPE_OF(got))) expect_arg(&fn, name, got, arg_number);
     return true;
+  }
+
+  // The number of the argument or refinement at cache position `at`, as
+  // the spec counts them (a `return:` is not counted).
+  uint32_t number_at(int32_t at) {
+    uint32_t n = 0;
+    for (int32_t i = 0; i < at; i++) {
+      Cell e = entry(i);
+      if (TYPE_OF(&e) == TYPE_REFINEMENT || kind_of(e) != ARG_RETURN) n++;
+    }
+    return n;
   }
 
   // The cache position of the refinement named `sym`, its ordinal and the
@@ -364,7 +375,9 @@ struct fetcher {
         if (index < end) index++;
         continue;
       }
-      if (!fetch(e, 0, false)) return false;
+      // An argument of a refinement not in use is dropped unchecked (apply
+      // passes it, or none at the end of its block).
+      if (!fetch(e, number_at(i), false, enabled)) return false;
       Cell* got = stack::top - 1;
       if (!native) {
         if (enabled) stack::arguments[argpos] = *got;
@@ -522,6 +535,52 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
 
 }  // namespace
 
+namespace {
+
+// Points the function's context at the frame while its body runs, and
+// restores it (and the return-target flag) on every way out.
+struct body_guard {
+  node_t ctx;
+  uint32_t saved;
+  stack::call_frame* frame;
+  ~body_guard() {
+    context::record(ctx)->w2 = saved;
+    frame->header &= ~stack::FRAME_RETURN_TARGET;
+  }
+};
+
+// Runs a function!'s body in its open frame, whose cells hold the arguments
+// and locals. A return or exit that landed on the frame ends the call here,
+// with its value already in the result slot.
+void run_body(const Cell* fn, node_t ctx, const Cell* name) {
+  Cell body = cells_of(memory::buffer(fn->w3))[function::MORE_BODY];
+  stack::call_frame* frame = stack::top_frame();
+  {
+    body_guard guard{ctx, context::record(ctx)->w2, frame};
+    context::record(ctx)->w2 = stack::encode_values(stack::arguments);
+    frame->header |= stack::FRAME_RETURN_TARGET;
+    if (trace::on) trace::fire(trace::EV_PROLOG, &body, -1, name, fn);
+    if (TYPE_OF(&body) == TYPE_BLOCK) {
+      eval_block(&body, true);
+    } else {
+      *stack::arguments = unset_value;
+    }
+    if (trace::on) {
+      uint32_t pending = stack::raise_code;
+      stack::raise_code = 0;
+      trace::fire(trace::EV_EPILOG, &body, -1, name, fn);
+      stack::raise_code = pending;
+    }
+  }
+  if (trace::on) trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments);
+  if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
+      stack::top_frame() == frame) {
+    stack::raise_code = 0;
+  }
+}
+
+}  // namespace
+
 // The lean path ------------------------------------------------------------------
 //
 // Untraced evaluation runs here. It keeps every observable step of the
@@ -599,7 +658,7 @@ inline bool is_op_word(const Cell* at) {
 }
 
 // Tests argument n (the top cell) against its typeset.
-inline void check_argument(const Cell* fn, uint32_t d, const Cell* name, uint32_t n) {
+inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32_t d, const Cell* name, uint32_t n) {
   Cell* got = stack::top - 1;
   if (d & (1u << (DESC_CHECK_SHIFT + n))) {
     const Cell* cache = cells_of(memory::buffer(fn->w3)) + function::MORE_SPEC_CACHE;
@@ -611,7 +670,7 @@ inline void check_argument(const Cell* fn, uint32_t d, const Cell* name, uint32_
 }
 
 // Fetches arguments `first` .. arity - 1 into the open frame.
-inline uint32_t fetch_lean(const Cell* fn, uint32_t d, const Cell* code, uint32_t index,
+inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32_t d, const Cell* code, uint32_t index,
                            uint32_t end, const Cell* name, uint32_t first, bool infix) {
   uint32_t arity = d & DESC_ARITY_MASK;
   for (uint32_t n = first; n < arity; n++) {
@@ -643,7 +702,10 @@ inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
     default:
       function::init_locals(int32_t((d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS));
-      call_function(fn, fn->w1, name, 0);
+      // Untraced, only the trace attribute can change anything.
+      if (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE))
+        call_function(fn, fn->w1, name, 0);
+      else run_body(fn, fn->w1, name);
       break;
   }
 }
@@ -806,7 +868,12 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
   Cell* start_top = stack::top;
   Cell value = *code_at(code, index);
   uint32_t next = index + 1;
-  switch (TYPE_OF(&value)) {
+  uint32_t type = TYPE_OF(&value);
+  if (SELF_EVALUATING[type]) {
+    place_result(&value, keep);
+    goto infix;
+  }
+  switch (type) {
     case TYPE_WORD: {
       const Cell* v = bound_value(&value);
       if (!v) v = context::get(&value);
@@ -878,6 +945,7 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
       place_result(&value, keep);
       break;
   }
+infix:
   if (no_infix) return next;
 
   // Infix operators group from the left: each takes the value so far.
@@ -909,6 +977,7 @@ void init() {
 }
 
 void eval_block(const Cell* block, bool chain) {
+  depth_guard();
   Cell code = *block;
   position_guard guard;
   stack::open_block_frame(&words::body_marker_word);
@@ -922,7 +991,8 @@ void eval_block(const Cell* block, bool chain) {
     current = code;
     while (true) {
       current.w1 = index;
-      index = eval_expression(&code, index, end, false, false, false);
+      index = trace::on ? walk_expression(&code, index, end, false, false, false)
+                        : eval_lean(&code, index, end, false, false);
       if (stack::pending()) return;
       end = code_end(&code, end);
       if (index >= end) break;
@@ -1126,6 +1196,7 @@ uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, u
 uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                            bool keep, const Cell* path, const Cell* name_in, const Cell* parent,
                            int32_t mode, bool infix) {
+  depth_guard();
   Cell fn = *fn_in;
   Cell name = name_in && TYPE_OF(name_in) == TYPE_WORD ? *name_in : words::anon_marker_word;
   // The left operand of an infix call is the cell just below the top.
@@ -1197,27 +1268,9 @@ uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, 
   return index;
 }
 
-namespace {
-
-// Points the function's context at the frame while its body runs, and
-// restores it (and the return-target flag) on every way out.
-struct body_guard {
-  node_t ctx;
-  uint32_t saved;
-  stack::call_frame* frame;
-  ~body_guard() {
-    context::record(ctx)->w2 = saved;
-    frame->header &= ~stack::FRAME_RETURN_TARGET;
-  }
-};
-
-}  // namespace
-
 void call_function(const Cell* fn_in, node_t ctx, const Cell* name_in, uint32_t callback_kind) {
   Cell fn = *fn_in;
   Cell name = name_in ? *name_in : words::anon_marker_word;
-  Cell body = cells_of(memory::buffer(fn.w3))[function::MORE_BODY];
-  stack::call_frame* frame = stack::top_frame();
   trace::scope tracing_scope;
   // A callback is traced only when its kind is enabled in
   // system/state/callbacks/bits.
@@ -1231,30 +1284,7 @@ void call_function(const Cell* fn_in, node_t ctx, const Cell* name_in, uint32_t 
   if (trace::active && (fn.header & function::ATTR_TRACE)) trace::on = true;
   if (fn.header & function::ATTR_NO_TRACE) trace::on = false;
   if (trace::on) trace::fire(trace::EV_CALL, nullptr, -1, &name, &fn);
-  {
-    body_guard guard{ctx, context::record(ctx)->w2, frame};
-    context::record(ctx)->w2 = stack::encode_values(stack::arguments);
-    frame->header |= stack::FRAME_RETURN_TARGET;
-    if (trace::on) trace::fire(trace::EV_PROLOG, &body, -1, &name, &fn);
-    if (TYPE_OF(&body) == TYPE_BLOCK) {
-      eval_block(&body, true);
-    } else {
-      *stack::arguments = unset_value;
-    }
-    if (trace::on) {
-      uint32_t pending = stack::raise_code;
-      stack::raise_code = 0;
-      trace::fire(trace::EV_EPILOG, &body, -1, &name, &fn);
-      stack::raise_code = pending;
-    }
-  }
-  if (trace::on) trace::fire(trace::EV_RETURN, nullptr, -1, &name, stack::arguments);
-  // A return or exit landed on this function's frame: the call ends here
-  // with the value already in its result slot.
-  if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
-      stack::top_frame() == frame) {
-    stack::raise_code = 0;
-  }
+  run_body(&fn, ctx, &name);
 }
 
 uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32_t end, bool set,

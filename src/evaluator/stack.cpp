@@ -38,6 +38,13 @@ constexpr uint32_t STACK_CELLS = 20000;
 constexpr uint32_t FRAME_CELLS = 15000;  // 240,000 bytes: 12,000 frames
 // Cells given back on overflow so that the error itself can be built.
 constexpr uint32_t OVERFLOW_SLACK = 5;
+
+// Gives back the slack, but only cells of the top frame: the error is built
+// above what the frames below it still hold (a set-word waiting for its
+// value keeps its word there), and the top frame is unwound by the error.
+void give_back_slack() {
+  top = top - arguments < ptrdiff_t(OVERFLOW_SLACK) ? arguments : top - OVERFLOW_SLACK;
+}
 // Cells and frames beyond the limits that only the building of a
 // stack-overflow error may use (it pushes more than the slack).
 constexpr uint32_t RESERVE_CELLS = 256;
@@ -83,7 +90,7 @@ void init() {
 }
 
 void overflow() {
-  top = top - OVERFLOW_SLACK < bottom ? bottom : top - OVERFLOW_SLACK;
+  give_back_slack();
   cycles::reset();
   if (cells_limit == cells_end) runtime::runtime_error(19, KEZ_ERROR_LOCATION());
   open_reserve();
@@ -97,7 +104,7 @@ void settle_try_result() {
 }
 
 void frames_overflow() {
-  top = top - OVERFLOW_SLACK < bottom ? bottom : top - OVERFLOW_SLACK;
+  give_back_slack();
   cycles::reset();
   if (frames_limit == frames_end) runtime::runtime_error(19, KEZ_ERROR_LOCATION());
   open_reserve();

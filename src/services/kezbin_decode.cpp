@@ -37,6 +37,8 @@
 #include "services/kezbin_format.h"
 #include "types/date.h"
 #include "types/hash.h"
+#include "types/image.h"
+#include "types/image_backend.h"
 #include "types/map.h"
 #include "types/money.h"
 #include "types/tuple.h"
@@ -191,6 +193,7 @@ class reader {
   void read_series(const lead& l, slot out);
   void read_text(const lead& l, slot out);
   void read_word(const lead& l, slot out);
+  void read_image(const lead& l, slot out);
   node_t read_context(uint32_t kind, const slot* link, slot owner_slot, bool object);
   void read_owner_reference(const lead& l, slot out);
   void read_object(const lead& l, slot out, const slot* link);
@@ -575,6 +578,7 @@ void reader::read_record(const lead& l, slot out, const slot* link) {
     case TYPE_BINARY:
     case TYPE_VECTOR:
       return read_text(l, out);
+    case TYPE_IMAGE: return read_image(l, out);
     case TYPE_OBJECT: return read_object(l, out, link);
     case TYPE_FUNCTION: return read_function(l, out, link);
     case TYPE_NATIVE:
@@ -598,7 +602,6 @@ void reader::read_record(const lead& l, slot out, const slot* link) {
       return read_error(out);
     }
     default:
-      // image! until its back end exists
       invalid();
   }
 }
@@ -738,6 +741,47 @@ void reader::read_text(const lead& l, slot out) {
   p_ += size;
   if (!compact_) p_ += std::min<size_t>((4 - size % 4) % 4, left());
   *out.get() = Cell{t | nl, head, node, t == TYPE_VECTOR ? element : 0};
+}
+
+// An image: width and height (at most 65,535 each, their pixels within the
+// bytes left), then ARGB words row after row; with a side of 0 it has no
+// pixels.
+void reader::read_image(const lead& l, slot out) {
+  uint32_t head = !compact_ || l.flag ? field() : 0;
+  uint32_t nl = l.new_line ? CELL_NEW_LINE : 0;
+  if (l.reference) {
+    Cell found = resolve_reference();
+    check(TYPE_OF(&found) == TYPE_IMAGE && found.w2 != 0);
+    *out.get() = Cell{TYPE_IMAGE | nl, head, found.w2, found.w3};
+    return;
+  }
+  uint32_t width, height;
+  if (compact_) {
+    width = uvar();
+    height = uvar();
+  } else {
+    uint32_t size = u32();
+    width = image_backend::IMAGE_WIDTH(size);
+    height = image_backend::IMAGE_HEIGHT(size);
+  }
+  check(width <= image_backend::MAX_SIDE && height <= image_backend::MAX_SIDE);
+  uint64_t bytes = uint64_t(width) * height * 4;
+  need(bytes);
+  if (bytes == 0) {
+    *out.get() = Cell{TYPE_IMAGE | nl, head, 0, image_backend::make_size(width, height)};
+    return;
+  }
+  check(image_backend::size_ok(width, height));
+  node_t node = image_backend::make_node(width, height);
+  Cell* c = out.get();
+  image::make_at(c, node);
+  c->header |= nl;
+  c->w1 = head;
+  image_backend::lock pixels = image_backend::lock_bitmap(node, true);
+  for (uint32_t y = 0; y < height; y++)
+    std::memcpy(reinterpret_cast<uint8_t*>(pixels.pixels) + size_t(y) * pixels.stride,
+                p_ + size_t(y) * width * 4, size_t(width) * 4);
+  p_ += bytes;
 }
 
 // Gives a word the context of its owner as soon as the context exists, so
@@ -1033,8 +1077,13 @@ void decode(const uint8_t* data, size_t length, Cell* into, const Cell* arg) {
 }
 
 uint32_t boot_load(const uint8_t* data, size_t length, Cell* into, bool keep_cells) {
-  bool was_active = collector::active;
-  collector::active = false;
+  // The collector stays off while the pool is decoded, and comes back as it
+  // was even when the decoding raises.
+  struct collector_off {
+    bool was = collector::active;
+    collector_off() { collector::active = false; }
+    ~collector_off() { collector::active = was; }
+  } off;
   uint32_t first = cell_count(into->w2);
   run(data, length, into, false, [](bool compressed) {
     const char* message =
@@ -1044,7 +1093,6 @@ uint32_t boot_load(const uint8_t* data, size_t length, Cell* into, bool keep_cel
     (void)n;
     runtime::exit_process(1);
   });
-  collector::active = was_active;
   if (!keep_cells) literal_base = first;
   return first;
 }

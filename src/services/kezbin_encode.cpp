@@ -24,6 +24,7 @@
 #include "foundation/raise.h"
 #include "services/kezbin.h"
 #include "services/kezbin_format.h"
+#include "types/image_backend.h"
 #include "types/map.h"
 #include "types/tuple.h"
 #include "values/bitset.h"
@@ -155,6 +156,7 @@ class writer {
   void write_series(const Cell& v, uint32_t type);
   void write_text(const Cell& v, uint32_t type, int64_t ref);
   void write_word(const Cell& v, uint32_t type);
+  void write_image(const Cell& v);
   void write_context(node_t ctx);
   void write_object(const Cell& v, bool owned);
   void write_function(const Cell& v, bool owned);
@@ -338,6 +340,9 @@ void writer::write_record(const Cell& v) {
     case TYPE_REF:
       write_series(v, type);
       return;
+    case TYPE_IMAGE:
+      write_image(v);
+      return;
     case TYPE_OBJECT:
       write_object(v, false);
       return;
@@ -437,6 +442,30 @@ void writer::write_text(const Cell& v, uint32_t type, int64_t ref) {
   }
   bytes(b->head_ptr(), b->used());
   pad4();
+}
+
+// An image: its size, then its pixels as ARGB words, row after row. An
+// image without pixels (node 0, a side of 0) keeps its size and is never
+// shared.
+void writer::write_image(const Cell& v) {
+  int64_t ref = v.w2 ? track(v.w2) : -1;
+  lead(v, TYPE_IMAGE, v.w1 != 0, 0, ref >= 0);
+  if (!compact_ || v.w1) field(v.w1);
+  if (ref >= 0) return write_path(uint32_t(ref));
+  uint32_t width = v.w2 ? image_backend::width_of(v.w2) : image_backend::IMAGE_WIDTH(v.w3);
+  uint32_t height = v.w2 ? image_backend::height_of(v.w2) : image_backend::IMAGE_HEIGHT(v.w3);
+  if (compact_) {
+    uvar(width);
+    uvar(height);
+  } else {
+    raw32(image_backend::make_size(width, height));
+  }
+  if (!v.w2) return;
+  image_backend::lock pixels = image_backend::lock_bitmap(v.w2, false);
+  for (uint32_t y = 0; y < height; y++) {
+    const auto* row = reinterpret_cast<const uint8_t*>(pixels.pixels) + size_t(y) * pixels.stride;
+    for (uint32_t x = 0; x < width; x++) raw32(load_u32(row + 4 * size_t(x)));
+  }
 }
 
 void writer::write_word(const Cell& v, uint32_t type) {

@@ -15,6 +15,8 @@
 #include "foundation/hashtable.h"
 #include "foundation/raise.h"
 #include "values/error_ids.h"
+#include "values/symbol.h"
+#include "values/word.h"
 
 namespace kez::random {
 
@@ -43,7 +45,7 @@ void twist() {
   index = 0;
 }
 
-bool read_kernel(void* out, size_t length) {
+bool read_from_kernel(void* out, size_t length) {
   auto* p = static_cast<uint8_t*>(out);
   while (length > 0) {
     ssize_t n = getrandom(p, length, 0);
@@ -69,6 +71,8 @@ bool read_kernel(void* out, size_t length) {
 }
 
 }  // namespace
+
+kernel_source read_kernel = read_from_kernel;
 
 void init() {
   seed(DEFAULT_SEED);
@@ -97,7 +101,10 @@ int32_t next() {
 int32_t secure_int() {
   uint8_t b[4];
   // A kernel that gives nothing must not pass off a constant as random.
-  if (!read_kernel(b, sizeof b)) fire(err::INTERNAL, err::internal::FEATURE_NA);
+  if (!read_kernel(b, sizeof b)) {
+    Cell w = word::make_global(symbol::make("secure"));
+    fire(err::INTERNAL, err::internal::NOT_HERE, &w);
+  }
   uint32_t v = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
   return int32_t(v & 0x7FFFFFFFu);
 }

@@ -8,6 +8,7 @@
 // the same seed, and must stay exactly as they are (scripts that seed expect
 // the same sequence on every run). Both sources give integers 0 to 2^31 - 1.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace kez::random {
@@ -19,8 +20,14 @@ void init();
 void seed(int32_t seed);
 // Next draw of the seeded generator: 0 to 2^31 - 1.
 int32_t next();
-// Four bytes from the kernel with bit 31 cleared.
+// Four bytes from the kernel with bit 31 cleared. When the kernel cannot
+// fill them, raises internal not-here with the word `secure` (as a digest
+// that cannot be computed does): an unfilled buffer is never drawn from.
 int32_t secure_int();
+// Fills the buffer from the kernel; false when it could not fill all of it.
+// Tests replace it to see the secure source fail.
+using kernel_source = bool (*)(void* out, size_t length);
+extern kernel_source read_kernel;
 // 1 to n for n > 0, n to -1 for n < 0, 0 for 0; -2^31 gives -2^31 to -1.
 int32_t rand(bool secure, int32_t n);
 
