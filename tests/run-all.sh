@@ -72,7 +72,13 @@ if build_fuzz; then
   { ./build/release/kez tests/fuzz/kezbin-seeds.kez "$kezbin_seeds" &&
     fuzz kezbin 10 "$kezbin_seeds"/*; } || status=1
   rm -rf "$kezbin_seeds"
+  # The image decoders' seeds are a small image in every format, by kez.
+  image_seeds=$(mktemp -d)
+  { ./build/release/kez tests/fuzz/image-seeds.kez "$image_seeds" &&
+    fuzz image 10 "$image_seeds"/*; } || status=1
+  rm -rf "$image_seeds"
   fuzz json 10 ../shared/corpora/json-parsing/test_parsing/*.json || status=1
+  fuzz csv 10 || status=1
   deflate_seeds=$(mktemp -d)
   python3 tests/fuzz/deflate_seeds.py "$deflate_seeds/inflate" "$deflate_seeds/zlib" \
     "$deflate_seeds/gzip" || status=1

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build ccache python3 libgtest-dev libgmock-dev tmux hyperfine lua5.4
-          clang libclang-rt-dev python3-pil lua-dkjson libssl-dev)
+          clang libclang-rt-dev python3-pil lua-dkjson libssl-dev
+          libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

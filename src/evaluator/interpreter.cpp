@@ -1,12 +1,28 @@
 // The interpreter.
 //
+// Two paths evaluate an expression. The lean path (eval_lean and the
+// routines of its section) runs whenever tracing is off: words, literals,
+// get-words, set-words, parens and the infix loop are its own cases; calls
+// by a word whose call descriptor is plain fetch their arguments straight
+// into the frame; operators on two integers or two floats compute in
+// place. The general path (walk_expression, call_any_function,
+// fetch_arguments, eval_path) is the traced walk, and serves every case the
+// lean path hands on: paths, refinements, apply, lit-word arguments,
+// routines. Both open the same frames, under the same names, in the same
+// order, and raise the same errors.
+//
 // Invariants kept by every routine here:
 //  - with keep false, the caller has top == arguments, and the value ends
 //    in the result slot with top just above it; with keep true it is pushed;
 //  - after any evaluation, a pending non-local exit returns at once without
 //    touching the stack or the frames (the raise already unwound them);
-//  - code is read by index through the block's node after every evaluation,
-//    never through an address kept across one.
+//  - code is read by index through the block's node; a buffer address is
+//    kept only while nothing is evaluated (evaluation may grow, move or
+//    change the block itself), and the block's end is read before each step;
+//  - every hint a call takes from its function (the descriptor, the spec
+//    cache) is read from the function value at the call, so `set`, `bind`
+//    and redefinitions are seen at once;
+//  - the depth guard is tested at calls, blocks and parens.
 #include "evaluator/interpreter.h"
 
 #include <array>
@@ -594,6 +610,20 @@ void run_body(const Cell* fn, node_t ctx, const Cell* name) {
 
 namespace {
 
+// The code block's cells, read through its node once, and again only after
+// an evaluation: nothing else allocates, so nothing else can move them.
+struct code_view {
+  const Cell* code;
+  series_buffer* b;
+  explicit code_view(const Cell* c) : code(c), b(GET_BUFFER(c)) {}
+  void refresh() { b = GET_BUFFER(code); }
+  const Cell* at(uint32_t i) const { return cell_head(b) + i; }
+  uint32_t end(uint32_t e) const {
+    uint32_t n = b->used() / sizeof(Cell);
+    return e < n ? e : n;
+  }
+};
+
 uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep);
 
 const int32_t NO_REFINEMENTS[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
@@ -641,13 +671,14 @@ constexpr auto SELF_EVALUATING = [] {
 }();
 
 // The value of the code cell `at` when taking it needs no evaluation: a
-// self-evaluating value, or a word holding one. nullptr otherwise.
+// self-evaluating value, or a word holding one (a word without a value
+// raises, on the general path). nullptr otherwise.
 inline const Cell* simple_value(const Cell* at) {
   uint32_t t = TYPE_OF(at);
   if (SELF_EVALUATING[t]) return at;
   if (t != TYPE_WORD) return nullptr;
   const Cell* v = bound_value(at);
-  return v && SELF_EVALUATING[TYPE_OF(v)] ? v : nullptr;
+  return v && SELF_EVALUATING[TYPE_OF(v)] && TYPE_OF(v) != TYPE_UNSET ? v : nullptr;
 }
 
 // Whether the code cell `at` is a word that currently holds an op!.
@@ -657,26 +688,40 @@ inline bool is_op_word(const Cell* at) {
   return v && TYPE_OF(v) == TYPE_OP;
 }
 
+// A typeset's bit for each type id below 64, as a mask over its first two
+// words: the bit array is read byte by byte, high bit first.
+constexpr auto TYPESET_BIT = [] {
+  std::array<uint64_t, 256> t{};
+  for (uint32_t i = 0; i < 64; i++) t[i] = uint64_t(1) << ((i >> 3) * 8 + 7 - (i & 7));
+  return t;
+}();
+static_assert(TYPE_COUNT <= 64, "typeset tests of the lean path cover the first 64 ids");
+
 // Tests argument n (the top cell) against its typeset.
-inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32_t d, const Cell* name, uint32_t n) {
+inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32_t d,
+                                                          const Cell* name, uint32_t n) {
   Cell* got = stack::top - 1;
   if (d & (1u << (DESC_CHECK_SHIFT + n))) {
     const Cell* cache = cells_of(memory::buffer(fn->w3)) + function::MORE_SPEC_CACHE;
     const Cell* ts = cells_of(GET_BUFFER(cache)) + n;
-    if (!typeset::has(ts, TYPE_OF(got))) expect_arg(fn, name, got, n);
+    uint64_t bits = uint64_t(ts->w1) | uint64_t(ts->w2) << 32;
+    if (!(bits & TYPESET_BIT[TYPE_OF(got)])) expect_arg(fn, name, got, n);
   } else if (TYPE_OF(got) == TYPE_UNSET) {
     expect_arg(fn, name, got, n);
   }
 }
 
 // Fetches arguments `first` .. arity - 1 into the open frame.
-inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32_t d, const Cell* code, uint32_t index,
-                           uint32_t end, const Cell* name, uint32_t first, bool infix) {
+inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32_t d,
+                                                          const Cell* code, uint32_t index,
+                                                          uint32_t end, const Cell* name,
+                                                          uint32_t first, bool infix) {
   uint32_t arity = d & DESC_ARITY_MASK;
+  code_view view(code);
   for (uint32_t n = first; n < arity; n++) {
-    end = code_end(code, end);
+    end = view.end(end);
     if (index >= end) no_arg(fn, name, n);
-    const Cell* at = code_at(code, index);
+    const Cell* at = view.at(index);
     const Cell* v;
     if (d & (1u << (DESC_GET_SHIFT + n))) {
       stack::push(at);
@@ -688,6 +733,7 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
     } else {
       index = eval_lean(code, index, end, infix, true);
       if (stack::pending()) return index;
+      view.refresh();
     }
     check_argument(fn, d, name, n);
   }
@@ -832,9 +878,10 @@ uint32_t call_infix(const Cell* op_cell, Cell* left, const Cell* code, uint32_t 
 
 // A literal right operand (an integer!, or a word holding one) computed
 // with no frame at all: nothing can be evaluated out of order.
-inline bool literal_op(const Cell* op, Cell* left, const Cell* code, uint32_t at, uint32_t end) {
-  if (TYPE_OF(left) != TYPE_INTEGER || at >= code_end(code, end)) return false;
-  const Cell* r = code_at(code, at);
+inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32_t at,
+                       uint32_t end) {
+  if (TYPE_OF(left) != TYPE_INTEGER || at >= end) return false;
+  const Cell* r = view.at(at);
   if (TYPE_OF(r) == TYPE_WORD) {
     r = bound_value(r);
     if (!r) return false;
@@ -861,12 +908,60 @@ inline void set_word(Cell* word, const Cell* value) {
   word::set(word, value);
 }
 
+// A word's value: through its cached slot, else the general lookup (which
+// raises for an unbound word).
+inline const Cell* word_value(const Cell* w) {
+  const Cell* v = bound_value(w);
+  return v ? v : context::get(w);
+}
+
+// A paren: its block evaluated in a frame of its own, the result placed as
+// keep asks; false when an exit is pending.
+inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool keep,
+                                                     Cell* start_top) {
+  Cell block = *paren;
+  stack::open_eval_native_frame(&words::body_marker_word);
+  eval_block(&block, true);
+  if (stack::pending()) return false;
+  Cell r = *stack::arguments;
+  stack::pop_frame();
+  stack::top = start_top;
+  place_result(&r, keep);
+  return true;
+}
+
+// A set-word: the next expression, evaluated in a frame named by the word,
+// assigned to it. LEAN is the untraced path; the other fires `set`.
+template <bool LEAN>
+inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
+                                                             const Cell* word_in, uint32_t next,
+                                                             uint32_t end, bool keep,
+                                                             Cell* start_top) {
+  Cell word = *word_in;
+  stack::open_eval_native_frame(&word);
+  stack::push(word);
+  end = code_end(code, end);
+  if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
+  next = LEAN ? eval_lean(code, next, end, false, true)
+              : eval_expression(code, next, end, false, true, false);
+  if (stack::pending()) return next;
+  Cell v = stack::arguments[1];
+  if (!LEAN && trace::on) trace::fire(trace::EV_SET, code, int32_t(next), &word, &v);
+  if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
+  set_word(&stack::arguments[0], &v);
+  stack::pop_frame();
+  stack::top = start_top;
+  place_result(&v, keep);
+  return next;
+}
+
 // One expression of the lean path: the value at `index`, then the infix
 // loop unless `no_infix`. keep: push the result, else write it to the
 // result slot with the top just above.
 uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep) {
   Cell* start_top = stack::top;
-  Cell value = *code_at(code, index);
+  code_view view(code);
+  Cell value = *view.at(index);
   uint32_t next = index + 1;
   uint32_t type = TYPE_OF(&value);
   if (SELF_EVALUATING[type]) {
@@ -875,12 +970,12 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
   }
   switch (type) {
     case TYPE_WORD: {
-      const Cell* v = bound_value(&value);
-      if (!v) v = context::get(&value);
+      const Cell* v = word_value(&value);
       uint32_t t = TYPE_OF(v);
       if (is_function_type(t)) {
         next = call_lean(v, code, next, end, keep, &value);
         if (stack::pending()) return next;
+        view.refresh();
       } else if (t == TYPE_UNSET) {
         fire(err::SCRIPT, err::script::NO_VALUE, &value);
       } else if (t == TYPE_OP) {
@@ -890,47 +985,29 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
       }
       break;
     }
-    case TYPE_SET_WORD: {
-      stack::open_eval_native_frame(&value);
-      stack::push(value);
-      end = code_end(code, end);
-      if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
-      next = eval_lean(code, next, end, false, true);
+    case TYPE_SET_WORD:
+      next = eval_set_word<true>(code, &value, next, end, keep, start_top);
       if (stack::pending()) return next;
-      Cell v = stack::arguments[1];
-      if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
-      set_word(&stack::arguments[0], &v);
-      stack::pop_frame();
-      stack::top = start_top;
-      place_result(&v, keep);
+      view.refresh();
       break;
-    }
-    case TYPE_GET_WORD: {
-      const Cell* v = bound_value(&value);
-      place_result(v ? v : context::get(&value), keep);
+    case TYPE_GET_WORD:
+      place_result(word_value(&value), keep);
       break;
-    }
     case TYPE_LIT_WORD:
       value.header = TYPE_WORD;
       place_result(&value, keep);
       break;
-    case TYPE_PAREN: {
-      depth_guard();
-      stack::open_eval_native_frame(&words::body_marker_word);
-      eval_block(&value, true);
-      if (stack::pending()) return next;
-      Cell r = *stack::arguments;
-      stack::pop_frame();
-      stack::top = start_top;
-      place_result(&r, keep);
+    case TYPE_PAREN:
+      if (!eval_paren(&value, keep, start_top)) return next;
+      view.refresh();
       break;
-    }
     case TYPE_NATIVE:
     case TYPE_ACTION:
     case TYPE_FUNCTION:
     case TYPE_ROUTINE:
       next = call_lean(&value, code, next, end, keep, &words::anon_marker_word);
       if (stack::pending()) return next;
+      view.refresh();
       break;
     case TYPE_SET_PATH:
     case TYPE_PATH:
@@ -940,6 +1017,7 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
     case TYPE_ISSUE:
       next = eval_value(code, &value, index, next, end, keep, false, start_top);
       if (stack::pending()) return next;
+      view.refresh();
       break;
     default:
       place_result(&value, keep);
@@ -950,20 +1028,21 @@ infix:
 
   // Infix operators group from the left: each takes the value so far.
   while (true) {
-    end = code_end(code, end);
+    end = view.end(end);
     if (next >= end) break;
-    const Cell* w = code_at(code, next);
+    const Cell* w = view.at(next);
     if (TYPE_OF(w) != TYPE_WORD) break;
     const Cell* v = bound_value(w);
     if (!v || TYPE_OF(v) != TYPE_OP) break;
     Cell* left = keep ? start_top : stack::arguments;
-    if (literal_op(v, left, code, next + 1, end)) {
+    if (literal_op(v, left, view, next + 1, end)) {
       next += 2;
       continue;
     }
     Cell name = *w;
     next = call_infix(v, left, code, next + 1, end, keep, &name);
     if (stack::pending()) return next;
+    view.refresh();
   }
   return next;
 }
@@ -1083,32 +1162,12 @@ uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, u
   Cell value = *value_in;
   (void)index;
   switch (TYPE_OF(&value)) {
-    case TYPE_PAREN: {
-      stack::open_eval_native_frame(&words::body_marker_word);
-      eval_block(&value, true);
-      if (stack::pending()) return next;
-      Cell r = *stack::arguments;
-      stack::pop_frame();
-      stack::top = start_top;
-      place_result(&r, keep);
+    case TYPE_PAREN:
+      eval_paren(&value, keep, start_top);
       break;
-    }
-    case TYPE_SET_WORD: {
-      stack::open_eval_native_frame(&value);
-      stack::push(value);
-      end = code_end(&code, end);
-      if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
-      next = eval_expression(&code, next, end, false, true, false);
-      if (stack::pending()) return next;
-      Cell v = stack::arguments[1];
-      if (trace::on) trace::fire(trace::EV_SET, &code, int32_t(next), &value, &v);
-      if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
-      word::set(&stack::arguments[0], &v);
-      stack::pop_frame();
-      stack::top = start_top;
-      place_result(&v, keep);
+    case TYPE_SET_WORD:
+      next = eval_set_word<false>(&code, &value, next, end, keep, start_top);
       break;
-    }
     case TYPE_SET_PATH: {
       end = code_end(&code, end);
       if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &value);
@@ -1126,14 +1185,14 @@ uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, u
       break;
     }
     case TYPE_GET_WORD:
-      place_result(context::get(&value), keep);
+      place_result(word_value(&value), keep);
       break;
     case TYPE_LIT_WORD:
       value.header = TYPE_WORD;
       place_result(&value, keep);
       break;
     case TYPE_WORD: {
-      const Cell* v = context::get(&value);
+      const Cell* v = word_value(&value);
       uint32_t t = TYPE_OF(v);
       if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_VALUE, &value);
       if (is_function_type(t)) {
