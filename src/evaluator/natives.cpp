@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "foundation/raise.h"
+#include "foundation/runtime.h"
 #include "values/block.h"
 #include "values/context.h"
 #include "values/error_ids.h"
@@ -69,11 +70,15 @@ constexpr std::array<routine_fn, CAPACITY> make_guards(std::index_sequence<I...>
     }
   }...};
 }
-constexpr std::array<routine_fn, CAPACITY> GUARDS = make_guards(std::make_index_sequence<CAPACITY>());
+constexpr std::array<routine_fn, CAPACITY> GUARDS =
+    make_guards(std::make_index_sequence<CAPACITY>());
 
 }  // namespace
 
 uint32_t add(routine_fn fn) {
+  // The table is sized for every routine the runtime makes; running past it
+  // is a build fault, stopped here rather than writing past the table.
+  if (count == CAPACITY) runtime::runtime_error(5, KEZ_ERROR_LOCATION());
   originals[count] = fn;
   table[count] = GUARDS[count];
   return ++count;
