@@ -29,7 +29,6 @@
 #include "foundation/memory.h"
 #include "foundation/platform.h"
 #include "foundation/runtime.h"
-#include "services/kezbin.h"
 #include "services/lexer.h"
 #include "values/block.h"
 #include "values/string.h"
@@ -109,8 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       [] {
         platform::stack_limit =
             reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - STACK_ROOM;
-        boot::make_routines();
-        kezbin::make_routines();
+        boot::make_all_routines();
         boot::run_boot_library(false);
         Cell* driver = lexer::scan_utf8(DRIVER.data(), uint32_t(DRIVER.size()));
         interpreter::eval_block(driver, false);
