@@ -16,6 +16,7 @@ bool on = false;
 bool active = false;
 uint32_t mask = DEFAULT_MASK;
 Cell tracer{TYPE_NONE, 0, 0, 0};
+uint32_t switches = 0;
 
 namespace {
 
@@ -82,6 +83,11 @@ void uninstall() {
   on = active = false;
 }
 
+void switch_to(bool mode) {
+  on = mode && active;
+  switches++;
+}
+
 void reset() {
   tracer = make_none();
   on = active = false;
@@ -117,6 +123,10 @@ void fire(uint32_t bit, const Cell* code, int32_t position, const Cell* ref, con
   stack::push(ref_cell);
   stack::push(Cell{TYPE_PAIR, 0, uint32_t(args_index), uint32_t(top_index)});
   function::init_locals(locals);
+  // A return or exit on its way out of a function is set aside while the
+  // tracer runs, which would otherwise stop at once and leave its frame.
+  uint32_t pending = stack::raise_code;
+  stack::raise_code = 0;
   on = false;
   interpreter::call_function(&fn, fn.w1, &name, 0);
   if (stack::pending()) return;  // a raise out of the tracer leaves tracing off
@@ -124,6 +134,7 @@ void fire(uint32_t bit, const Cell* code, int32_t position, const Cell* ref, con
   stack::pop_function_frame();
   stack::top = saved_top;
   stack::frames_top = saved_frames;
+  stack::raise_code = pending;
 }
 
 }  // namespace kez::trace

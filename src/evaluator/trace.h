@@ -49,11 +49,21 @@ void reset();
 // `value` nullptr for none!.
 void fire(uint32_t bit, const Cell* code, int32_t position, const Cell* ref, const Cell* value);
 
+// Counts the explicit switches of `trace true`/`trace false`.
+extern uint32_t switches;
+// Tracing on or off while a do/trace is in force (off outside one), until
+// the next switch: the scopes below do not undo it.
+void switch_to(bool mode);
+
 // Switches tracing for the body of a function with the trace/no-trace
-// attributes, and back on scope exit.
+// attributes (or for a callback), and back on scope exit unless the body
+// switched it explicitly.
 struct scope {
   bool saved = on;
-  ~scope() { on = saved; }
+  uint32_t seen = switches;
+  ~scope() {
+    if (switches == seen) on = saved;
+  }
 };
 
 }  // namespace kez::trace
