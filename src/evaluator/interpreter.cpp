@@ -1121,8 +1121,9 @@ uint32_t walk_expression(const Cell* code_in, uint32_t index, uint32_t end, bool
       if (!vals) break;
       const Cell* v = vals + w.w3;
       if (TYPE_OF(v) != TYPE_OP) break;
-      if (trace::on) trace::fire(trace::EV_FETCH, &code, int32_t(next), nullptr, &w);
+      // Copied first: the tracer may move the context's values.
       Cell op = *v;
+      if (trace::on) trace::fire(trace::EV_FETCH, &code, int32_t(next), nullptr, &w);
       op.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
       stack::top = keep ? start_top + 1 : stack::arguments + 1;
       next = call_any_function(&op, &code, next + 1, end, keep, nullptr, &w, nullptr, 0, true);
