@@ -29,6 +29,7 @@
 #include "services/environment.h"
 #include "services/lexer.h"
 #include "types/handle.h"
+#include "types/image.h"
 #include "types/tuple.h"
 #include "values/block.h"
 #include "values/context.h"
@@ -338,6 +339,7 @@ void make_routines() {
   define_routines(ROUTINES);
   make_type_tests();
   make_json_routines();
+  image::make_routines();
 }
 
 }  // namespace kez::boot

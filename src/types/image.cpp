@@ -9,20 +9,26 @@
 #include "types/image.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "boot/routines.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
 #include "gui/terminal/face_image.h"
+#include "services/files.h"
 #include "types/binary.h"
 #include "types/image_backend.h"
+#include "types/image_codecs.h"
 #include "types/pair.h"
 #include "types/tuple.h"
 #include "values/block.h"
 #include "values/error_ids.h"
+#include "values/file.h"
 #include "values/integer.h"
 #include "values/registry.h"
 #include "values/series.h"
@@ -34,6 +40,7 @@
 namespace kez::image {
 
 namespace backend = image_backend;
+namespace codecs = image_codecs;
 
 namespace {
 
@@ -699,6 +706,136 @@ Cell* resize(const Cell* image, uint32_t w, uint32_t h) {
 void delete_(const Cell* image) {
   if (image->w2) backend::release(image->w2);
 }
+
+// --- image files ----------------------------------------------------------------------
+
+namespace {
+
+// A decoded image as a new node in `out`; the node adopts the pixels.
+Cell* adopt(const codecs::decoded& d, Cell* out) {
+  *out = make_unset();
+  return make_at(out, backend::adopt(d.width, d.height, d.pixels));
+}
+
+[[noreturn]] void cannot_open(const Cell* file) {
+  Cell f = *file;
+  fire(err::ACCESS, err::access::CANNOT_OPEN, &f);
+}
+
+}  // namespace
+
+bool sniff(const Cell* binary) {
+  Cell b = *binary;
+  return codecs::sniff(binary::rs_head(&b), binary::rs_length(&b)) >= 0;
+}
+
+Cell* from_binary(const Cell* binary, Cell* out) {
+  Cell* b = stack::push(*binary);
+  // A due collection runs before the bytes' address is taken: from there
+  // to the codec's return nothing allocates in the Kez heap.
+  backend::collect_before(0);
+  codecs::decoded d;
+  codecs::status s = codecs::decode(binary::rs_head(b), binary::rs_length(b), &d);
+  stack::pop(1);
+  switch (s) {
+    case codecs::OK: return adopt(d, out);
+    case codecs::NOT_IMAGE: *out = make_none(); return out;
+    case codecs::NO_MEMORY: fire(err::INTERNAL, err::internal::NO_MEMORY);
+    default: bad_media();
+  }
+}
+
+Cell* load_file(const Cell* file, Cell* out) {
+  std::string name = file::to_os_path(file);
+  std::vector<uint8_t> bytes;
+  if (name.find('\0') != std::string::npos || !simple_io::read_bytes(name, -1, -1, bytes))
+    cannot_open(file);
+  backend::collect_before(0);
+  codecs::decoded d;
+  switch (codecs::decode(bytes.data(), bytes.size(), &d)) {
+    case codecs::OK: return adopt(d, out);
+    case codecs::TOO_LARGE: bad_media();
+    case codecs::NO_MEMORY: fire(err::INTERNAL, err::internal::NO_MEMORY);
+    default: cannot_open(file);
+  }
+}
+
+Cell* encode(const Cell* image, int32_t format, Cell* out) {
+  Cell* img = stack::push(*image);
+  live(img);
+  if (img->w3 == 0) bad_media();
+  if (format < 0 || format >= codecs::FORMAT_COUNT) {
+    Cell f = make_integer(format);
+    fire(err::SCRIPT, err::script::INVALID_ARG, &f);
+  }
+  if (pixel_count(img) == 0 || !img->w2) {
+    binary::make_at(out, 1);
+    stack::pop(1);
+    return out;
+  }
+  // The codec allocates nothing in the Kez heap: the pixels stay put.
+  codecs::encoded e;
+  codecs::status s = codecs::encode(format, pixels(img, false), width(img), height(img), &e);
+  if (s == codecs::OK && e.size > MAX_SERIES_SIZE) s = codecs::CORRUPT;
+  if (s != codecs::OK) {
+    std::free(e.data);
+    if (s == codecs::NO_MEMORY) fire(err::INTERNAL, err::internal::NO_MEMORY);
+    bad_media();
+  }
+  binary::make_at(out, uint32_t(e.size));
+  std::memcpy(GET_BUFFER(out)->data(), e.data, e.size);
+  GET_BUFFER(out)->tail = uint32_t(e.size);
+  std::free(e.data);
+  stack::pop(1);
+  return out;
+}
+
+Cell* decode(const Cell* data, Cell* out) {
+  Cell* held = stack::push(*data);
+  switch (TYPE_OF(held)) {
+    case TYPE_BINARY: from_binary(held, out); break;
+    case TYPE_URL: {
+      read_options o;
+      o.binary = true;
+      actions::get_read(held)(held, o);
+      if (TYPE_OF(held) != TYPE_BINARY) cannot_open(data);
+      from_binary(held, out);
+      break;
+    }
+    case TYPE_FILE: case TYPE_STRING: load_file(held, out); break;
+    default: cannot_open(held);
+  }
+  stack::pop(1);
+  return out;
+}
+
+namespace {
+
+inline Cell* arg(int i) { return stack::arguments + i; }
+
+template <int FORMAT>
+void encode_routine() {
+  Cell img = *arg(0);
+  encode(&img, FORMAT, arg(0));
+}
+
+void decode_routine() {
+  Cell data = *arg(0);
+  decode(&data, arg(0));
+}
+
+#define KEZ_IMAGE_ENCODER(name, format) \
+  {"_image-encode-" name, "img [image!] where [any-type!]", encode_routine<codecs::format>}
+constexpr boot::routine_entry ROUTINES[] = {
+    KEZ_IMAGE_ENCODER("png", IMAGE_PNG),   KEZ_IMAGE_ENCODER("jpeg", IMAGE_JPEG),
+    KEZ_IMAGE_ENCODER("bmp", IMAGE_BMP),   KEZ_IMAGE_ENCODER("gif", IMAGE_GIF),
+    KEZ_IMAGE_ENCODER("tiff", IMAGE_TIFF), {"_image-decode", "data [any-type!]", decode_routine},
+};
+#undef KEZ_IMAGE_ENCODER
+
+}  // namespace
+
+void make_routines() { boot::define_routines(ROUTINES); }
 
 void init() {
   datatype::register_type(TYPE_IMAGE, TYPE_SERIES, "image!", ROW);

@@ -42,6 +42,28 @@ void delete_(const Cell* image);
 // The pixel at a 0-based index; none at the pixel count.
 Cell get_pixel_tuple(const Cell* image, uint32_t index);
 
+// --- Image files -------------------------------------------------------------------
+
+// Whether the bytes from a binary's head begin with a known image magic.
+bool sniff(const Cell* binary);
+// The image decoded from a binary! into `out`: none when the bytes are no
+// known format, access bad-media when they do not decode.
+Cell* from_binary(const Cell* binary, Cell* out);
+// The image decoded from a file into `out`: access cannot-open when the
+// file cannot be read or decoded (bad-media when it declares a size beyond
+// what an image holds).
+Cell* load_file(const Cell* file, Cell* out);
+// A binary! of the image encoded in a format (image_codecs::format) into
+// `out`: access bad-media for an image whose size word is 0 or a failing
+// codec, an empty binary for one with a single side 0, script invalid-arg
+// for an unknown format index.
+Cell* encode(const Cell* image, int32_t format, Cell* out);
+// A binary! decoded from memory, a url! read first, anything else read as
+// a file.
+Cell* decode(const Cell* data, Cell* out);
+// The routines behind the image codecs of system/codecs.
+void make_routines();
+
 void init();  // registers image! and the handle kind of its pixels
 
 }  // namespace kez::image

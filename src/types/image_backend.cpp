@@ -62,27 +62,33 @@ bool size_ok(uint64_t width, uint64_t height) {
   return width <= MAX_SIDE && height <= MAX_SIDE && width * height * 4 <= MAX_SERIES_SIZE;
 }
 
+void collect_before(uint64_t bytes) {
+  if (collector::active && !collector::running && since_collection() + bytes > COLLECT_AFTER)
+    collector::do_cycle();
+}
+
+node_t adopt(uint32_t width, uint32_t height, uint32_t* pixels) {
+  // The buffer goes into its slot only once the node exists: allocating the
+  // node may collect, and a slot that no node reaches yet would be freed.
+  node_t node = memory::alloc_series(sizeof(image_node) / 4, 4, 0);
+  since_collection() += uint64_t(width) * height * 4;
+  int32_t slot = handles::store(pixels, kind);
+  series_buffer* b = memory::buffer(node);
+  b->tail = sizeof(image_node);
+  *record(node) = {NODE_PIXELS | NODE_WRITTEN, 0, 0, make_size(width, height), uint32_t(slot), 0};
+  return node;
+}
+
 node_t make_node(uint32_t width, uint32_t height) {
   uint64_t bytes = uint64_t(width) * height * 4;
-  if (collector::active && !collector::running &&
-      since_collection() + bytes > COLLECT_AFTER) {
-    collector::do_cycle();
-  }
+  collect_before(bytes);
   void* pixels = std::malloc(bytes);
   if (!pixels && collector::active && !collector::running) {
     collector::do_cycle();
     pixels = std::malloc(bytes);
   }
   if (!pixels) no_memory();
-  // The buffer goes into its slot only once the node exists: allocating the
-  // node may collect, and a slot that no node reaches yet would be freed.
-  node_t node = memory::alloc_series(sizeof(image_node) / 4, 4, 0);
-  since_collection() += bytes;
-  int32_t slot = handles::store(pixels, kind);
-  series_buffer* b = memory::buffer(node);
-  b->tail = sizeof(image_node);
-  *record(node) = {NODE_PIXELS | NODE_WRITTEN, 0, 0, make_size(width, height), uint32_t(slot), 0};
-  return node;
+  return adopt(width, height, static_cast<uint32_t*>(pixels));
 }
 
 void fill_rgb_alpha(node_t node, const uint8_t* rgb, uint32_t rgb_len, const uint8_t* alpha,

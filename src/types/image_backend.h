@@ -78,6 +78,15 @@ bool size_ok(uint64_t width, uint64_t height);
 // collector reaches before anything else allocates.
 node_t make_node(uint32_t width, uint32_t height);
 
+// Collects when the pixel bytes made since the last collection, with
+// `bytes` more, pass COLLECT_AFTER (the collector cannot see them in its
+// frames). Call it before pixel memory is allocated.
+void collect_before(uint64_t bytes);
+
+// A new node that takes over a malloc'd buffer of width x height pixels
+// (size_ok): the node frees it. The same rules as make_node hold.
+node_t adopt(uint32_t width, uint32_t height, uint32_t* pixels);
+
 // Fills a node's pixels: from an rgb byte string (3 bytes a pixel, white
 // once used up) and an alpha string (one transparency byte t a pixel:
 // alpha = 255 - t, opaque once used up); or every pixel with one word.

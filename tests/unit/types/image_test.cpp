@@ -3,6 +3,8 @@
 // direct access for the other subsystems.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <set>
 
@@ -11,6 +13,7 @@
 #include "foundation/handles.h"
 #include "types/image.h"
 #include "types/image_backend.h"
+#include "types/image_codecs.h"
 #include "types/pair.h"
 #include "values/error_ids.h"
 #include "values/word.h"
@@ -151,4 +154,55 @@ TEST_F(Images, BackEndAccess) {
   for (int i = 0; i < 8; i++) EXPECT_EQ(p[i], expected[i]) << i;
   EXPECT_EQ(test::mold_text(image::get_pixel_tuple(big, 8)), "none");
   EXPECT_EQ(test::mold_text(image::get_pixel_tuple(big, 1)), "3.2.1.251");
+}
+
+// The codecs over memory: every format written and read back, and what a
+// damaged file gives (a status, never a jump out of a library).
+TEST_F(Images, CodecsOverMemory) {
+  namespace codecs = image_codecs;
+  constexpr uint32_t W = 7, H = 5;
+  uint32_t pixels[W * H];
+  for (uint32_t i = 0; i < W * H; i++)
+    pixels[i] = (i % 3 ? 0xFF000000u : 0x80000000u) | (i * 0x0A1B2Cu & 0xFFFFFF);
+  for (int format = 0; format < codecs::FORMAT_COUNT; format++) {
+    codecs::encoded e;
+    ASSERT_EQ(codecs::encode(format, pixels, W, H, &e), codecs::OK) << format;
+    EXPECT_EQ(codecs::sniff(e.data, e.size), format);
+    codecs::decoded d;
+    ASSERT_EQ(codecs::decode(e.data, e.size, &d), codecs::OK) << format;
+    EXPECT_EQ(d.width, W);
+    EXPECT_EQ(d.height, H);
+    bool lossless = format == codecs::IMAGE_PNG || format == codecs::IMAGE_BMP ||
+                    format == codecs::IMAGE_TIFF;
+    if (lossless) {
+      EXPECT_EQ(std::memcmp(d.pixels, pixels, sizeof pixels), 0) << format;
+    }
+    std::free(d.pixels);
+    // Cut short after the signature, and halfway: a status (a JPEG is
+    // finished with grey), and no pixels kept on failure.
+    for (size_t cut : {size_t(8), e.size / 2}) {
+      codecs::decoded bad;
+      codecs::status s = codecs::decode(e.data, cut, &bad);
+      if (s != codecs::OK) {
+        EXPECT_EQ(bad.pixels, nullptr);
+      }
+      std::free(bad.pixels);
+    }
+    std::free(e.data);
+  }
+  codecs::decoded none;
+  const uint8_t text[] = "plain text";
+  EXPECT_EQ(codecs::decode(text, sizeof text, &none), codecs::NOT_IMAGE);
+  EXPECT_EQ(codecs::decode(text, 0, &none), codecs::NOT_IMAGE);
+}
+
+TEST_F(Images, EncodeRefusals) {
+  Cell* img = make_image(2, 2);
+  Cell out;
+  EXPECT_TRUE(raises(raised([&] { image::encode(img, 5, &out); }), err::SCRIPT,
+                     err::script::INVALID_ARG));
+  EXPECT_TRUE(raises(raised([&] { image::encode(img, -1, &out); }), err::SCRIPT,
+                     err::script::INVALID_ARG));
+  Cell* empty = make_image(0, 0);
+  EXPECT_TRUE(bad_media([&] { image::encode(empty, 1, &out); }));
 }
