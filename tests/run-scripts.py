@@ -17,6 +17,8 @@ Options:
                            with the input on standard input
     %% file NAME           write the following lines up to `%% end` into NAME
                            in the case's directory (fixtures)
+    %% copy PATH           copy tests/PATH into the case's directory (shared
+                           test code, such as gui/recording-platform.kez)
     %% status N            expected exit status (default 0)
     %% env NAME=VALUE      set an environment variable (HOME is the case's
                            directory unless set so)
@@ -25,7 +27,9 @@ Options:
     %% no-stress           not run under KEZ_GC_STRESS (for checks that only
                            make sense without it, such as memory bounds)
 
-Trailing line ends of both outputs are ignored; everything else is exact.
+The expected output is standard output and standard error as written, in one
+stream. Trailing line ends of both outputs are ignored; everything else is
+exact.
 Input fed on standard input meets the console, which greets with its banner:
 the banner is left out of the comparison unless the expected output begins
 with it.
@@ -44,6 +48,7 @@ class Case:
         self.args, self.script, self.status = [], False, 0
         self.command = None
         self.env, self.files, self.stress = {}, {}, True
+        self.copies = []
         self.stress_floor = 0
 
 
@@ -82,6 +87,8 @@ def parse(path):
             elif opt == "file":
                 fixture = rest[0]
                 case.files[fixture] = []
+            elif opt == "copy":
+                case.copies.append(rest[0])
             elif opt == "no-stress":
                 case.stress = False
             elif opt == "stress":
@@ -104,6 +111,9 @@ def run(kez, case):
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "w", encoding="utf-8") as f:
                 f.write("\n".join(text) + "\n")
+        tests = os.path.dirname(os.path.abspath(__file__))
+        for path in case.copies:
+            shutil.copy(os.path.join(tests, path), work)
         source = "\n".join(case.input) + "\n"
         env = dict(os.environ, **case.env)
         if case.stress_floor and "KEZ_GC_STRESS" in env:
@@ -117,9 +127,10 @@ def run(kez, case):
         else:
             cmd, stdin = [kez] + (case.command or []), source.encode()
         try:
-            p = subprocess.run(cmd, input=stdin, capture_output=True, cwd=work,
-                               env=env, timeout=TIMEOUT)
-            out = p.stdout.decode("utf-8", "replace") + p.stderr.decode("utf-8", "replace")
+            # One pipe for both streams keeps reports where they were written.
+            p = subprocess.run(cmd, input=stdin, stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT, cwd=work, env=env, timeout=TIMEOUT)
+            out = p.stdout.decode("utf-8", "replace")
             status = p.returncode
         except subprocess.TimeoutExpired:
             out, status = f"(timed out after {TIMEOUT}s)\n", None
