@@ -16,7 +16,9 @@ Options:
     %% args ARGS...        run `kez ARGS...` (split as a shell splits them)
                            with the input on standard input
     %% file NAME           write the following lines up to `%% end` into NAME
-                           in the case's directory (fixtures)
+                           in the case's directory (fixtures); one whose first
+                           line begins with "#!" is made executable (stub
+                           programs)
     %% status N            expected exit status (default 0)
     %% env NAME=VALUE      set an environment variable (HOME is the case's
                            directory unless set so)
@@ -104,6 +106,8 @@ def run(kez, case):
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "w", encoding="utf-8") as f:
                 f.write("\n".join(text) + "\n")
+            if text and text[0].startswith("#!"):
+                os.chmod(full, 0o755)
         source = "\n".join(case.input) + "\n"
         env = dict(os.environ, **case.env)
         if case.stress_floor and "KEZ_GC_STRESS" in env:

@@ -25,6 +25,7 @@
 #include "foundation/raise.h"
 #include "foundation/runtime.h"
 #include "foundation/unicode.h"
+#include "services/clipboard.h"
 #include "services/environment.h"
 #include "services/lexer.h"
 #include "types/handle.h"
@@ -331,6 +332,7 @@ void make_routines() {
   make_type_tests();
   make_json_routines();
   image::make_routines();
+  clipboard::make_routines();
 }
 
 }  // namespace kez::boot
