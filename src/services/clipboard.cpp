@@ -69,7 +69,7 @@ constexpr const char* IMAGE_TYPES[] = {PNG, "image/jpeg", "image/gif", "image/bm
 // given, its standard output captured. True when it ran and succeeded.
 // Nothing of it reaches the console: a tool that stays to serve the
 // clipboard must not hold our streams either.
-bool run_tool(std::vector<std::string> argv, std::string_view input, std::string* output) {
+bool run_tool(std::vector<std::string> argv, std::string_view input, process::received* output) {
   process::request r;
   r.argv = std::move(argv);
   r.in.how = output ? process::stream::DEV_NULL : process::stream::PIPE;
@@ -92,7 +92,7 @@ bool hand_to_tool(desktop d, const char* type, std::string_view data) {
 }
 
 // `type` null: the list of the types on offer.
-bool take_from_tool(desktop d, const char* type, std::string* out) {
+bool take_from_tool(desktop d, const char* type, process::received* out) {
   if (d == desktop::WAYLAND) {
     if (!type) return run_tool({"wl-paste", "--list-types"}, {}, out);
     return run_tool({"wl-paste", "--no-newline", "--type", type}, {}, out);
@@ -236,10 +236,10 @@ contents contents_of(const Cell* value) {
 
 // What the desktop's clipboard holds; false when the tool could not say.
 bool read_desktop(desktop d, Cell* out) {
-  std::string list;
+  process::received list;
   if (!take_from_tool(d, nullptr, &list)) return false;
   std::vector<std::string_view> types;
-  for (std::string_view rest = list; !rest.empty();) {
+  for (std::string_view rest = list.view(); !rest.empty();) {
     size_t end = rest.find('\n');
     std::string_view t = rest.substr(0, end);
     rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
@@ -251,17 +251,17 @@ bool read_desktop(desktop d, Cell* out) {
       if (t == type) return true;
     return false;
   };
-  std::string data;
+  process::received data;
   for (const char* type : TEXT_TYPES) {
     if (!offered(type)) continue;
     if (!take_from_tool(d, type, &data)) return false;
-    *out = *process::push_text(data);
+    *out = *process::push_text(data.view());
     stack::pop(1);
     return true;
   }
   if (offered(URI_LIST)) {
     if (!take_from_tool(d, URI_LIST, &data)) return false;
-    files_block(paths_of(data), out);
+    files_block(paths_of(data.view()), out);
     return true;
   }
   for (const char* type : IMAGE_TYPES) {
@@ -269,7 +269,7 @@ bool read_desktop(desktop d, Cell* out) {
     if (!take_from_tool(d, type, &data)) return false;
     backend::collect_before(0);
     codecs::decoded image;
-    if (codecs::decode(reinterpret_cast<const uint8_t*>(data.data()), data.size(), &image) !=
+    if (codecs::decode(reinterpret_cast<const uint8_t*>(data.data), data.size, &image) !=
         codecs::OK)
       return false;
     *out = make_unset();

@@ -171,36 +171,46 @@ struct sigpipe_held {
   }
 };
 
-// Bytes read at a time, and the least room kept free in a capture.
+// Bytes read at a time: the least room kept free in a capture.
 constexpr size_t READ_CHUNK = 1 << 16;
 // The most written in one call, so that a large input is fed as the child
 // takes it.
 constexpr size_t WRITE_CHUNK = 1 << 20;
 
 struct capture {
-  std::string* sink;
-  size_t used = 0;
+  received* sink;
   bool overflow = false;
 };
 
 // Reads what is there; false at the end of the stream. An interrupted read
-// is tried again at the next turn; any other error ends the stream.
+// is tried again at the next turn; any other error ends the stream. Past
+// the limit, or when growing fails, the bytes are read and dropped.
 bool read_some(int fd, capture& c) {
   char scratch[4096];
   char* to = scratch;
   size_t room = sizeof scratch;
   if (c.sink && !c.overflow) {
-    std::string& s = *c.sink;
-    if (s.size() - c.used < READ_CHUNK) s.resize(std::max(s.size() * 2, c.used + READ_CHUNK));
-    to = s.data() + c.used;
-    room = s.size() - c.used;
+    received& r = *c.sink;
+    if (r.capacity - r.size < READ_CHUNK) {
+      size_t grown = std::max(r.capacity * 2, r.size + READ_CHUNK);
+      if (char* p = static_cast<char*>(std::realloc(r.data, grown))) {
+        r.data = p;
+        r.capacity = grown;
+      }
+    }
+    if (r.capacity - r.size >= READ_CHUNK) {
+      to = r.data + r.size;
+      room = r.capacity - r.size;
+    } else {
+      c.overflow = true;
+    }
   }
   ssize_t n = read(fd, to, room);
   if (n < 0) return errno == EINTR || errno == EAGAIN;
   if (n == 0) return false;
   if (to != scratch) {
-    c.used += size_t(n);
-    if (c.used > CAPTURE_LIMIT) c.overflow = true;
+    c.sink->size += size_t(n);
+    if (c.sink->size > CAPTURE_LIMIT) c.overflow = true;
   }
   return true;
 }
@@ -241,7 +251,7 @@ void serve(channel* ch, std::string_view input, capture* captures) {
     }
   }
   for (int i = 1; i < 3; i++)
-    if (captures[i].sink) captures[i].sink->resize(std::min(captures[i].used, CAPTURE_LIMIT));
+    if (captures[i].sink) captures[i].sink->size = std::min(captures[i].sink->size, CAPTURE_LIMIT);
 }
 
 int32_t wait_for(pid_t pid) {
@@ -263,8 +273,9 @@ std::string shell_quoted(std::string_view text) {
   return q + "'";
 }
 
-// Bytes as text: invalid sequences become U+FFFD each.
-void make_valid_utf8(std::string& bytes) {
+// The bytes with each invalid sequence as U+FFFD; empty when they are
+// valid as they stand.
+std::string repaired_utf8(std::string_view bytes) {
   const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
   const uint8_t* end = p + bytes.size();
   const uint8_t* at = p;
@@ -284,26 +295,27 @@ void make_valid_utf8(std::string& bytes) {
     }
     at = next;
   }
-  if (bad) bytes.swap(fixed);
+  return fixed;
 }
 
 // Captured bytes into the target: onto the end of a string, decoded; at
 // the position of a binary.
-void store(const Cell* target, std::string& bytes) {
-  if (bytes.empty()) return;
+void store(const Cell* target, const received& bytes) {
+  if (bytes.size == 0) return;
   Cell t = *target;
   if (TYPE_OF(&t) == TYPE_BINARY) {
-    binary::rs_insert(&t, 0, reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
+    binary::rs_insert(&t, 0, reinterpret_cast<const uint8_t*>(bytes.data), uint32_t(bytes.size));
     return;
   }
-  string::append_string(&t, push_text(bytes));
+  string::append_string(&t, push_text(bytes.view()));
   stack::pop(1);
 }
 
 }  // namespace
 
-Cell* push_text(std::string& bytes) {
-  make_valid_utf8(bytes);
+Cell* push_text(std::string_view bytes) {
+  std::string fixed = repaired_utf8(bytes);
+  if (!fixed.empty()) bytes = fixed;
   Cell* text = string::load(bytes);
   // Loading takes a leading byte-order mark for a signature; here it is
   // part of what the program wrote.
@@ -399,7 +411,7 @@ int32_t call(const Cell* command, bool wait, bool console, bool shell, const Cel
   }
   // Streams that are not redirected never reach the console's own unless
   // asked to.
-  std::string captured[2];
+  received captured[2];
   const Cell* targets[2] = {out, err};
   stream* streams[2] = {&r.out, &r.err};
   for (int i = 0; i < 2; i++) {

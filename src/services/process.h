@@ -19,6 +19,7 @@
 //    input bytes are copied out before, captured bytes stored after.
 #pragma once
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,20 @@
 #include "values/cell.h"
 
 namespace kez::process {
+
+// Bytes received from a child. The block comes from malloc and grows by
+// realloc, which moves a large block by remapping its pages, not by
+// copying them.
+struct received {
+  char* data = nullptr;
+  size_t size = 0;
+  size_t capacity = 0;
+  received() = default;
+  received(const received&) = delete;
+  received& operator=(const received&) = delete;
+  ~received() { std::free(data); }
+  std::string_view view() const { return {data, size}; }
+};
 
 // One of the child's standard streams.
 struct stream {
@@ -38,7 +53,7 @@ struct stream {
   mode how = PARENT;
   std::string path;
   std::string_view data;
-  std::string* captured = nullptr;
+  received* captured = nullptr;
 };
 
 struct request {
@@ -72,8 +87,7 @@ std::vector<std::string> split_command(std::string_view text);
 
 // Bytes a program wrote, as a new string! pushed on the value stack:
 // UTF-8, each invalid sequence as U+FFFD, a leading byte-order mark kept.
-// The bytes are repaired in place.
-Cell* push_text(std::string& bytes);
+Cell* push_text(std::string_view bytes);
 
 // The `call` native's work: `command` a string! or file!; in, out and err
 // are null when not redirected.
