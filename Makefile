@@ -1,37 +1,65 @@
-# The two commands of the README: `make run` and `make test`.
-# Release build in build/release, sanitizer build in build/asan.
+# The README's commands. Each installs the Debian packages its purpose needs
+# (tools/setup.sh), configures and builds, with warnings as errors:
+#   make run [ARGS=script.kez]   kez only (build/release/kez), then runs it
+#   make test                    GCC Release and sanitizer builds, the Clang
+#                                build (kez and the fuzzers), every test
+#   make bench [BENCH=name]      the benchmarks beside their peers
+#   make install [PREFIX=dir]    installs kez into PREFIX/bin
+# Build directories: build/release (GCC, Release with debug information),
+# build/asan (GCC, ASan and UBSan), build/fuzz (Clang, sanitizers, fuzzers).
 
 JOBS ?= $(shell nproc)
-CMAKE_FLAGS = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+PREFIX ?= /usr/local
+CMAKE_FLAGS = -G Ninja -DKEZ_WERROR=ON
 # How often the stress run moves every buffer (in allocations).
 STRESS ?= 97
 
-.PHONY: run test build build-asan setup unit scripts bench clean
+RELEASE_FLAGS = -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O3 -DNDEBUG -g"
+ASAN_FLAGS = -DCMAKE_BUILD_TYPE=Debug -DKEZ_SANITIZE=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+CLANG_FLAGS = -DCMAKE_CXX_COMPILER=clang++ $(ASAN_FLAGS) -DKEZ_FUZZ=ON -DBUILD_TESTING=OFF
+
+# Configuring again is quick and picks up packages installed since.
+configure = cmake -S . -B build/$(1) $(CMAKE_FLAGS) $(2) >/dev/null
+
+.PHONY: run test build build-kez build-asan build-clang setup setup-test setup-bench \
+        bench install clean
 
 setup:
-	@bash tools/setup.sh
+	@bash tools/setup.sh build
 
-build/release/build.ninja: | setup
-	@cmake -S . -B build/release $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+setup-test:
+	@bash tools/setup.sh build test
 
-build/asan/build.ninja: | setup
-	@cmake -S . -B build/asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DKEZ_SANITIZE=ON \
-	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
+setup-bench:
+	@bash tools/setup.sh build bench
 
-build: setup build/release/build.ninja
+build-kez: setup
+	@$(call configure,release,$(RELEASE_FLAGS))
+	@ninja -C build/release -j $(JOBS) kez
+
+build: setup-test
+	@$(call configure,release,$(RELEASE_FLAGS))
 	@ninja -C build/release -j $(JOBS) kez kez-unit
 
-build-asan: setup build/asan/build.ninja
+build-asan: setup-test
+	@$(call configure,asan,$(ASAN_FLAGS))
 	@ninja -C build/asan -j $(JOBS) kez kez-unit
 
-run: build
+build-clang: setup-test
+	@$(call configure,fuzz,$(CLANG_FLAGS))
+	@ninja -C build/fuzz -j $(JOBS)
+
+run: build-kez
 	@./build/release/kez $(ARGS)
 
-test: build build-asan
+test: build build-asan build-clang
 	@bash tests/run-all.sh $(STRESS)
 
-bench: build
+bench: setup-bench build-kez
 	@bash bench/run.sh $(BENCH)
+
+install: build-kez
+	@cmake --install build/release --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build

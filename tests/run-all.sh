@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: unit tests and script tests on the release build, then both
-# again on the sanitizer build, the script tests also under relocation stress
-# at two intervals.
+# Runs every test on the builds that `make test` made: unit tests and script
+# tests on the release build, then both again on the sanitizer build, the
+# script tests also under relocation stress at two intervals, the terminal
+# tests on both, and the fuzz targets of the Clang build.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 stress=${1:-97}
@@ -38,54 +39,47 @@ for interval in $stress 7; do
   KEZ_GC_STRESS=$interval python3 tests/run-scripts.py build/asan/kez || status=1
   [ "$stress" = 7 ] && break
 done
-step "building the fuzz targets (clang, sanitizers)"
-build_fuzz() {
-  cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-    -DKEZ_SANITIZE=ON -DKEZ_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null || return 1
-  local targets
-  targets=$(basename -s .cpp tests/fuzz/*_fuzz.cpp)
-  # shellcheck disable=SC2086
-  ninja -C build/fuzz $targets >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; return 1; }
-}
-# fuzz TARGET SECONDS SEED-FILES...: one libFuzzer target for a short fixed
-# time, with tests/fuzz/TARGET.dict.
+
+# Runs one libFuzzer target of build/fuzz (tests/fuzz/*.cpp, built by
+# `make build-clang`) for a few seconds. Its corpus starts with copies of the
+# seeds (files, or the files of directories), so that no run writes into them:
+#   fuzz TARGET SECONDS [libFuzzer options] -- [seeds]
 fuzz() {
-  local target=$1 seconds=$2
+  local target=$1 seconds=$2 options=() corpus log=build/fuzz/$1.log
   shift 2
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
   step "fuzzing $target for $seconds s (clang, sanitizers)"
-  local corpus
   corpus=$(mktemp -d)
-  # Seeds are copied so that no run can write its findings into the
-  # source tree; those that are absent (a corpus outside CI) are left out.
-  for f in "$@"; do [ -e "$f" ] && cp "$f" "$corpus"/; done
-  "./build/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=5 -max_len=4096 \
-    -dict="tests/fuzz/$target.dict" -artifact_prefix=build/fuzz/ "$corpus" \
-    >build/fuzz/run.log 2>&1 || { tail -40 build/fuzz/run.log; rm -rf "$corpus"; return 1; }
+  # Seeds that are absent (a corpus outside CI) are left out.
+  for seed in "$@"; do
+    if [ -d "$seed" ]; then cp -r "$seed"/. "$corpus"/; elif [ -e "$seed" ]; then cp "$seed" "$corpus"/; fi
+  done
+  ./build/fuzz/"$target" -max_total_time="$seconds" -timeout=5 -artifact_prefix=build/fuzz/"$target"- \
+    "${options[@]}" "$corpus" >"$log" 2>&1 || { tail -40 "$log"; status=1; }
   rm -rf "$corpus"
-  tail -1 build/fuzz/run.log
+  tail -1 "$log"
 }
-if build_fuzz; then
-  fuzz transcode 20 src/boot/*.kez || status=1
-  # The KEZBIN reader's seeds are images of every type, written by kez.
-  kezbin_seeds=$(mktemp -d)
-  { ./build/release/kez tests/fuzz/kezbin-seeds.kez "$kezbin_seeds" &&
-    fuzz kezbin 10 "$kezbin_seeds"/*; } || status=1
-  rm -rf "$kezbin_seeds"
-  # The image decoders' seeds are a small image in every format, by kez.
-  image_seeds=$(mktemp -d)
-  { ./build/release/kez tests/fuzz/image-seeds.kez "$image_seeds" &&
-    fuzz image 10 "$image_seeds"/*; } || status=1
-  rm -rf "$image_seeds"
-  fuzz json 10 ../shared/corpora/json-parsing/test_parsing/*.json || status=1
-  fuzz csv 10 || status=1
-  deflate_seeds=$(mktemp -d)
-  python3 tests/fuzz/deflate_seeds.py "$deflate_seeds/inflate" "$deflate_seeds/zlib" \
-    "$deflate_seeds/gzip" || status=1
-  for t in inflate zlib gzip; do fuzz $t 8 "$deflate_seeds/$t"/* || status=1; done
-  rm -rf "$deflate_seeds"
-else
-  status=1
-fi
+# The fuzz targets, one line each. Keep each run short: CI has two cores.
+fuzz transcode_fuzz 20 -dict=tests/fuzz/transcode.dict -max_len=4096 -- src/boot/*.kez
+kezbin_seeds=$(mktemp -d)
+./build/release/kez tests/fuzz/kezbin-seeds.kez "$kezbin_seeds" || status=1
+fuzz kezbin_fuzz 10 -dict=tests/fuzz/kezbin.dict -max_len=4096 -rss_limit_mb=1024 -- "$kezbin_seeds"
+rm -rf "$kezbin_seeds"
+image_seeds=$(mktemp -d)
+./build/release/kez tests/fuzz/image-seeds.kez "$image_seeds" || status=1
+fuzz image_fuzz 10 -dict=tests/fuzz/image.dict -max_len=4096 -- "$image_seeds"
+rm -rf "$image_seeds"
+fuzz json_fuzz 10 -dict=tests/fuzz/json.dict -max_len=4096 -- \
+  ../shared/corpora/json-parsing/test_parsing/*.json
+fuzz csv_fuzz 10 -dict=tests/fuzz/csv.dict -max_len=4096
+deflate_seeds=$(mktemp -d)
+python3 tests/fuzz/deflate_seeds.py "$deflate_seeds/inflate" "$deflate_seeds/zlib" \
+  "$deflate_seeds/gzip" || status=1
+for t in inflate zlib gzip; do
+  fuzz ${t}_fuzz 8 -dict=tests/fuzz/$t.dict -max_len=4096 -- "$deflate_seeds/$t"
+done
+rm -rf "$deflate_seeds"
 
 [ $status -eq 0 ] && echo "== all tests passed" || echo "== some tests FAILED"
 exit $status

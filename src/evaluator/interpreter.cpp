@@ -1,12 +1,28 @@
 // The interpreter.
 //
+// Two paths evaluate an expression. The lean path (eval_lean and the
+// routines of its section) runs whenever tracing is off: words, literals,
+// get-words, set-words, parens and the infix loop are its own cases; calls
+// by a word whose call descriptor is plain fetch their arguments straight
+// into the frame; operators on two integers or two floats compute in
+// place. The general path (walk_expression, call_any_function,
+// fetch_arguments, eval_path) is the traced walk, and serves every case the
+// lean path hands on: paths, refinements, apply, lit-word arguments,
+// routines. Both open the same frames, under the same names, in the same
+// order, and raise the same errors.
+//
 // Invariants kept by every routine here:
 //  - with keep false, the caller has top == arguments, and the value ends
 //    in the result slot with top just above it; with keep true it is pushed;
 //  - after any evaluation, a pending non-local exit returns at once without
 //    touching the stack or the frames (the raise already unwound them);
-//  - code is read by index through the block's node after every evaluation,
-//    never through an address kept across one.
+//  - code is read by index through the block's node; a buffer address is
+//    kept only while nothing is evaluated (evaluation may grow, move or
+//    change the block itself), and the block's end is read before each step;
+//  - every hint a call takes from its function (the descriptor, the spec
+//    cache) is read from the function value at the call, so `set`, `bind`
+//    and redefinitions are seen at once;
+//  - the depth guard is tested at calls, blocks and parens.
 #include "evaluator/interpreter.h"
 
 #include <array>
@@ -655,13 +671,14 @@ constexpr auto SELF_EVALUATING = [] {
 }();
 
 // The value of the code cell `at` when taking it needs no evaluation: a
-// self-evaluating value, or a word holding one. nullptr otherwise.
+// self-evaluating value, or a word holding one (a word without a value
+// raises, on the general path). nullptr otherwise.
 inline const Cell* simple_value(const Cell* at) {
   uint32_t t = TYPE_OF(at);
   if (SELF_EVALUATING[t]) return at;
   if (t != TYPE_WORD) return nullptr;
   const Cell* v = bound_value(at);
-  return v && SELF_EVALUATING[TYPE_OF(v)] ? v : nullptr;
+  return v && SELF_EVALUATING[TYPE_OF(v)] && TYPE_OF(v) != TYPE_UNSET ? v : nullptr;
 }
 
 // Whether the code cell `at` is a word that currently holds an op!.
@@ -695,8 +712,10 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
 }
 
 // Fetches arguments `first` .. arity - 1 into the open frame.
-inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32_t d, const Cell* code, uint32_t index,
-                           uint32_t end, const Cell* name, uint32_t first, bool infix) {
+inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32_t d,
+                                                          const Cell* code, uint32_t index,
+                                                          uint32_t end, const Cell* name,
+                                                          uint32_t first, bool infix) {
   uint32_t arity = d & DESC_ARITY_MASK;
   code_view view(code);
   for (uint32_t n = first; n < arity; n++) {
@@ -914,8 +933,10 @@ inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool ke
 // A set-word: the next expression, evaluated in a frame named by the word,
 // assigned to it. LEAN is the untraced path; the other fires `set`.
 template <bool LEAN>
-inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code, const Cell* word_in, uint32_t next, uint32_t end,
-                       bool keep, Cell* start_top) {
+inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
+                                                             const Cell* word_in, uint32_t next,
+                                                             uint32_t end, bool keep,
+                                                             Cell* start_top) {
   Cell word = *word_in;
   stack::open_eval_native_frame(&word);
   stack::push(word);

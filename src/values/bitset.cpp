@@ -463,10 +463,8 @@ Cell* eval_path(path_step& step, Cell* out) {
 
 Cell* modify(Cell* target, const Cell* field, Cell* value, bool) {
   if (word::is_any_word(TYPE_OF(field)) &&
-      symbol::resolve(field->w2) == symbol::resolve(words::owned)) {
-    if (TYPE_OF(value) == TYPE_NONE) ownership::unbind(target);
-    else fire(err::INTERNAL, err::internal::NOT_DONE);
-  }
+      symbol::resolve(field->w2) == symbol::resolve(words::owned))
+    ownership::modify_owned(target, value);
   *target = *value;
   return target;
 }

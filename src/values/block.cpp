@@ -721,9 +721,23 @@ struct search {
   uint32_t length;  // cells a match covers
 };
 
+// Sameness of the values that registries searched by identity hold
+// (reactive relations, faces): an object is its context, a block its buffer
+// and position. A plain test there, not a call through the compare action,
+// keeps those searches a tight scan.
+inline bool is_reference(const Cell* v) {
+  return TYPE_OF(v) == TYPE_OBJECT || TYPE_OF(v) == TYPE_BLOCK;
+}
+
+inline bool same_reference(const Cell* a, const Cell* v) {
+  if (TYPE_OF(a) != TYPE_OF(v) || a->w1 != v->w1) return false;
+  return TYPE_OF(v) == TYPE_OBJECT || a->w2 == v->w2;
+}
+
 inline bool cells_equal(const Cell* a, const Cell* b, int32_t op) {
   if (TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(b) == TYPE_INTEGER && op != COMP_SAME)
     return a->w2 == b->w2;
+  if (op == COMP_SAME && is_reference(b)) return same_reference(a, b);
   return actions::compare(a, b, op);
 }
 
@@ -808,6 +822,12 @@ int64_t find_position(Cell* b, const Cell* value, const find_options& o, uint32_
     }
     for (int64_t pos = start; pos >= 0; pos -= step)
       if (matches_at(b, uint32_t(pos), s)) return pos;
+    return -1;
+  }
+  if (s.kind == match_kind::one && s.op == COMP_SAME && is_reference(&s.value)) {
+    const Cell* cells = first_cell(b);  // nothing in this loop allocates
+    for (int64_t pos = head; pos <= last_cell; pos += step)
+      if (same_reference(&cells[pos], &s.value)) return pos;
     return -1;
   }
   for (int64_t pos = head; pos <= last_cell && pos <= fit; pos += step)

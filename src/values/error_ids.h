@@ -187,15 +187,11 @@ inline constexpr int COUNT = 15;
 }  // namespace access
 
 namespace reserved1 {
-enum : int {
-};
 inline constexpr const char* NAMES[] = {nullptr};
 inline constexpr int COUNT = 0;
 }  // namespace reserved1
 
 namespace reserved2 {
-enum : int {
-};
 inline constexpr const char* NAMES[] = {nullptr};
 inline constexpr int COUNT = 0;
 }  // namespace reserved2

@@ -6,9 +6,11 @@
 
 #include "foundation/collector.h"
 #include "foundation/hashtable.h"
+#include "foundation/raise.h"
 #include "values/block.h"
 #include "values/context.h"
 #include "values/cycles.h"
+#include "values/error_ids.h"
 #include "values/object.h"
 #include "values/string.h"
 #include "values/word.h"
@@ -136,6 +138,22 @@ void unbind(const Cell* value_in) {
       unbind(&field);
     }
   }
+}
+
+void modify_owned(const Cell* value, const Cell* setting) {
+  Cell v = *setting;
+  if (TYPE_OF(&v) == TYPE_NONE) {
+    unbind(value);
+    return;
+  }
+  if (TYPE_OF(&v) == TYPE_BLOCK && block::rs_length(&v) >= 2) {
+    Cell owner = block::rs_head(&v)[0], w = block::rs_head(&v)[1];
+    if (TYPE_OF(&owner) == TYPE_OBJECT && word::is_any_word(TYPE_OF(&w))) {
+      set_owner(value, &owner, &w);
+      return;
+    }
+  }
+  fire(err::SCRIPT, err::script::INVALID_ARG, &v);
 }
 
 void unbind_range(const Cell* block, uint32_t index, uint32_t n) {

@@ -20,6 +20,10 @@ void bind(const Cell* value, const Cell* owner, const Cell* word);
 void set_owner(const Cell* value, const Cell* owner, const Cell* word);
 // Releases the value (and what it nests) from its owner.
 void unbind(const Cell* value);
+// `modify` with the field `owned` on a series or bitset: none! releases
+// it, a block [object word] makes that object its owner through the word;
+// anything else is an invalid argument.
+void modify_owned(const Cell* value, const Cell* setting);
 void unbind_range(const Cell* block, uint32_t index, uint32_t n);
 // The owner object recorded for a series node, or nullptr.
 const Cell* owner_of(node_t node);

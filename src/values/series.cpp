@@ -282,21 +282,8 @@ Cell* reflect(Cell* s, uint32_t field) {
 
 Cell* modify(Cell* s, const Cell* field, Cell* value, bool) {
   if (word::is_any_word(TYPE_OF(field)) &&
-      symbol::resolve(field->w2) == symbol::resolve(words::owned)) {
-    if (TYPE_OF(value) == TYPE_NONE) {
-      ownership::unbind(s);
-    } else if (TYPE_OF(value) == TYPE_BLOCK && block::rs_length(value) >= 2) {
-      Cell owner = block::rs_head(value)[0], w = block::rs_head(value)[1];
-      if (TYPE_OF(&owner) != TYPE_OBJECT || !word::is_any_word(TYPE_OF(&w))) {
-        Cell v = *value;
-        fire(err::SCRIPT, err::script::INVALID_ARG, &v);
-      }
-      ownership::set_owner(s, &owner, &w);
-    } else {
-      Cell v = *value;
-      fire(err::SCRIPT, err::script::INVALID_ARG, &v);
-    }
-  }
+      symbol::resolve(field->w2) == symbol::resolve(words::owned))
+    ownership::modify_owned(s, value);
   *s = *value;
   return s;
 }
