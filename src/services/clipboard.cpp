@@ -68,10 +68,12 @@ constexpr const char* IMAGE_TYPES[] = {PNG, "image/jpeg", "image/gif", "image/bm
 // Runs a tool with `input` on its standard input and, when `output` is
 // given, its standard output captured. True when it ran and succeeded.
 // Nothing of it reaches the console: a tool that stays to serve the
-// clipboard must not hold our streams either.
+// clipboard must not hold our streams either, and runs in a session of its
+// own, so that the terminal's signals do not end it with our own.
 bool run_tool(std::vector<std::string> argv, std::string_view input, process::received* output) {
   process::request r;
   r.argv = std::move(argv);
+  r.detach = !output;
   r.in.how = output ? process::stream::DEV_NULL : process::stream::PIPE;
   r.in.data = input;
   r.out.how = output ? process::stream::PIPE : process::stream::DEV_NULL;
