@@ -2,7 +2,7 @@
 # Runs every test on the builds that `make test` made: unit tests and script
 # tests on the release build, then both again on the sanitizer build, the
 # script tests also under relocation stress at two intervals, the terminal
-# tests on both, and the fuzz targets of the Clang build.
+# and process tests on both, and the fuzz targets of the Clang build.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 stress=${1:-97}
@@ -19,6 +19,8 @@ step "boot pool against the sources (release)"
 python3 tests/compare-boot.py build/release/kez || status=1
 step "terminal tests (release, tmux)"
 python3 tests/run-tty.py build/release/kez || status=1
+step "process tests (release: statuses, signals, streams)"
+python3 tests/run-process.py build/release/kez || status=1
 
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -32,6 +34,8 @@ step "boot pool against the sources (sanitizers)"
 python3 tests/compare-boot.py build/asan/kez || status=1
 step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
+step "process tests (sanitizers)"
+python3 tests/run-process.py build/asan/kez || status=1
 # Two intervals: a long one that lets state build up between moves, and a
 # short one that moves buffers inside nearly every evaluation step.
 for interval in $stress 7; do

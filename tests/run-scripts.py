@@ -27,7 +27,9 @@ Options:
     %% no-stress           not run under KEZ_GC_STRESS (for checks that only
                            make sense without it, such as memory bounds)
 
-Trailing line ends of both outputs are ignored; everything else is exact.
+The expected output is standard output and standard error as written, in one
+stream. Trailing line ends of both outputs are ignored; everything else is
+exact.
 Input fed on standard input meets the console, which greets with its banner:
 the banner is left out of the comparison unless the expected output begins
 with it.
@@ -121,9 +123,10 @@ def run(kez, case):
         else:
             cmd, stdin = [kez] + (case.command or []), source.encode()
         try:
-            p = subprocess.run(cmd, input=stdin, capture_output=True, cwd=work,
-                               env=env, timeout=TIMEOUT)
-            out = p.stdout.decode("utf-8", "replace") + p.stderr.decode("utf-8", "replace")
+            # One pipe for both streams keeps reports where they were written.
+            p = subprocess.run(cmd, input=stdin, stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT, cwd=work, env=env, timeout=TIMEOUT)
+            out = p.stdout.decode("utf-8", "replace")
             status = p.returncode
         except subprocess.TimeoutExpired:
             out, status = f"(timed out after {TIMEOUT}s)\n", None

@@ -55,6 +55,12 @@ class Session:
     def keys(self, *names):
         self.tmux("send-keys", "-t", "t", *names)
 
+    def paste(self, text):
+        """Pastes text as a terminal does: in one burst, line feeds sent as
+        carriage returns, bracketed when kez asked for it."""
+        self.tmux("set-buffer", "-b", "p", text)
+        self.tmux("paste-buffer", "-p", "-d", "-b", "p", "-t", "t")
+
     def lines(self):
         return self.tmux("capture-pane", "-p", "-t", "t").rstrip("\n").split("\n")
 
@@ -303,6 +309,61 @@ def raw_mode_again_after_a_stop(s):
     s.keys("Enter")
     screen = s.wait_last(">>")
     check(">> 1 + 2\n== 3\n>>" in screen, screen)
+
+
+@case(width=120, height=40)
+def a_pasted_burst_of_long_lines_runs_every_line_in_order(s):
+    s.type("b: copy []")
+    s.keys("Enter")
+    s.wait_line("== []")
+    lines = []
+    for i in range(1, 21):
+        head = 'append b "%02d' % i
+        lines.append(head + "x" * (199 - len(head)) + '"')
+    check(all(len(line) == 200 for line in lines), "200 characters a line")
+    s.paste("\n".join(lines) + "\n")
+    s.type('r: copy "" foreach x b [append r copy/part x 2] print [r length? b length? rejoin b]')
+    s.keys("Enter")
+    s.wait_line("".join("%02d" % i for i in range(1, 21)) + " 20 " + str(20 * 189))
+
+
+@case
+def a_pasted_function_runs_as_typed(s):
+    s.paste("f: func [x][\n    y: x * 2\n\ty + 1\n]\nf 20\n")
+    s.wait_line("== 41")
+    # The paste ended its lines as Enter does, so they are in the history.
+    s.keys("Up")
+    s.wait_last(">> f 20")
+
+
+@case(width=80, height=24)
+def typing_ahead_during_an_evaluation_loses_nothing(s):
+    s.type("wait 1")
+    s.keys("Enter")
+    s.type('length? "' + "x" * 490 + '"')
+    s.keys("Enter")
+    s.wait_line("== 490")
+
+
+@case
+def ctrl_c_with_pending_lines_quits_without_running_them(s):
+    s.type("blk: [")
+    s.keys("Enter")
+    s.wait_last("[")
+    s.type("1 2")
+    s.keys("Enter")
+    s.wait_last("[")
+    s.keys("C-c")
+    check(s.wait_exit() == 0, "exit status")
+    check(s.file("before") == s.file("after"), "terminal modes")
+    check("q" not in s.screen().split(">> blk: [")[-1], s.screen())
+
+
+@case(home="/proc/1", width=100)
+def without_a_writable_home_the_console_says_history_is_not_kept(s):
+    s.wait_line("Note: history will not be kept: /proc/1/.kez/Kez-Console/ cannot be written")
+    s.keys("C-d")  # quitting, which saves nothing, still ends well
+    check(s.wait_exit() == 0, "exit status")
 
 
 def main():

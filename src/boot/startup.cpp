@@ -30,6 +30,7 @@
 #include "types/pair.h"
 #include "types/percent.h"
 #include "types/point.h"
+#include "types/port.h"
 #include "types/tuple.h"
 #include "values/block.h"
 #include "values/bitset.h"
@@ -113,7 +114,7 @@ constexpr type_entry TYPES[] = {
     {TYPE_EMAIL, TYPE_STRING, "email!", email::init},
     {TYPE_HANDLE, TYPE_INTEGER, "handle!", handle::init},
     {TYPE_DATE, 0, "date!", date::init},
-    {TYPE_PORT, TYPE_OBJECT, "port!", nullptr},
+    {TYPE_PORT, TYPE_OBJECT, "port!", port::init},
     {TYPE_MONEY, 0, "money!", money::init},
     {TYPE_REF, TYPE_STRING, "ref!", ref::init},
     {TYPE_POINT2D, 0, "point2D!", point2D::init},

@@ -6,9 +6,6 @@
 // object and then unsets.
 #include "console/routines.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 #include <string_view>
 
@@ -18,6 +15,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "foundation/memory.h"
+#include "foundation/output.h"
 #include "foundation/tty.h"
 #include "services/lexer.h"
 #include "values/function.h"
@@ -36,10 +34,26 @@ inline Cell* arg(int i) { return stack::arguments + i; }
 
 void set_buffer_history() { terminal::setup(arg(0), arg(1)); }
 
+// True for a line, false at the end of redirected input, the word `quit`
+// when the user asked to leave (Ctrl-C, Ctrl-D, a lost terminal): the line
+// then holds "q".
 void read_input() {
-  bool got = terminal::edit(arg(0), TYPE_OF(arg(1)) == TYPE_LOGIC && arg(1)->w1 != 0);
-  *arg(0) = make_logic(got);
+  switch (terminal::edit(arg(0), TYPE_OF(arg(1)) == TYPE_LOGIC && arg(1)->w1 != 0)) {
+    case terminal::edit_end::line: *arg(0) = make_logic(true); break;
+    case terminal::edit_end::end_of_input: *arg(0) = make_logic(false); break;
+    case terminal::edit_end::leave:
+      *arg(0) = word::make(TYPE_WORD, 0, symbol::make("quit"), 0);
+      break;
+  }
 }
+
+// Prints as `print` does, on standard error: the console's error reports.
+void print_report() {
+  output::to_error_stream to_errors;
+  natives::print_star(false, nullptr);
+}
+
+void interactive_q() { *arg(0) = make_logic(tty::input_is_terminal()); }
 
 void terminate_console() { *arg(0) = make_unset(); }
 
@@ -60,12 +74,7 @@ void read_stdin() {
   if (want > READ_STDIN_LIMIT) want = READ_STDIN_LIMIT;
   if (want <= 0) return;
   series_buffer* b = memory::ensure_room(buffer.w2, uint32_t(want));
-  for (;;) {
-    ssize_t n = read(STDIN_FILENO, b->tail_ptr(), size_t(want));
-    if (n < 0 && errno == EINTR) continue;
-    if (n > 0) b->tail += uint32_t(n);
-    break;
-  }
+  b->tail += uint32_t(terminal::read_stdin(b->tail_ptr(), size_t(want)));
   *arg(0) = buffer;
 }
 
@@ -86,8 +95,11 @@ using boot::routine_entry;
 constexpr routine_entry ROUTINES[] = {
     {"_set-buffer-history", R"("Internal Use Only" line [string!] hist [block!])",
      set_buffer_history},
-    {"_read-input", R"("Internal Use Only" prompt [string!] hidden? [logic!] return: [logic!])",
+    {"_read-input",
+     R"("Internal Use Only" prompt [string!] hidden? [logic!] return: [logic! word!])",
      read_input},
+    {"_print-report", R"("Internal Use Only" value [any-type!])", print_report},
+    {"_interactive?", R"("Internal Use Only" return: [logic!])", interactive_q},
     {"_terminate-console", "", terminate_console},
     {"input-stdin", R"("Temporary function, internal use only" return: [string! none!])",
      input_stdin},

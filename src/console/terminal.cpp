@@ -5,13 +5,18 @@
 // left the terminal's cursor (`phys`, and whether it sits past the end of a
 // full row waiting to wrap) and moves it only relatively, so scrolling never
 // invalidates a position; after a width change the same offsets read with
-// the new width match a terminal that rewraps its lines. Each refresh is one
-// write.
+// the new width match a terminal that rewraps its lines. Drawing collects in
+// one buffer that is written when the editor is about to wait for a key, so
+// that a burst of pasted or typed-ahead keys costs one write, not one each.
+//
+// Redirected input is read in blocks that the line reader and `read-stdin`
+// share, so that neither loses what the other read ahead.
 #include "console/terminal.h"
 
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -183,10 +188,19 @@ void flush_out() {
   ed.out.clear();
 }
 
-// The start of the edit: where the terminal's cursor stands now.
+// The start of the edit: where the terminal's cursor stands now. With input
+// waiting (pasted, or typed ahead while a command ran) the terminal is not
+// asked when the last output ended its row: the prompt starts that row,
+// over what the terminal may have echoed of the input, which the editor
+// shows again.
 void take_start() {
   int row, col;
-  ed.start = tty::cursor_position(row, col) ? col - 1 : 0;
+  if (output::at_line_start() && tty::input_waiting()) {
+    ed.out += "\r\x1b[K";
+    ed.start = 0;
+  } else {
+    ed.start = tty::cursor_position(row, col) ? col - 1 : 0;
+  }
   if (ed.start < 0) ed.start = 0;
   if (ed.start >= ed.width) ed.start = ed.width - 1;
   ed.phys = ed.start;
@@ -199,9 +213,9 @@ void refresh() {
   if (ed.first_refresh) {
     ed.first_refresh = false;
     take_start();
-  } else {
+  } else if (ed.redraw) {
     move_to(ed.start);
-    if (ed.redraw) ed.out += "\x1b[J";
+    ed.out += "\x1b[J";
   }
   bool wrap = false;
   long p = layout(ed.prompt, 0, ed.prompt.size(), ed.start, false, true, ed.redraw, wrap);
@@ -217,7 +231,6 @@ void refresh() {
       target % ed.width == ed.width - 1)
     target++;
   move_to(target);
-  flush_out();
 }
 
 // Leaves the cursor at the start of the row after the input.
@@ -352,9 +365,24 @@ void insert_char(char32_t c) {
   refresh();
 }
 
-// Runs the editor; the line ends up in ed.line. True when it ended with
-// Enter, the one ending that adds the line to the history.
-bool run_editor() {
+// How the editor ended: Enter (the one ending that adds the line to the
+// history), another ending that hands the line on (Escape, completion), or
+// the user leaving.
+enum class ending { enter, other, leave };
+
+// A pasted line break was a carriage return: a line feed right after it
+// belongs to the same break. Kept across edits, as a paste spans them.
+bool after_pasted_cr = false;
+
+// The next event; what was drawn is written first when the editor would
+// otherwise wait for it.
+tty::event next_event() {
+  if (!tty::event_ready()) flush_out();
+  return tty::read_event(-1);
+}
+
+// Runs the editor; the line ends up in ed.line.
+ending run_editor() {
   int32_t n = history_length();
   int32_t index = -1;
   ed.line.clear();
@@ -371,12 +399,12 @@ bool run_editor() {
   refresh();
   for (;;) {
     ed.redraw = true;
-    tty::event ev = tty::read_event(-1);
+    tty::event ev = next_event();
     if (ev.kind == tty::EV_FAIL) {
       // The terminal is gone: end as Ctrl-C does.
-      ed.line = U"q";
+      ed.line.assign(1, U'q');
       ed.cursor = 1;
-      return false;
+      return ending::leave;
     }
     if (ev.kind == tty::EV_RESIZE) {
       query_size();
@@ -385,10 +413,26 @@ bool run_editor() {
     }
     if (ev.kind != tty::EV_KEY) continue;
     int32_t key = ev.code;
+    if (ev.mods & tty::MOD_PASTED) {
+      // Pasted text is typed text whose line breaks are Enter; its tabs
+      // and other characters are never commands.
+      bool lf_of_crlf = key == '\n' && after_pasted_cr;
+      after_pasted_cr = key == '\r';
+      if (lf_of_crlf) continue;
+      if (key == '\r' || key == '\n') {
+        pending.clear();
+        pending_index = 0;
+        return ending::enter;
+      }
+      if (key == '\t' || (key > 31 && key != 127)) insert_char(char32_t(key));
+      continue;
+    }
+    after_pasted_cr = false;
     if ((ev.mods & tty::MOD_ALT) && key > 0) continue;
     size_t len = ed.line.size();
     switch (key) {
       case 9: {
+        flush_out();
         std::vector<completion> entries = complete();
         if (entries.empty()) {
           insert_char('\t');
@@ -410,14 +454,14 @@ bool run_editor() {
           refresh();
           ed.line.clear();
           ed.cursor = 0;
-          return false;
+          return ending::other;
         }
         break;
       }
       case tty::KEY_ENTER:
         pending.clear();
         pending_index = 0;
-        return true;
+        return ending::enter;
       case 8:
       case 127:
         if (ed.cursor > 0) {
@@ -427,7 +471,6 @@ bool run_editor() {
             ed.redraw = false;
             refresh();
             ed.out += "\x1b[J";
-            flush_out();
           } else {
             refresh();
           }
@@ -476,20 +519,20 @@ bool run_editor() {
           ed.line.erase(ed.cursor, 1);
           refresh();
         } else if (len == 0) {
-          ed.line = U"q";
+          ed.line.assign(1, U'q');
           ed.cursor = 1;
-          return false;
+          return ending::leave;
         }
         break;
       case 3:
-        ed.line = U"q";
+        ed.line.assign(1, U'q');
         ed.cursor = 1;
-        return false;
+        return ending::leave;
       case tty::KEY_ESCAPE:
         pending.clear();
         pending_index = 0;
         ed.line.push_back(0x1B);
-        return false;
+        return ending::other;
       case 16:
       case tty::KEY_UP:
         if (index < n - 1) {
@@ -519,37 +562,51 @@ bool run_editor() {
   }
 }
 
-// Keeps the terminal in raw mode for the edit, on every way out of it.
+// Keeps the terminal in raw mode, with pasted text bracketed, for the
+// edit, on every way out of it.
 struct raw_guard {
   bool on = tty::enter_raw();
+  raw_guard() {
+    if (on) tty::bracketed_paste(true);
+  }
   ~raw_guard() {
-    if (on) tty::leave_raw();
+    if (!on) return;
+    tty::bracketed_paste(false);
+    tty::leave_raw();
   }
 };
 
 // --- redirected input ---------------------------------------------------
 
-int pushed_back = -1;  // a byte read too far while decoding
+// One block of standard input read ahead, shared by the line reader and
+// read_stdin: large enough that a long line costs few reads.
+struct stdin_block {
+  static constexpr size_t SIZE = 64 * 1024;
+  uint8_t data[SIZE];
+  size_t head = 0, tail = 0;
+};
+stdin_block in;
 
-int read_byte() {
-  if (pushed_back >= 0) {
-    int b = pushed_back;
-    pushed_back = -1;
-    return b;
-  }
-  uint8_t b;
+// Makes a byte available; false at the end of input or on a failed read.
+bool fill_stdin() {
+  if (in.head < in.tail) return true;
   for (;;) {
-    ssize_t n = read(STDIN_FILENO, &b, 1);
-    if (n == 1) return b;
+    ssize_t n = read(STDIN_FILENO, in.data, stdin_block::SIZE);
+    if (n > 0) {
+      in.head = 0;
+      in.tail = size_t(n);
+      return true;
+    }
     if (n < 0 && errno == EINTR) continue;
-    return -1;
+    return false;
   }
 }
 
-// One character of UTF-8, or -1 at the end of input.
+// One character of UTF-8, or -1 at the end of input. A byte that cannot
+// continue the sequence is left for the next character.
 int32_t read_utf8_char() {
-  int lead = read_byte();
-  if (lead < 0) return -1;
+  if (!fill_stdin()) return -1;
+  int lead = in.data[in.head++];
   int size;
   int32_t value;
   if (lead < 0x80) return lead;
@@ -558,12 +615,10 @@ int32_t read_utf8_char() {
   else if (lead >= 0xF0 && lead <= 0xF4) { size = 4; value = lead & 0x07; }
   else return 0xFFFD;
   for (int i = 1; i < size; i++) {
-    int b = read_byte();
-    if (b < 0) return 0xFFFD;
-    if ((b & 0xC0) != 0x80) {
-      pushed_back = b;
-      return 0xFFFD;
-    }
+    if (!fill_stdin()) return 0xFFFD;
+    uint8_t b = in.data[in.head];
+    if ((b & 0xC0) != 0x80) return 0xFFFD;
+    in.head++;
     value = (value << 6) | (b & 0x3F);
   }
   bool overlong = (size == 3 && value < 0x800) || (size == 4 && value < 0x10000);
@@ -576,12 +631,30 @@ int32_t read_utf8_char() {
 bool stdin_readline(std::u32string& out) {
   out.clear();
   bool any = false;
-  for (;;) {
-    int32_t c = read_utf8_char();
-    if (c < 0) return any;
+  while (fill_stdin()) {
     any = true;
-    if (c == '\n') return true;
-    out.push_back(char32_t(c));
+    // ASCII runs are taken straight from the block.
+    while (in.head < in.tail && in.data[in.head] < 0x80) {
+      uint8_t b = in.data[in.head++];
+      if (b == '\n') return true;
+      out.push_back(char32_t(b));
+    }
+    if (in.head < in.tail) out.push_back(char32_t(read_utf8_char()));
+  }
+  return any;
+}
+
+size_t read_stdin(uint8_t* into, size_t size) {
+  if (in.head < in.tail) {
+    size_t n = in.tail - in.head < size ? in.tail - in.head : size;
+    std::memcpy(into, in.data + in.head, n);
+    in.head += n;
+    return n;
+  }
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, into, size);
+    if (n < 0 && errno == EINTR) continue;
+    return n > 0 ? size_t(n) : 0;
   }
 }
 
@@ -614,7 +687,7 @@ void setup(const Cell* line, const Cell* hist) {
   history.w1 = 0;
 }
 
-bool edit(const Cell* prompt, bool hidden) {
+edit_end edit(const Cell* prompt, bool hidden) {
   if (!roots_registered || !string::is_string_type(TYPE_OF(&edit_line))) {
     Cell fresh = *string::push_new(1);
     Cell none = make_none();
@@ -626,21 +699,21 @@ bool edit(const Cell* prompt, bool hidden) {
     std::u32string text;
     bool got = stdin_readline(text);
     store_text(&edit_line, text);
-    return got;
+    return got ? edit_end::line : edit_end::end_of_input;
   }
   ed.prompt = text_of(prompt, false);
   ed.hidden = hidden;
   query_size();
-  bool entered;
+  ending how;
   {
     raw_guard raw;
-    entered = run_editor();
+    how = run_editor();
     finish_rows();
   }
   store_text(&edit_line, ed.line);
-  if (entered) add_to_history();
+  if (how == ending::enter) add_to_history();
   output::print_text("\n");
-  return true;
+  return how == ending::leave ? edit_end::leave : edit_end::line;
 }
 
 }  // namespace kez::terminal

@@ -8,6 +8,8 @@
 // given when the edit ends; the terminal is in raw mode only while an edit
 // runs.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "values/cell.h"
@@ -25,15 +27,25 @@ bool console_input();
 // The string the next edit fills and the history it walks (a block of
 // strings, newest first).
 void setup(const Cell* line, const Cell* history);
+
+// How an edit ended: with a line (Enter, or a line of redirected input), at
+// the end of redirected input, or with the user asking to leave (Ctrl-C,
+// Ctrl-D on an empty line, a lost terminal), the line then being "q".
+enum class edit_end { line, end_of_input, leave };
+
 // Reads one line into the string given to `setup`, without its line end:
 // edited on the terminal after `prompt`, or read from redirected input
-// without prompt or echo. False only at the end of redirected input.
-bool edit(const Cell* prompt, bool hidden);
+// without prompt or echo.
+edit_end edit(const Cell* prompt, bool hidden);
 
 // One line of redirected standard input, decoded from UTF-8 (bad bytes as
 // U+FFFD), without its line feed. False at the end of input when nothing
 // was read.
 bool stdin_readline(std::u32string& out);
+
+// Reads at most `size` bytes of standard input, those the line reader has
+// taken ahead first. 0 at the end of input or on a failed read.
+size_t read_stdin(uint8_t* into, size_t size);
 
 // Reads the window size into `system/console/size`.
 void query_size();

@@ -8,6 +8,7 @@
 
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
+#include "types/port.h"
 #include "values/block.h"
 #include "values/context.h"
 #include "values/error_ids.h"
@@ -53,7 +54,11 @@ inline bool ref_on(const int32_t* refs, int i) { return refs[i] >= 0; }
 
 }  // namespace
 
-generic_fn lookup(uint32_t type, const Cell*, int action) {
+generic_fn lookup(uint32_t type, const Cell* value, int action) {
+  // A port whose actor is a handle! is answered by the handle's own table.
+  if (type == TYPE_PORT && action >= port::NATIVE_FIRST && value) [[unlikely]] {
+    if (generic_fn f = port::native_action(value, action)) return f;
+  }
   generic_fn f = table[type][action];
   if (!f) lacks_action(type);
   return f;
@@ -225,9 +230,19 @@ int32_t normalize_part(Cell* value, const Cell* part, bool for_change, bool& ski
     Cell p = *part;
     fire(err::SCRIPT, err::script::INVALID_PART, &p);
   }
+  if (vt == TYPE_PORT) {
+    // A port has no position of its own: its actor gets the count as given,
+    // and a count that selects nothing leaves it unchanged.
+    if (TYPE_OF(part) != TYPE_INTEGER) {
+      Cell w = word::make_global(words::part), p = *part;
+      fire(err::SCRIPT, err::script::INVALID_REFINE_ARG, &w, &p);
+    }
+    skip = get_integer(part) <= 0;
+    return skip ? 0 : get_integer(part);
+  }
   if (!has_buffer(vt)) return -1;
   uint32_t len = GET_BUFFER(value)->used() / GET_BUFFER(value)->unit();
-  if (vt != TYPE_PORT && vt != TYPE_IMAGE && value->w1 > len) value->w1 = len;
+  if (vt != TYPE_IMAGE && value->w1 > len) value->w1 = len;
   int32_t count;
   if (TYPE_OF(part) == TYPE_INTEGER) {
     count = get_integer(part);
@@ -284,6 +299,7 @@ void copy_entry(const int32_t* r) {
   }
   Cell* out = stack::push_unset();
   get_copy(arg(0))(arg(0), out, ref_arg(r, 0), ref_on(r, 1), types);
+  if (stack::pending()) return;  // a port's actor may throw past this frame
   *arg(0) = *out;
   stack::top = arg(0) + 1;
 }
@@ -311,6 +327,7 @@ void select_entry(const int32_t* r) { get_select(arg(0))(arg(0), arg(1), find_op
 
 void length_q_entry(const int32_t*) {
   int32_t n = get_length_q(arg(0))(arg(0));
+  if (stack::pending()) return;
   *arg(0) = n == -1 ? make_none() : make_integer(n);
 }
 

@@ -915,6 +915,30 @@ inline const Cell* word_value(const Cell* w) {
   return v ? v : context::get(w);
 }
 
+// A word: its value, or a call of the function it holds. LEAN is the
+// untraced path, which reads its code through `view` (refreshed after a
+// call); the other calls through the general routine.
+template <bool LEAN>
+inline __attribute__((always_inline)) uint32_t eval_word(const Cell* code, const Cell* word,
+                                                         uint32_t next, uint32_t end, bool keep,
+                                                         code_view* view) {
+  const Cell* v = word_value(word);
+  uint32_t t = TYPE_OF(v);
+  if (is_function_type(t)) {
+    if (LEAN) {
+      next = call_lean(v, code, next, end, keep, word);
+      view->refresh();
+      return next;
+    }
+    Cell fn = *v;
+    return call_any_function(&fn, code, next, end, keep, nullptr, word, nullptr, 0, false);
+  }
+  if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_VALUE, word);
+  if (t == TYPE_OP) fire(err::SCRIPT, err::script::NO_OP_ARG, word);
+  place_result(v, keep);
+  return next;
+}
+
 // A paren: its block evaluated in a frame of its own, the result placed as
 // keep asks; false when an exit is pending.
 inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool keep,
@@ -969,22 +993,10 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
     goto infix;
   }
   switch (type) {
-    case TYPE_WORD: {
-      const Cell* v = word_value(&value);
-      uint32_t t = TYPE_OF(v);
-      if (is_function_type(t)) {
-        next = call_lean(v, code, next, end, keep, &value);
-        if (stack::pending()) return next;
-        view.refresh();
-      } else if (t == TYPE_UNSET) {
-        fire(err::SCRIPT, err::script::NO_VALUE, &value);
-      } else if (t == TYPE_OP) {
-        fire(err::SCRIPT, err::script::NO_OP_ARG, &value);
-      } else {
-        place_result(v, keep);
-      }
+    case TYPE_WORD:
+      next = eval_word<true>(code, &value, next, end, keep, &view);
+      if (stack::pending()) return next;
       break;
-    }
     case TYPE_SET_WORD:
       next = eval_set_word<true>(code, &value, next, end, keep, start_top);
       if (stack::pending()) return next;
@@ -1191,21 +1203,9 @@ uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, u
       value.header = TYPE_WORD;
       place_result(&value, keep);
       break;
-    case TYPE_WORD: {
-      const Cell* v = word_value(&value);
-      uint32_t t = TYPE_OF(v);
-      if (t == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_VALUE, &value);
-      if (is_function_type(t)) {
-        Cell fn = *v;
-        next = call_any_function(&fn, &code, next, end, keep, nullptr, &value, nullptr, 0, false);
-        if (stack::pending()) return next;
-      } else if (t == TYPE_OP) {
-        fire(err::SCRIPT, err::script::NO_OP_ARG, &value);
-      } else {
-        place_result(v, keep);
-      }
+    case TYPE_WORD:
+      next = eval_word<false>(&code, &value, next, end, keep, nullptr);
       break;
-    }
     case TYPE_PATH:
       next = eval_path(&value, &code, next, end, false, false, keep, false);
       if (stack::pending()) return next;

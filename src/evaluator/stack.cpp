@@ -89,13 +89,19 @@ void init() {
   frames_limit = frames_end - RESERVE_FRAMES;
 }
 
-void overflow() {
+namespace {
+// Raises stack-overflow with the reserve opened for building the error; an
+// overflow while the reserve is already open is fatal.
+[[noreturn]] void raise_overflow(bool reserve_open) {
   give_back_slack();
   cycles::reset();
-  if (cells_limit == cells_end) runtime::runtime_error(19, KEZ_ERROR_LOCATION());
+  if (reserve_open) runtime::runtime_error(19, KEZ_ERROR_LOCATION());
   open_reserve();
   fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
 }
+}  // namespace
+
+void overflow() { raise_overflow(cells_limit == cells_end); }
 
 void settle_try_result() {
   Cell* t = top_cell();
@@ -103,13 +109,7 @@ void settle_try_result() {
   top = arguments + 1;
 }
 
-void frames_overflow() {
-  give_back_slack();
-  cycles::reset();
-  if (frames_limit == frames_end) runtime::runtime_error(19, KEZ_ERROR_LOCATION());
-  open_reserve();
-  fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
-}
+void frames_overflow() { raise_overflow(frames_limit == frames_end); }
 
 void enter_function(const Cell* word, node_t context) {
   record_of(context)->w2 = encode_values(arguments);

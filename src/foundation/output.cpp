@@ -1,14 +1,18 @@
 // Console output.
 #include "foundation/output.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "foundation/platform.h"
 #include "foundation/print.h"
 #include "foundation/raise.h"
+#include "foundation/runtime.h"
 #include "gui/terminal/screen.h"
 #include "values/cell.h"
 #include "values/error_ids.h"
@@ -20,17 +24,28 @@ constexpr size_t BUFFER_SIZE = 1024;
 // Flush once fewer bytes than one character and a line end are left.
 constexpr size_t FLUSH_AT = BUFFER_SIZE - 4;
 
-void write_all(const char* p, size_t n) {
-  while (n > 0) {
-    ssize_t w = write(STDOUT_FILENO, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return;  // write failures are ignored
-    }
-    p += w;
-    n -= size_t(w);
+int stream = STDOUT_FILENO;   // where the text goes now
+bool line_start = true;       // the terminal's cursor is at a row start
+bool failing = false;         // a failure is being reported
+
+// Standard output could not take what was written: the process ends.
+[[noreturn]] void output_failed(int error) {
+  failing = true;
+  if (error == EPIPE) {
+    // The reader is gone: end as the signal would, quietly.
+    platform::before_exit();
+    signal(SIGPIPE, SIG_DFL);
+    raise(SIGPIPE);
+    _exit(128 + SIGPIPE);
   }
+  std::string report = "*** Access Error: cannot write to standard output: ";
+  report += std::strerror(error);
+  report += '\n';
+  write_fd(STDERR_FILENO, report.data(), report.size());
+  runtime::exit_process(1);
 }
+
+void write_all(const char* p, size_t n) { write_fd(stream, p, n); }
 
 uint32_t read_unit(const uint8_t* p, uint32_t unit) {
   switch (unit) {
@@ -61,6 +76,29 @@ size_t encode(uint32_t cp, char* out) {
 }
 
 }  // namespace
+
+void write_fd(int fd, const char* p, size_t n) {
+  if (n > 0 && (fd == STDOUT_FILENO ? platform::stdout_is_terminal() : isatty(fd) == 1))
+    line_start = p[n - 1] == '\n';
+  while (n > 0) {
+    ssize_t w = write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      // Nothing can be said about a failing error stream, and a terminal
+      // that hung up has no reader left to tell.
+      if (fd == STDOUT_FILENO && !failing && !(errno == EIO && platform::stdout_is_terminal()))
+        output_failed(errno);
+      return;
+    }
+    p += w;
+    n -= size_t(w);
+  }
+}
+
+bool at_line_start() { return line_start; }
+
+to_error_stream::to_error_stream() : saved(stream) { stream = STDERR_FILENO; }
+to_error_stream::~to_error_stream() { stream = saved; }
 
 void write_bytes(const char* bytes, size_t length) { write_all(bytes, length); }
 

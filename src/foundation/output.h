@@ -1,10 +1,17 @@
-// Console output: every text the system prints to standard output.
+// Console output: every text the system prints to standard output, and the
+// error reports it writes to standard error.
 //
 // Strings are written by their unit (1, 2 or 4 bytes a character) as UTF-8,
 // both to a terminal and when redirected; escape sequences pass through
 // byte for byte for the terminal to carry out. A line end is LF. Each call
-// writes everything it was given before returning (the buffer is empty
-// between calls), in batches of about 1 KB.
+// writes everything it was given before returning (nothing is held back
+// between calls, so the order of the two streams is kept), in batches of
+// about 1 KB.
+//
+// A failed write to standard output is never silent: a reader that closed
+// the pipe ends the process as SIGPIPE would (status 141), any other
+// failure reports once on standard error and ends it with status 1. Only a
+// terminal that hung up is written to in vain: its reader is gone.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +35,20 @@ inline void write_ucs4_line(const void* t, size_t n) { write_units(t, n, 4, true
 
 // Writes raw bytes (already UTF-8) to standard output.
 void write_bytes(const char* bytes, size_t length);
+
+// While one exists, everything written goes to standard error instead.
+struct to_error_stream {
+  int saved;
+  to_error_stream();
+  ~to_error_stream();
+};
+
+// Writes all bytes to a descriptor, with standard output's failure rules.
+void write_fd(int fd, const char* bytes, size_t length);
+
+// True when the last text written to a terminal ended with a line end, so
+// that the terminal's cursor stands at the start of a row.
+bool at_line_start();
 
 // The default value-output hook: writes a string value from its head.
 void print_string(const Cell* value, bool line_end);

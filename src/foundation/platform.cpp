@@ -89,19 +89,22 @@ void fault_handler(int sig, siginfo_t* info, void* context) {
   int len = runtime::format_report(report, sizeof report, number, runtime::code_offset(pc));
   if (exit_hooks)
     for (auto hook : *exit_hooks) hook();
-  ssize_t ignored = write(STDOUT_FILENO, report, size_t(len));
+  ssize_t ignored = write(STDERR_FILENO, report, size_t(len));
   (void)ignored;
   _exit(number);
 }
 
-void interrupt_handler(int) {
-  // Ctrl-C ends the process quietly, as the console's control-C exit does.
+void interrupt_handler(int sig) {
+  // Ctrl-C during an evaluation ends the process quietly, and as an
+  // interrupted program: a shell sees status 130 and stops its own script.
   if (exit_hooks)
     for (auto hook : *exit_hooks) hook();
-  _exit(0);
+  signal(sig, SIG_DFL);
+  raise(sig);  // delivered when this handler returns
 }
 
-void* evaluator_main(void*) {
+// Sets the depth guard from the bounds of the calling thread's stack.
+void take_stack_bounds() {
   pthread_attr_t attr;
   void* low = nullptr;
   size_t size = 0;
@@ -110,7 +113,13 @@ void* evaluator_main(void*) {
     pthread_attr_destroy(&attr);
   }
   eval_stack_low = reinterpret_cast<uintptr_t>(low);
-  stack_limit = eval_stack_low ? eval_stack_low + STACK_RESERVE : 0;
+  // A small stack (the main thread's) keeps a proportionate reserve.
+  size_t reserve = size / 4 < STACK_RESERVE ? size / 4 : STACK_RESERVE;
+  stack_limit = eval_stack_low ? eval_stack_low + reserve : 0;
+}
+
+void* evaluator_main(void*) {
+  take_stack_bounds();
   install_alt_stack();
   runtime::top_level(evaluator_body);
 }
@@ -128,10 +137,18 @@ void init_process(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP}) sigaction(sig, &sa, nullptr);
 
+  // An interrupt ignored by whoever started us (a background job) stays
+  // ignored.
   struct sigaction si{};
-  si.sa_handler = interrupt_handler;
-  sigemptyset(&si.sa_mask);
-  sigaction(SIGINT, &si, nullptr);
+  if (sigaction(SIGINT, nullptr, &si) != 0 || si.sa_handler != SIG_IGN) {
+    si = {};
+    si.sa_handler = interrupt_handler;
+    sigemptyset(&si.sa_mask);
+    sigaction(SIGINT, &si, nullptr);
+  }
+  // A closed pipe is an error of the write that meets it: on standard
+  // output it ends the process as the signal would (output.cpp); sockets
+  // and the pipes of child processes report it to their callers.
   signal(SIGPIPE, SIG_IGN);
   install_alt_stack();
 }
@@ -144,8 +161,10 @@ void run_evaluator(void (*body)()) {
   pthread_attr_setguardsize(&attr, 65536);
   pthread_t thread;
   if (pthread_create(&thread, &attr, evaluator_main, nullptr) != 0) {
-    // No room for the large stack: run on this thread instead.
+    // No room for the large stack: run on this thread instead, with the
+    // depth guard set from its own stack.
     pthread_attr_destroy(&attr);
+    take_stack_bounds();
     runtime::top_level(body);
   }
   pthread_attr_destroy(&attr);

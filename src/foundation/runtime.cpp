@@ -123,10 +123,16 @@ uint32_t code_offset(const void* address) {
 
 void exit_cleanup() { heap::free_all(); }
 
+int exit_status(int status) {
+  // A status is 8 bits: a failure must not wrap round to success.
+  if (status != 0 && (status & 0xFF) == 0) return 1;
+  return status & 0xFF;
+}
+
 void exit_process(int status) {
   platform::before_exit();
   exit_cleanup();
-  std::_Exit(status & 0xFF);
+  std::_Exit(exit_status(status));
 }
 
 void runtime_error(int number, uint32_t address) {
@@ -134,6 +140,7 @@ void runtime_error(int number, uint32_t address) {
     char report[160];
     int len = format_report(report, sizeof report, number, address);
     report[len] = 0;
+    output::to_error_stream to_errors;
     output::print_c_string(report);
   }
   exit_process(number);

@@ -4,8 +4,8 @@
 // carrying an unsigned 32-bit code. A catch region takes every code up to its
 // level (unsigned "at least" comparison); the top level takes everything and
 // ends the process: 0xBADCAFE quietly with status 0, any other code as
-// runtime error 95. Fatal failures print the three-line report and exit with
-// the error number as status; the report's address is the faulting code's
+// runtime error 95. Fatal failures print the three-line report on standard
+// error and exit with the error number as status; the report's address is the faulting code's
 // offset from the executable's load base, as eight hex digits.
 #pragma once
 #include <cstdint>
@@ -85,8 +85,12 @@ uint32_t code_offset(const void* address);
 // Frees what the runtime holds before the process ends.
 void exit_cleanup();
 
-// Ends the process with `status` after the cleanup every exit path shares
-// (output flushed, terminal restored, tracked heap freed).
+// The 8-bit process status of a status: its low byte, except that a
+// non-zero status whose low byte is 0 gives 1.
+int exit_status(int status);
+
+// Ends the process with exit_status(status) after the cleanup every exit
+// path shares (output flushed, terminal restored, tracked heap freed).
 [[noreturn]] void exit_process(int status);
 
 // Runs the whole evaluation under the top-level catch; never returns.

@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <string>
 
 #include "foundation/platform.h"
@@ -32,8 +33,6 @@ constexpr int ESCAPE_WAIT_MS = 50;
 constexpr int REPORT_WAIT_MS = 300;
 // Nesting depth of raw mode (editor inside a GUI loop inside an editor...).
 constexpr int MAX_DEPTH = 8;
-// Events read while waiting for a terminal answer.
-constexpr int QUEUE_SIZE = 64;
 
 termios saved_modes[MAX_DEPTH];
 termios raw_mode;
@@ -44,10 +43,20 @@ bool started = false;
 bool input_tty = false;
 bool output_tty = false;
 bool report_failed = false;
+volatile sig_atomic_t paste_on = 0;      // bracketed paste asked for
+volatile sig_atomic_t title_pushed = 0;  // the terminal keeps the old title
 
 key_decoder decoder;
-event queue[QUEUE_SIZE];
-int queue_head = 0, queue_count = 0;
+// Events decoded ahead: keys that came before a terminal's answer. A paste
+// can bring thousands; none is dropped.
+std::deque<event> queue;
+
+
+// Writes a constant sequence to the terminal (async-signal-safe).
+void put_sequence(const char* seq) {
+  ssize_t ignored = write(STDOUT_FILENO, seq, std::strlen(seq));
+  (void)ignored;
+}
 
 void wake() {
   if (wake_pipe[1] >= 0) {
@@ -70,6 +79,7 @@ void on_resize(int) {
 
 void on_stop(int) {
   if (depth > 0) tcsetattr(STDIN_FILENO, TCSANOW, &saved_modes[0]);
+  if (paste_on) put_sequence("\x1b[?2004l");
   signal(SIGTSTP, SIG_DFL);
   raise(SIGTSTP);  // delivered once this handler returns
 }
@@ -87,14 +97,9 @@ void install(int sig, void (*handler)(int)) {
 void on_continue(int) {
   install(SIGTSTP, on_stop);
   if (depth > 0) tcsetattr(STDIN_FILENO, TCSANOW, &raw_mode);
+  if (paste_on) put_sequence("\x1b[?2004h");
   resized = 1;
   wake();
-}
-
-void push_queue(const event& e) {
-  if (queue_count == QUEUE_SIZE) return;
-  queue[(queue_head + queue_count) % QUEUE_SIZE] = e;
-  queue_count++;
 }
 
 int64_t now_ms() {
@@ -170,6 +175,9 @@ step decode_csi(const uint8_t* b, size_t n, size_t& consumed, event& out, bool& 
       if (c == 'R' && count == 2) {
         out = event{EV_CURSOR_REPORT, 0, 0, params[0], params[1]};
         made = true;
+      } else if (c == '~' && (params[0] == 200 || params[0] == 201)) {
+        out = event{params[0] == 200 ? EV_PASTE_START : EV_PASTE_END, 0, 0, 0, 0};
+        made = true;
       } else if (c == '~') {
         int32_t k = tilde_key(params[0]);
         if (k) {
@@ -235,6 +243,33 @@ step decode_utf8(const uint8_t* b, size_t n, size_t& consumed, int32_t& cp) {
   return DONE;
 }
 
+// Inside a paste: text up to the closing bracket.
+constexpr char PASTE_END[] = "\x1b[201~";
+constexpr size_t PASTE_END_LENGTH = sizeof PASTE_END - 1;
+
+step decode_pasted(const uint8_t* b, size_t n, bool flush, size_t& consumed, event& out) {
+  if (b[0] == 27) {
+    size_t m = n < PASTE_END_LENGTH ? n : PASTE_END_LENGTH;
+    if (std::memcmp(b, PASTE_END, m) == 0) {
+      if (m < PASTE_END_LENGTH && !flush) return NEED_MORE;
+      if (m == PASTE_END_LENGTH) {
+        consumed = m;
+        out = event{EV_PASTE_END, 0, 0, 0, 0};
+        return DONE;
+      }
+    }
+  }
+  int32_t cp;
+  step s = decode_utf8(b, n, consumed, cp);
+  if (s == NEED_MORE) {
+    if (!flush) return NEED_MORE;
+    consumed = n;
+    cp = 0xFFFD;
+  }
+  out = event{EV_KEY, cp, MOD_PASTED, 0, 0};
+  return DONE;
+}
+
 }  // namespace
 
 void key_decoder::feed(const uint8_t* data, size_t n) {
@@ -257,7 +292,10 @@ bool key_decoder::next(event& out, bool flush) {
     bool made = false;
     step s = DONE;
     uint8_t b = bytes[0];
-    if (b == 27) {
+    if (pasting) {
+      s = decode_pasted(bytes, length, flush, consumed, out);
+      made = s == DONE;
+    } else if (b == 27) {
       if (length == 1) {
         s = NEED_MORE;
       } else if (bytes[1] == '[') {
@@ -314,6 +352,8 @@ bool key_decoder::next(event& out, bool flush) {
     if (s == NEED_MORE) return false;
     std::memmove(bytes, bytes + consumed, length - consumed);
     length -= consumed;
+    if (made && out.kind == EV_PASTE_START) pasting = true;
+    if (made && out.kind == EV_PASTE_END) pasting = false;
     if (made) return true;
   }
   return false;
@@ -324,15 +364,17 @@ bool init() {
   started = true;
   input_tty = isatty(STDIN_FILENO) == 1;
   output_tty = isatty(STDOUT_FILENO) == 1;
-  if (!input_tty) return false;
-  if (pipe2(wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) wake_pipe[0] = wake_pipe[1] = -1;
+  if (!input_tty && !output_tty) return false;
+  // What the layer changes in the terminal is put back on every way out.
   install(SIGTERM, on_terminate);
   install(SIGHUP, on_terminate);
   install(SIGQUIT, on_terminate);
+  platform::add_exit_hook(restore_all);
+  if (!input_tty) return false;
+  if (pipe2(wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) wake_pipe[0] = wake_pipe[1] = -1;
   install(SIGWINCH, on_resize);
   install(SIGCONT, on_continue);
   install(SIGTSTP, on_stop);
-  platform::add_exit_hook(restore_all);
   return true;
 }
 
@@ -370,10 +412,24 @@ void leave_raw() {
 }
 
 void restore_all() {
+  if (paste_on) {
+    paste_on = 0;
+    put_sequence("\x1b[?2004l");
+  }
   if (depth > 0) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_modes[0]);
     depth = 0;
   }
+  if (title_pushed) {
+    title_pushed = 0;
+    put_sequence("\x1b[23;0t");
+  }
+}
+
+void bracketed_paste(bool on) {
+  if (!output_is_terminal() || bool(paste_on) == on) return;
+  paste_on = on;
+  put_sequence(on ? "\x1b[?2004h" : "\x1b[?2004l");
 }
 
 bool window_size(int& cols, int& rows) {
@@ -385,12 +441,25 @@ bool window_size(int& cols, int& rows) {
   return true;
 }
 
+bool event_ready() {
+  if (!queue.empty()) return true;
+  event e;
+  if (!decoder.next(e, false)) return false;
+  queue.push_back(e);
+  return true;
+}
+
+bool input_waiting() {
+  if (event_ready() || decoder.pending()) return true;
+  pollfd fd = {STDIN_FILENO, POLLIN, 0};
+  return poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
+}
+
 event read_event(int timeout_ms) {
   event e;
-  if (queue_count > 0) {
-    e = queue[queue_head];
-    queue_head = (queue_head + 1) % QUEUE_SIZE;
-    queue_count--;
+  if (!queue.empty()) {
+    e = queue.front();
+    queue.pop_front();
     return e;
   }
   int64_t deadline = timeout_ms >= 0 ? now_ms() + timeout_ms : -1;
@@ -452,7 +521,7 @@ bool cursor_position(int& row, int& col) {
         col = e.col;
         return true;
       }
-      push_queue(e);
+      queue.push_back(e);
       continue;
     }
     pollfd fd = {STDIN_FILENO, POLLIN, 0};
@@ -484,6 +553,10 @@ void write_out(std::string_view bytes) {
 
 void set_title(std::string_view title) {
   if (!output_is_terminal()) return;
+  if (!title_pushed) {
+    title_pushed = 1;
+    write_out("\x1b[22;0t");
+  }
   std::string seq = "\x1b]0;";
   // Control characters would end the sequence early.
   for (char c : title)

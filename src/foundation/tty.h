@@ -8,7 +8,12 @@
 // entry. Input bytes are decoded into key codes by a decoder that keeps an
 // incomplete sequence until its rest arrives or a short pause shows it was a
 // lone Escape; terminal answers (cursor reports) come out as events of their
-// own, and keys read while waiting for an answer are kept for later.
+// own, and keys read while waiting for an answer are kept for later, however
+// many. Between the brackets of a paste the bytes are text, not keys: each
+// character comes as a key marked MOD_PASTED, control characters included.
+//
+// The layer also owns what it changes in the terminal beyond the mode: the
+// bracketed-paste switch and the window title. Every way out puts both back.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -33,8 +38,9 @@ enum : int32_t {
   KEY_ENTER = 13,
 };
 
-// Modifier bits of a key.
-enum : uint32_t { MOD_SHIFT = 1, MOD_ALT = 2, MOD_CONTROL = 4 };
+// Modifier bits of a key. MOD_PASTED: a character of pasted text, its code
+// the character as it came (a line feed stays 10).
+enum : uint32_t { MOD_SHIFT = 1, MOD_ALT = 2, MOD_CONTROL = 4, MOD_PASTED = 8 };
 
 enum event_kind : uint8_t {
   EV_KEY,            // code and mods
@@ -42,6 +48,8 @@ enum event_kind : uint8_t {
   EV_RESIZE,         // the window changed size (or the process was continued)
   EV_TIMEOUT,        // nothing arrived in time
   EV_FAIL,           // end of input, hang-up or a read error
+  EV_PASTE_START,    // the terminal begins a bracketed paste
+  EV_PASTE_END,      // and ends it
 };
 
 struct event {
@@ -57,6 +65,7 @@ struct key_decoder {
   static constexpr size_t CAPACITY = 512;
   uint8_t bytes[CAPACITY];
   size_t length = 0;
+  bool pasting = false;  // between the brackets of a paste
 
   // Adds bytes; when the buffer is full the oldest undecodable bytes go.
   void feed(const uint8_t* data, size_t n);
@@ -78,8 +87,12 @@ bool output_is_terminal();
 // carriage. enter_raw is false when standard input is not a terminal.
 bool enter_raw();
 void leave_raw();
-// Puts back the mode found before the first entry (async-signal-safe).
+// Puts back the mode found before the first entry, turns bracketed paste
+// off and restores the window title (async-signal-safe).
 void restore_all();
+
+// Asks the terminal to bracket pasted text (on), or no longer (off).
+void bracketed_paste(bool on);
 
 // The window size in character cells; false when the terminal will not say.
 bool window_size(int& cols, int& rows);
@@ -87,6 +100,10 @@ bool window_size(int& cols, int& rows);
 // Reads the next event from standard input, waiting at most timeout_ms
 // (negative: no limit). Window-size changes interrupt the wait.
 event read_event(int timeout_ms);
+// True when read_event has an event without reading more.
+bool event_ready();
+// True when input is waiting: an event, part of one, or unread bytes.
+bool input_waiting();
 // Asks the terminal where the cursor is (1-based). Keys that arrive
 // meanwhile are kept for read_event. False on timeout; a terminal that never
 // answered is not asked again.
@@ -94,7 +111,8 @@ bool cursor_position(int& row, int& col);
 
 // Writes all bytes to standard output.
 void write_out(std::string_view bytes);
-// Sets the window title when standard output is a terminal.
+// Sets the window title when standard output is a terminal; the title
+// found before is saved by the terminal and comes back on the way out.
 void set_title(std::string_view title);
 
 }  // namespace kez::tty

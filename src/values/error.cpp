@@ -223,6 +223,7 @@ void print_uncaught(const Cell* error) {
   Cell e = *error;
   Cell* text = string::push_new(64);
   form(&e, text, 0x7FFFFFFF);
+  output::to_error_stream to_errors;
   output::print_string(text, true);
   stack::pop(1);
 }

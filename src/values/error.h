@@ -39,7 +39,7 @@ inline Cell* field(const Cell* error, uint32_t i) {
 Cell* create(int category, int id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
 // The report text ("*** Title: message", Where, Near, ...) into `out`.
 int32_t form(const Cell* error, Cell* out, int32_t part);
-// Prints the report of an error nothing caught.
+// Prints the report of an error nothing caught, on standard error.
 void print_uncaught(const Cell* error);
 // Fills `stack` and `files` before an error is shown.
 void capture_stack(Cell* error);

@@ -38,6 +38,7 @@ void fill(uint32_t id, uint32_t parent, int slot, const action_slot<F>& s) {
 
 void check_action_count(uint32_t id, int32_t count) {
   if (count == ACTION_COUNT) return;
+  output::to_error_stream to_errors;
   print_line("*** Datatype Error: invalid actions count for type: ", int32_t(id));
   print_line("*** Found: ", count);
   print_line("*** Expected: ", int32_t(ACTION_COUNT));

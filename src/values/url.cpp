@@ -12,6 +12,7 @@
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
 #include "foundation/unicode.h"
+#include "types/url_io.h"
 #include "values/block.h"
 #include "values/error_ids.h"
 #include "values/registry.h"
@@ -236,9 +237,9 @@ constexpr action_row ROW = [] {
   r.rename = UNSUPPORTED;
   r.update = UNSUPPORTED;
   // Reading, writing and opening go through HTTP and the scheme ports.
-  r.open = UNSUPPORTED;
-  r.read = UNSUPPORTED;
-  r.write = UNSUPPORTED;
+  r.open = url_io::open;
+  r.read = url_io::read;
+  r.write = url_io::write;
   return r;
 }();
 
