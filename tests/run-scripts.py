@@ -19,6 +19,8 @@ Options:
                            in the case's directory (fixtures); one whose first
                            line begins with "#!" is made executable (stub
                            programs)
+    %% copy PATH           copy tests/PATH into the case's directory (shared
+                           test code, such as gui/recording-platform.kez)
     %% status N            expected exit status (default 0)
     %% env NAME=VALUE      set an environment variable (HOME is the case's
                            directory unless set so)
@@ -48,6 +50,7 @@ class Case:
         self.args, self.script, self.status = [], False, 0
         self.command = None
         self.env, self.files, self.stress = {}, {}, True
+        self.copies = []
         self.stress_floor = 0
 
 
@@ -86,6 +89,8 @@ def parse(path):
             elif opt == "file":
                 fixture = rest[0]
                 case.files[fixture] = []
+            elif opt == "copy":
+                case.copies.append(rest[0])
             elif opt == "no-stress":
                 case.stress = False
             elif opt == "stress":
@@ -110,6 +115,9 @@ def run(kez, case):
                 f.write("\n".join(text) + "\n")
             if text and text[0].startswith("#!"):
                 os.chmod(full, 0o755)
+        tests = os.path.dirname(os.path.abspath(__file__))
+        for path in case.copies:
+            shutil.copy(os.path.join(tests, path), work)
         source = "\n".join(case.input) + "\n"
         env = dict(os.environ, **case.env)
         if case.stress_floor and "KEZ_GC_STRESS" in env:
