@@ -26,6 +26,7 @@
 #include "foundation/raise.h"
 #include "foundation/runtime.h"
 #include "foundation/unicode.h"
+#include "services/clipboard.h"
 #include "services/environment.h"
 #include "services/lexer.h"
 #include "types/handle.h"
@@ -348,6 +349,7 @@ void make_routines() {
   make_json_routines();
   make_preprocessor_routines();
   image::make_routines();
+  clipboard::make_routines();
 }
 
 }  // namespace kez::boot
