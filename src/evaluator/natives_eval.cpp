@@ -114,6 +114,7 @@ void do_star(bool, const int32_t* refs) {
   }
   trace_guard tracing;
   if (refs[3] >= 0) tracing.installed = trace::install(&callback);
+  if (stack::pending()) return;  // a raise out of the tracer's init event
   switch (t) {
     case TYPE_BLOCK:
     case TYPE_PAREN:
