@@ -363,6 +363,31 @@ def raw_mode_again_after_a_stop(s):
     check(">> 1 + 2\n== 3\n>>" in screen, screen)
 
 
+@case(width=60, height=30)
+def debugger_lines_leave_the_history(s):
+    s.type("debug [x: 3]")
+    s.keys("Enter")
+    s.wait_last("debug>")
+    s.type("w x")
+    s.keys("Enter")
+    s.wait_last("debug>")
+    s.keys("Enter")  # the next stop shows the watched word
+    s.wait_line("Watch: x: unset")
+    s.wait_last("debug>")
+    s.type("c")
+    s.keys("Enter")
+    s.wait_last(">>")
+    s.type("x")
+    s.keys("Enter")
+    s.wait_line("== 3")
+    s.keys("Up")
+    s.wait_last(">> x")
+    s.keys("Up")
+    s.wait_last(">> debug [x: 3]")
+    s.keys("Up")
+    s.wait_last(">>")  # the lines typed at debug> are gone
+
+
 @case(width=120, height=40)
 def a_pasted_burst_of_long_lines_runs_every_line_in_order(s):
     s.type("b: copy []")

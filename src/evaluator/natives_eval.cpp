@@ -68,9 +68,9 @@ struct trace_guard {
   }
 };
 
-// The function held by a global word (or by a field of a global object),
-// or nullptr when it has none yet.
-const Cell* service_function(const char* name, const char* field = nullptr) {
+}  // namespace
+
+const Cell* service_function(const char* name, const char* field) {
   const Cell* v = context::get_global_value(symbol::make(name));
   if (v && field) {
     if (TYPE_OF(v) != TYPE_OBJECT) return nullptr;
@@ -82,9 +82,6 @@ const Cell* service_function(const char* name, const char* field = nullptr) {
                                                                                         : nullptr;
 }
 
-// Calls a function with the given values as its arguments, each taken as
-// it is (not evaluated). The result lands in the current result slot, or,
-// with `keep`, replaces the cells pushed here as the new top cell.
 void call_with(const Cell* fn_in, const char* name, std::initializer_list<Cell> values,
                bool keep) {
   Cell fn = *fn_in;
@@ -99,8 +96,6 @@ void call_with(const Cell* fn_in, const char* name, std::initializer_list<Cell> 
     stack::top = base + 1;
   }
 }
-
-}  // namespace
 
 void do_star(bool, const int32_t* refs) {
   Cell value = *arg(0);
@@ -119,6 +114,7 @@ void do_star(bool, const int32_t* refs) {
   }
   trace_guard tracing;
   if (refs[3] >= 0) tracing.installed = trace::install(&callback);
+  if (stack::pending()) return;  // a raise out of the tracer's init event
   switch (t) {
     case TYPE_BLOCK:
     case TYPE_PAREN:
