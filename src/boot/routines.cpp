@@ -337,6 +337,7 @@ void make_routines() {
   define_routines(ROUTINES);
   make_type_tests();
   make_json_routines();
+  make_preprocessor_routines();
   image::make_routines();
 }
 

@@ -27,5 +27,7 @@ void make_routines();
 void make_type_tests();
 // Makes the JSON decoder's `unescape` (under a boot-time name).
 void make_json_routines();
+// Makes the preprocessor's `holds-type?` (under a boot-time name).
+void make_preprocessor_routines();
 
 }  // namespace kez::boot
