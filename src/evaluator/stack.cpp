@@ -156,16 +156,20 @@ void pop_frame_drop() {
 
 void raise_error(Cell* error_in) {
   Cell error = *error_in;
-  // The reserve is closed again for the code that catches the error.
-  cells_limit = cells_end - RESERVE_CELLS;
-  frames_limit = frames_end - RESERVE_FRAMES;
   Cell* saved_top = top;
   if (frames_top > frames_bottom) {
     if (TYPE_OF(error::field(&error, error::FIELD_WHERE)) == TYPE_NONE) {
       Cell where = get_call_word();
       *error::field(&error, error::FIELD_WHERE) = where;
     }
+    // Taking the call trace still needs the reserve when the error is a
+    // stack overflow: closing it first would overflow again, for ever.
     set_error_frame(&error);
+  }
+  // The reserve is closed again for the code that catches the error.
+  cells_limit = cells_end - RESERVE_CELLS;
+  frames_limit = frames_end - RESERVE_FRAMES;
+  if (frames_top > frames_bottom) {
     call_frame* f = frames_top - 1;
     while (f > frames_bottom && f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL) {
       restore_values(f);
