@@ -681,11 +681,78 @@ inline const Cell* simple_value(const Cell* at) {
   return v && SELF_EVALUATING[TYPE_OF(v)] && TYPE_OF(v) != TYPE_UNSET ? v : nullptr;
 }
 
-// Whether the code cell `at` is a word that currently holds an op!.
-inline bool is_op_word(const Cell* at) {
-  if (TYPE_OF(at) != TYPE_WORD) return false;
-  const Cell* v = bound_value(at);
-  return v && TYPE_OF(v) == TYPE_OP;
+// Integer operators computed in place; false when the operator is not one
+// of them or the exact result does not fit (the action then makes a float!).
+inline bool integer_op(uint32_t wrapped, uint32_t id, int32_t a, int32_t b, Cell* out) {
+  int32_t r;
+  if (wrapped == TYPE_ACTION) {
+    switch (id) {
+      case ACT_add: if (__builtin_add_overflow(a, b, &r)) return false; break;
+      case ACT_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+      case ACT_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+      case ACT_divide:
+        // Only an exact quotient stays an integer.
+        if (b == 0 || (a == INT32_MIN && b == -1) || a % b != 0) return false;
+        r = a / b;
+        break;
+      case ACT_and_t: r = a & b; break;
+      case ACT_or_t: r = a | b; break;
+      case ACT_xor_t: r = a ^ b; break;
+      default: return false;
+    }
+    *out = make_integer(r);
+    return true;
+  }
+  if (wrapped != TYPE_NATIVE) return false;
+  bool truth;
+  switch (id) {
+    case natives::ID_EQUAL_Q: case natives::ID_STRICT_EQUAL_Q: truth = a == b; break;
+    case natives::ID_NOT_EQUAL_Q: truth = a != b; break;
+    case natives::ID_LESSER_Q: truth = a < b; break;
+    case natives::ID_GREATER_Q: truth = a > b; break;
+    case natives::ID_LESSER_OR_EQUAL_Q: truth = a <= b; break;
+    case natives::ID_GREATER_OR_EQUAL_Q: truth = a >= b; break;
+    default: return false;
+  }
+  *out = make_logic(truth);
+  return true;
+}
+
+// A literal right operand (an integer!, or a word holding one) computed
+// with no frame at all: nothing can be evaluated out of order.
+inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32_t at,
+                       uint32_t end) {
+  if (TYPE_OF(left) != TYPE_INTEGER || at >= end) return false;
+  const Cell* r = view.at(at);
+  if (TYPE_OF(r) == TYPE_WORD) {
+    r = bound_value(r);
+    if (!r) return false;
+  }
+  if (TYPE_OF(r) != TYPE_INTEGER) return false;
+  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
+  return integer_op(wrapped, op->w1, get_integer(left), get_integer(r), left);
+}
+
+// A simple expression: a simple value, then only operators that
+// literal_op computes. It has no effect and cannot fail, so it needs no
+// frame, and a caller that finds it incomplete (0) evaluates the whole
+// expression again by the general route. Returns the index after it.
+inline uint32_t quick_expression(const code_view& view, uint32_t index, uint32_t end,
+                                 bool no_infix, Cell* out) {
+  const Cell* v = simple_value(view.at(index));
+  if (!v) return 0;
+  *out = *v;
+  index++;
+  if (no_infix) return index;
+  while (index < end) {
+    const Cell* w = view.at(index);
+    if (TYPE_OF(w) != TYPE_WORD) break;
+    const Cell* op = bound_value(w);
+    if (!op || TYPE_OF(op) != TYPE_OP) break;
+    if (!literal_op(op, out, view, index + 1, end)) return 0;
+    index += 2;
+  }
+  return index;
 }
 
 // A typeset's bit for each type id below 64, as a mask over its first two
@@ -721,15 +788,13 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
   for (uint32_t n = first; n < arity; n++) {
     end = view.end(end);
     if (index >= end) no_arg(fn, name, n);
-    const Cell* at = view.at(index);
-    const Cell* v;
+    uint32_t after;
     if (d & (1u << (DESC_GET_SHIFT + n))) {
-      stack::push(at);
+      stack::push(view.at(index));
       index++;
-    } else if ((v = simple_value(at)) && (infix || index + 1 >= end || !is_op_word(at + 1))) {
-      // Taken as it is: no operator follows it.
-      stack::push(v);
-      index++;
+    } else if ((after = quick_expression(view, index, end, infix, stack::top))) {
+      stack::push_new();
+      index = after;
     } else {
       index = eval_lean(code, index, end, infix, true);
       if (stack::pending()) return index;
@@ -789,43 +854,6 @@ uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t
   return index;
 }
 
-// Integer operators computed in place; false when the operator is not one
-// of them or the exact result does not fit (the action then makes a float!).
-inline bool integer_op(uint32_t wrapped, uint32_t id, int32_t a, int32_t b, Cell* out) {
-  int32_t r;
-  if (wrapped == TYPE_ACTION) {
-    switch (id) {
-      case ACT_add: if (__builtin_add_overflow(a, b, &r)) return false; break;
-      case ACT_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
-      case ACT_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
-      case ACT_divide:
-        // Only an exact quotient stays an integer.
-        if (b == 0 || (a == INT32_MIN && b == -1) || a % b != 0) return false;
-        r = a / b;
-        break;
-      case ACT_and_t: r = a & b; break;
-      case ACT_or_t: r = a | b; break;
-      case ACT_xor_t: r = a ^ b; break;
-      default: return false;
-    }
-    *out = make_integer(r);
-    return true;
-  }
-  if (wrapped != TYPE_NATIVE) return false;
-  bool truth;
-  switch (id) {
-    case natives::ID_EQUAL_Q: case natives::ID_STRICT_EQUAL_Q: truth = a == b; break;
-    case natives::ID_NOT_EQUAL_Q: truth = a != b; break;
-    case natives::ID_LESSER_Q: truth = a < b; break;
-    case natives::ID_GREATER_Q: truth = a > b; break;
-    case natives::ID_LESSER_OR_EQUAL_Q: truth = a <= b; break;
-    case natives::ID_GREATER_OR_EQUAL_Q: truth = a >= b; break;
-    default: return false;
-  }
-  *out = make_logic(truth);
-  return true;
-}
-
 // Two float!s under + - *: the action's own IEEE operation.
 inline bool float_op(uint32_t wrapped, uint32_t id, Cell* left, const Cell* right) {
   if (wrapped != TYPE_ACTION) return false;
@@ -876,36 +904,20 @@ uint32_t call_infix(const Cell* op_cell, Cell* left, const Cell* code, uint32_t 
   return index;
 }
 
-// A literal right operand (an integer!, or a word holding one) computed
-// with no frame at all: nothing can be evaluated out of order.
-inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32_t at,
-                       uint32_t end) {
-  if (TYPE_OF(left) != TYPE_INTEGER || at >= end) return false;
-  const Cell* r = view.at(at);
-  if (TYPE_OF(r) == TYPE_WORD) {
-    r = bound_value(r);
-    if (!r) return false;
-  }
-  if (TYPE_OF(r) != TYPE_INTEGER) return false;
-  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
-  return integer_op(wrapped, op->w1, get_integer(left), get_integer(r), left);
+// The slot a set-word writes directly (no object to tell), else nullptr:
+// the general setter handles objects and unbound words.
+inline Cell* direct_slot(const Cell* word) {
+  if (!word->w1 || word->w3 == context::NO_INDEX) return nullptr;
+  Cell* record = context::record(word->w1);
+  uint32_t kind = (record->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
+  if (kind == CONTEXT_OBJECT) return nullptr;
+  Cell* vals = context::values(word->w1);
+  return vals ? vals + word->w3 : nullptr;
 }
 
-// Sets a word to a value; the slot is written directly unless an object
-// must be told (the general setter handles that and unbound words).
 inline void set_word(Cell* word, const Cell* value) {
-  if (word->w1 && word->w3 != context::NO_INDEX) {
-    Cell* record = context::record(word->w1);
-    uint32_t kind = (record->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
-    if (kind != CONTEXT_OBJECT) {
-      Cell* vals = context::values(word->w1);
-      if (vals) {
-        vals[word->w3] = *value;
-        return;
-      }
-    }
-  }
-  word::set(word, value);
+  if (Cell* slot = direct_slot(word)) *slot = *value;
+  else word::set(word, value);
 }
 
 // A word's value: through its cached slot, else the general lookup (which
@@ -941,9 +953,18 @@ inline __attribute__((always_inline)) uint32_t eval_word(const Cell* code, const
 
 // A paren: its block evaluated in a frame of its own, the result placed as
 // keep asks; false when an exit is pending.
+// The lean path needs no frame of its own around the block's: an anonymous
+// frame is never named, and the block frame already holds the result.
+template <bool LEAN>
 inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool keep,
                                                      Cell* start_top) {
   Cell block = *paren;
+  if (LEAN) {
+    eval_block(&block, false);
+    if (stack::pending()) return false;
+    if (!keep) place_result(start_top, false);
+    return true;
+  }
   stack::open_eval_native_frame(&words::body_marker_word);
   eval_block(&block, true);
   if (stack::pending()) return false;
@@ -962,9 +983,21 @@ inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
                                                              uint32_t end, bool keep,
                                                              Cell* start_top) {
   Cell word = *word_in;
+  end = code_end(code, end);
+  if (LEAN && next < end) {
+    // A simple expression assigned to a plain variable: nothing in it can
+    // fail or be seen, so its frame is never opened.
+    Cell v;
+    uint32_t after;
+    Cell* slot = direct_slot(&word);
+    if (slot && (after = quick_expression(code_view(code), next, end, false, &v))) {
+      *slot = v;
+      place_result(&v, keep);
+      return after;
+    }
+  }
   stack::open_eval_native_frame(&word);
   stack::push(word);
-  end = code_end(code, end);
   if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
   next = LEAN ? eval_lean(code, next, end, false, true)
               : eval_expression(code, next, end, false, true, false);
@@ -1010,7 +1043,7 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
       place_result(&value, keep);
       break;
     case TYPE_PAREN:
-      if (!eval_paren(&value, keep, start_top)) return next;
+      if (!eval_paren<true>(&value, keep, start_top)) return next;
       view.refresh();
       break;
     case TYPE_NATIVE:
@@ -1175,7 +1208,7 @@ uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, u
   (void)index;
   switch (TYPE_OF(&value)) {
     case TYPE_PAREN:
-      eval_paren(&value, keep, start_top);
+      eval_paren<false>(&value, keep, start_top);
       break;
     case TYPE_SET_WORD:
       next = eval_set_word<false>(&code, &value, next, end, keep, start_top);
