@@ -646,14 +646,14 @@ inline uint32_t descriptor_of(const Cell* fn) {
 
 // The values of a context: on the stack while a function runs (nullptr
 // when none runs), else its values block.
-inline Cell* values_of(node_t ctx) {
+inline __attribute__((always_inline)) Cell* values_of(node_t ctx) {
   const Cell* r = context::record(ctx);
   if (r->header & CONTEXT_ON_STACK) return stack::stack_values(r->w2);
   return r->w2 ? cells_of(memory::buffer(r->w2)) : nullptr;
 }
 
 // The value cell of a bound word whose context has values, else nullptr.
-inline Cell* bound_value(const Cell* w) {
+inline __attribute__((always_inline)) Cell* bound_value(const Cell* w) {
   if (!w->w1 || w->w3 == context::NO_INDEX) return nullptr;
   Cell* vals = values_of(w->w1);
   return vals ? vals + w->w3 : nullptr;
@@ -908,11 +908,25 @@ uint32_t call_infix(const Cell* op_cell, Cell* left, const Cell* code, uint32_t 
 // the general setter handles objects and unbound words.
 inline Cell* direct_slot(const Cell* word) {
   if (!word->w1 || word->w3 == context::NO_INDEX) return nullptr;
-  Cell* record = context::record(word->w1);
+  const Cell* record = context::record(word->w1);
   uint32_t kind = (record->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
   if (kind == CONTEXT_OBJECT) return nullptr;
-  Cell* vals = context::values(word->w1);
+  Cell* vals = values_of(word->w1);
   return vals ? vals + word->w3 : nullptr;
+}
+
+// A set-word at `index` whose value is a simple expression, assigned with
+// no frame: nothing in it can fail or be seen. Returns the index after the
+// expression, with its value in `out`; 0 when the general route must run.
+inline uint32_t quick_assignment(const code_view& view, uint32_t index, uint32_t end, Cell* out) {
+  const Cell* word = view.at(index);
+  Cell* slot;
+  uint32_t after;
+  if (index + 1 >= end || !(slot = direct_slot(word)) ||
+      !(after = quick_expression(view, index + 1, end, false, out)))
+    return 0;
+  *slot = *out;
+  return after;
 }
 
 inline void set_word(Cell* word, const Cell* value) {
@@ -981,17 +995,13 @@ template <bool LEAN>
 inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
                                                              const Cell* word_in, uint32_t next,
                                                              uint32_t end, bool keep,
-                                                             Cell* start_top) {
+                                                             Cell* start_top,
+                                                             bool try_quick = true) {
   Cell word = *word_in;
   end = code_end(code, end);
-  if (LEAN && next < end) {
-    // A simple expression assigned to a plain variable: nothing in it can
-    // fail or be seen, so its frame is never opened.
+  if (LEAN && try_quick) {
     Cell v;
-    uint32_t after;
-    Cell* slot = direct_slot(&word);
-    if (slot && (after = quick_expression(code_view(code), next, end, false, &v))) {
-      *slot = v;
+    if (uint32_t after = quick_assignment(code_view(code), next - 1, end, &v)) {
       place_result(&v, keep);
       return after;
     }
@@ -1010,6 +1020,12 @@ inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
   stack::top = start_top;
   place_result(&v, keep);
   return next;
+}
+
+// A statement that starts with a set-word whose value is not simple.
+__attribute__((noinline)) uint32_t assignment(const Cell* code, uint32_t index, uint32_t end) {
+  Cell word = *code_at(code, index);
+  return eval_set_word<true>(code, &word, index + 1, end, false, stack::arguments, false);
 }
 
 // One expression of the lean path: the value at `index`, then the infix
@@ -1115,8 +1131,21 @@ void eval_block(const Cell* block, bool chain) {
     current = code;
     while (true) {
       current.w1 = index;
-      index = trace::on ? walk_expression(&code, index, end, false, false, false)
-                        : eval_lean(&code, index, end, false, false);
+      Cell v;
+      uint32_t after;
+      if (trace::on) {
+        index = walk_expression(&code, index, end, false, false, false);
+      } else if (TYPE_OF(code_at(&code, index)) == TYPE_SET_WORD) {
+        // The commonest statement, a simple one taken here without a call.
+        if ((after = quick_assignment(code_view(&code), index, end, &v))) {
+          index = after;
+          place_result(&v, false);
+        } else {
+          index = assignment(&code, index, end);
+        }
+      } else {
+        index = eval_lean(&code, index, end, false, false);
+      }
       if (stack::pending()) return;
       end = code_end(&code, end);
       if (index >= end) break;
