@@ -614,14 +614,16 @@ namespace {
 // an evaluation: nothing else allocates, so nothing else can move them.
 struct code_view {
   const Cell* code;
-  series_buffer* b;
-  explicit code_view(const Cell* c) : code(c), b(GET_BUFFER(c)) {}
-  void refresh() { b = GET_BUFFER(code); }
-  const Cell* at(uint32_t i) const { return cell_head(b) + i; }
-  uint32_t end(uint32_t e) const {
-    uint32_t n = b->used() / sizeof(Cell);
-    return e < n ? e : n;
+  const Cell* cells;  // the buffer's head cell
+  uint32_t count;     // its cells
+  explicit code_view(const Cell* c) : code(c) { refresh(); }
+  void refresh() {
+    series_buffer* b = GET_BUFFER(code);
+    cells = cell_head(b);
+    count = b->used() / sizeof(Cell);
   }
+  const Cell* at(uint32_t i) const { return cells + i; }
+  uint32_t end(uint32_t e) const { return e < count ? e : count; }
 };
 
 uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep);
@@ -681,40 +683,64 @@ inline const Cell* simple_value(const Cell* at) {
   return v && SELF_EVALUATING[TYPE_OF(v)] && TYPE_OF(v) != TYPE_UNSET ? v : nullptr;
 }
 
-// Integer operators computed in place; false when the operator is not one
-// of them or the exact result does not fit (the action then makes a float!).
-inline bool integer_op(uint32_t wrapped, uint32_t id, int32_t a, int32_t b, Cell* out) {
+// The operators computed in place, by the function an op! wraps: an
+// action's id indexes the first half of the table, a native's the second.
+enum quick_kind : uint8_t {
+  Q_NONE, Q_ADD, Q_SUB, Q_MUL, Q_DIV, Q_AND, Q_OR, Q_XOR, Q_EQ, Q_NE, Q_LT, Q_GT, Q_LE, Q_GE
+};
+constexpr auto QUICK_KIND = [] {
+  std::array<uint8_t, 256> t{};
+  t[ACT_add] = Q_ADD;
+  t[ACT_subtract] = Q_SUB;
+  t[ACT_multiply] = Q_MUL;
+  t[ACT_divide] = Q_DIV;
+  t[ACT_and_t] = Q_AND;
+  t[ACT_or_t] = Q_OR;
+  t[ACT_xor_t] = Q_XOR;
+  t[128 + natives::ID_EQUAL_Q] = Q_EQ;
+  t[128 + natives::ID_STRICT_EQUAL_Q] = Q_EQ;
+  t[128 + natives::ID_NOT_EQUAL_Q] = Q_NE;
+  t[128 + natives::ID_LESSER_Q] = Q_LT;
+  t[128 + natives::ID_GREATER_Q] = Q_GT;
+  t[128 + natives::ID_LESSER_OR_EQUAL_Q] = Q_LE;
+  t[128 + natives::ID_GREATER_OR_EQUAL_Q] = Q_GE;
+  return t;
+}();
+
+inline uint32_t quick_kind_of(const Cell* op) {
+  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
+  if (op->w1 >= 128) return Q_NONE;
+  if (wrapped == TYPE_ACTION) return QUICK_KIND[op->w1];
+  if (wrapped == TYPE_NATIVE) return QUICK_KIND[128 + op->w1];
+  return Q_NONE;
+}
+
+// Two integers under a quick operator, the result in `out`; false when the
+// exact result does not fit (the action then makes a float!) or the
+// operator is none of them.
+inline bool integer_op(uint32_t kind, int32_t a, int32_t b, Cell* out) {
   int32_t r;
-  if (wrapped == TYPE_ACTION) {
-    switch (id) {
-      case ACT_add: if (__builtin_add_overflow(a, b, &r)) return false; break;
-      case ACT_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
-      case ACT_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
-      case ACT_divide:
-        // Only an exact quotient stays an integer.
-        if (b == 0 || (a == INT32_MIN && b == -1) || a % b != 0) return false;
-        r = a / b;
-        break;
-      case ACT_and_t: r = a & b; break;
-      case ACT_or_t: r = a | b; break;
-      case ACT_xor_t: r = a ^ b; break;
-      default: return false;
-    }
-    *out = make_integer(r);
-    return true;
-  }
-  if (wrapped != TYPE_NATIVE) return false;
-  bool truth;
-  switch (id) {
-    case natives::ID_EQUAL_Q: case natives::ID_STRICT_EQUAL_Q: truth = a == b; break;
-    case natives::ID_NOT_EQUAL_Q: truth = a != b; break;
-    case natives::ID_LESSER_Q: truth = a < b; break;
-    case natives::ID_GREATER_Q: truth = a > b; break;
-    case natives::ID_LESSER_OR_EQUAL_Q: truth = a <= b; break;
-    case natives::ID_GREATER_OR_EQUAL_Q: truth = a >= b; break;
+  switch (kind) {
+    case Q_ADD: if (__builtin_add_overflow(a, b, &r)) return false; break;
+    case Q_SUB: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+    case Q_MUL: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+    case Q_DIV:
+      // Only an exact quotient stays an integer.
+      if (b == 0 || (a == INT32_MIN && b == -1) || a % b != 0) return false;
+      r = a / b;
+      break;
+    case Q_AND: r = a & b; break;
+    case Q_OR: r = a | b; break;
+    case Q_XOR: r = a ^ b; break;
+    case Q_EQ: *out = make_logic(a == b); return true;
+    case Q_NE: *out = make_logic(a != b); return true;
+    case Q_LT: *out = make_logic(a < b); return true;
+    case Q_GT: *out = make_logic(a > b); return true;
+    case Q_LE: *out = make_logic(a <= b); return true;
+    case Q_GE: *out = make_logic(a >= b); return true;
     default: return false;
   }
-  *out = make_logic(truth);
+  *out = make_integer(r);
   return true;
 }
 
@@ -729,8 +755,7 @@ inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32
     if (!r) return false;
   }
   if (TYPE_OF(r) != TYPE_INTEGER) return false;
-  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
-  return integer_op(wrapped, op->w1, get_integer(left), get_integer(r), left);
+  return integer_op(quick_kind_of(op), get_integer(left), get_integer(r), left);
 }
 
 // A simple expression: a simple value, then only operators that
@@ -855,24 +880,22 @@ uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t
 }
 
 // Two float!s under + - *: the action's own IEEE operation.
-inline bool float_op(uint32_t wrapped, uint32_t id, Cell* left, const Cell* right) {
-  if (wrapped != TYPE_ACTION) return false;
+inline bool float_op(uint32_t kind, Cell* left, const Cell* right) {
   double a = get_float(left), b = get_float(right);
-  switch (id) {
-    case ACT_add: put_float(left, a + b); return true;
-    case ACT_subtract: put_float(left, a - b); return true;
-    case ACT_multiply: put_float(left, a * b); return true;
+  switch (kind) {
+    case Q_ADD: put_float(left, a + b); return true;
+    case Q_SUB: put_float(left, a - b); return true;
+    case Q_MUL: put_float(left, a * b); return true;
     default: return false;
   }
 }
 
 // Computes `left op right` in place when both operands allow it.
 inline bool quick_op(const Cell* op, Cell* left, const Cell* right) {
-  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
   uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
   if (lt == TYPE_INTEGER && rt == TYPE_INTEGER)
-    return integer_op(wrapped, op->w1, get_integer(left), get_integer(right), left);
-  if (lt == TYPE_FLOAT && rt == TYPE_FLOAT) return float_op(wrapped, op->w1, left, right);
+    return integer_op(quick_kind_of(op), get_integer(left), get_integer(right), left);
+  if (lt == TYPE_FLOAT && rt == TYPE_FLOAT) return float_op(quick_kind_of(op), left, right);
   return false;
 }
 
