@@ -69,11 +69,6 @@ inline bool is_function_type(uint32_t t) {
   return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 
-// Restores the current-position cell on every way out.
-struct position_guard {
-  Cell saved = current;
-  ~position_guard() { current = saved; }
-};
 
 inline __attribute__((always_inline)) void place_result(const Cell* value, bool keep) {
   Cell v = *value;
@@ -1142,7 +1137,9 @@ void init() {
 void eval_block(const Cell* block, bool chain) {
   depth_guard();
   Cell code = *block;
-  position_guard guard;
+  // The position is put back on every way out but an error: whoever
+  // catches one puts back its own.
+  Cell saved = current;
   stack::open_block_frame(&words::body_marker_word);
   uint32_t index = code.w1;
   uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);
@@ -1169,12 +1166,16 @@ void eval_block(const Cell* block, bool chain) {
       } else {
         index = eval_lean(&code, index, end, false, false);
       }
-      if (stack::pending()) return;
+      if (stack::pending()) {
+        current = saved;
+        return;
+      }
       end = code_end(&code, end);
       if (index >= end) break;
       stack::clear_frame();
     }
   }
+  current = saved;
   if (trace::on) trace::fire(trace::EV_EXIT, &code, int32_t(end), nullptr, stack::arguments);
   if (chain) stack::pop_frame_return();
   else stack::pop_frame();
