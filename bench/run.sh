@@ -26,8 +26,21 @@ for src in bench/*.kez; do
   [ -f "bench/$name.py" ] && cmds+=("$python bench/$name.py")
   [ -f "bench/$name.lua" ] && cmds+=("lua5.4 bench/$name.lua")
   echo "== $name"
+  # A benchmark with a NAME.server.py beside it needs that server running:
+  # its first line of output is the URL the programs read (KEZ_BENCH_URL).
+  server=""
+  if [ -f "bench/$name.server.py" ]; then
+    exec {server_out}< <(exec python3 "bench/$name.server.py")
+    server=$!
+    read -r KEZ_BENCH_URL <&"$server_out"
+    export KEZ_BENCH_URL
+  fi
   hyperfine -N --warmup 1 --runs 5 --export-json "/tmp/kez-bench-$name.json" "${cmds[@]}" \
     >/dev/null
+  if [ -n "$server" ]; then
+    kill "$server"
+    exec {server_out}<&-
+  fi
   python3 - "/tmp/kez-bench-$name.json" <<'PY'
 import json, sys
 # The fastest of the runs: on a shared machine the others measure the load.

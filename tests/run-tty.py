@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Terminal tests of the console's line editor.
+"""Terminal tests of the console's line editor (and of what the GUI layer reads
+from the terminal at start-up).
 
 Each case starts `kez` in a detached tmux session of fixed size (a private
 tmux server, a temporary HOME), types with send-keys and reads the screen
@@ -364,6 +365,14 @@ def without_a_writable_home_the_console_says_history_is_not_kept(s):
     s.wait_line("Note: history will not be kept: /proc/1/.kez/Kez-Console/ cannot be written")
     s.keys("C-d")  # quitting, which saves nothing, still ends well
     check(s.wait_exit() == 0, "exit status")
+
+
+@case(width=70, height=20)
+def the_screen_face_takes_the_terminal_size(s):
+    s.type("print system/view/screens/1/size")
+    s.keys("Enter")
+    screen = s.wait_last(">>")
+    check("\n70x20\n>>" in screen, screen)
 
 
 def main():

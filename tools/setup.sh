@@ -12,10 +12,12 @@ set -euo pipefail
 build=(g++ cmake ninja-build ccache python3
   libssl-dev
   libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev
+  libcurl4-openssl-dev
 )
 # make test: unit tests, the terminal harness, the Clang build and fuzzers,
 # and the peers that results are checked against.
 test=(libgtest-dev libgmock-dev tmux clang libclang-rt-dev python3-pil
+  openssl
 )
 # make bench: the timing tool and the peer programs.
 bench=(hyperfine lua5.4 python3-pil lua-dkjson

@@ -1,5 +1,6 @@
-// The boot library: Kez sources embedded at build time (src/boot/*.kez,
-// named so that file-name order is boot-phase order) and evaluated at start.
+// The boot library: Kez sources embedded at build time (src/boot/*.kez and
+// the GUI layer's src/gui/*.kez, named so that file-name order is boot-phase
+// order across both folders) and evaluated at start.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "foundation/collector.h"
 #include "evaluator/stack.h"
 #include "foundation/runtime.h"
+#include "gui/routines.h"
 #include "services/kezbin.h"
 #include "services/lexer.h"
 #include "values/block.h"
@@ -103,11 +105,16 @@ void run_boot_library(bool with_console) {
   collector::active = true;
 }
 
-void start() {
-  init_runtime();
+void make_all_routines() {
   make_routines();
   console::make_routines();
   kezbin::make_routines();
+  gui::make_routines();
+}
+
+void start() {
+  init_runtime();
+  make_all_routines();
   // The library's last statement starts the console, which ends the
   // process itself unless a script run without "--catch" returns.
   run_boot_library();

@@ -312,14 +312,21 @@ constexpr routine_entry ROUTINES[] = {
 
 }  // namespace
 
-void define_routine(const char* name, std::string_view spec_text, routines::routine_fn fn) {
+Cell* push_routine(std::string_view spec_text, routines::routine_fn fn) {
   uint32_t code = routines::add(fn);
   Cell* spec = lexer::scan_utf8(spec_text.data(), uint32_t(spec_text.size()));
   routine::push(spec, code);
   Cell value = *stack::top_cell();
+  stack::pop(1);
+  *stack::top_cell() = value;
+  return stack::top_cell();
+}
+
+void define_routine(const char* name, std::string_view spec_text, routines::routine_fn fn) {
+  Cell value = *push_routine(spec_text, fn);
   Cell w = word::make_global(symbol::make(name));
   word::set(&w, &value);
-  stack::pop(2);
+  stack::pop(1);
 }
 
 void define_routines(std::span<const routine_entry> table) {
@@ -330,6 +337,7 @@ void make_routines() {
   define_routines(ROUTINES);
   make_type_tests();
   make_json_routines();
+  make_preprocessor_routines();
   image::make_routines();
 }
 

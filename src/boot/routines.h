@@ -15,6 +15,8 @@ struct routine_entry {
   routines::routine_fn fn;
 };
 
+// Pushes a new routine! made from its spec text on the value stack.
+Cell* push_routine(std::string_view spec, routines::routine_fn fn);
 // Makes one routine from its spec text and binds it to its global word.
 void define_routine(const char* name, std::string_view spec, routines::routine_fn fn);
 void define_routines(std::span<const routine_entry> table);
@@ -25,5 +27,7 @@ void make_routines();
 void make_type_tests();
 // Makes the JSON decoder's `unescape` (under a boot-time name).
 void make_json_routines();
+// Makes the preprocessor's `holds-type?` (under a boot-time name).
+void make_preprocessor_routines();
 
 }  // namespace kez::boot

@@ -120,7 +120,8 @@ constexpr type_entry TYPES[] = {
     {TYPE_POINT2D, 0, "point2D!", point2D::init},
     {TYPE_POINT3D, 0, "point3D!", point3D::init},
     {TYPE_IMAGE, TYPE_SERIES, "image!", image::init},
-    // Registered here by name only until the GUI layer brings its actions.
+    // By name only, so that the word and the typesets know it from the
+    // start: the GUI layer's boot phase registers its actions.
     {TYPE_EVENT, 0, "event!", nullptr},
 };
 

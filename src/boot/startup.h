@@ -13,5 +13,8 @@ void start();
 // the console's sources (the 9x group) for in-process tools that only need
 // the language.
 void run_boot_library(bool with_console = true);
+// Binds the routines of every part (boot, console, KEZBIN, GUI) that the
+// boot library's sources use, before they run.
+void make_all_routines();
 
 }  // namespace kez::boot

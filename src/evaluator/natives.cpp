@@ -8,6 +8,7 @@
 #include "evaluator/natives.h"
 
 #include "foundation/raise.h"
+#include "foundation/runtime.h"
 #include "values/block.h"
 #include "values/context.h"
 #include "values/error_ids.h"
@@ -50,6 +51,9 @@ routine_fn table[CAPACITY];
 static uint32_t count = 0;
 
 uint32_t add(routine_fn fn) {
+  // The table is sized for every routine the runtime makes; running past it
+  // is a build fault, stopped here rather than writing past the table.
+  if (count == CAPACITY) runtime::runtime_error(5, KEZ_ERROR_LOCATION());
   table[count++] = fn;
   return count;
 }

@@ -109,8 +109,8 @@ void mark_cell(const Cell* c) {
         image_backend::mark_step(c->w2);
       }
       break;
-    case TYPE_EVENT:
-      if ((c->header & (1u << 12)) && c->w2) mark_block(c->w2);
+    case TYPE_EVENT:  // made or built by the backend: 0 or a record of cells
+      if (c->w2) mark_block(c->w2);
       break;
     default:
       break;

@@ -662,7 +662,9 @@ Cell* change(Cell* b, Cell* value, int32_t part, bool only, int32_t dup) {
   std::vector<Cell> saved = snapshot_if_shared(b, s, count);
   uint32_t len = abs_length(b);
   uint64_t new_len = uint64_t(len) + uint64_t(total) - uint64_t(removed);
-  reserve_cells(b, new_len, false);
+  // Room for more, as insert makes: code rewritten in place (the
+  // preprocessor's) grows a block by many small changes.
+  reserve_cells(b, new_len, true);
   if (total != removed) {
     Cell* cells = first_cell(b);
     std::memmove(cells + head + total, cells + head + removed,

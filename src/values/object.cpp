@@ -8,6 +8,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "foundation/collector.h"
 #include "foundation/raise.h"
 #include "values/block.h"
 #include "values/context.h"
@@ -191,7 +192,10 @@ void copy_function(Cell* field, node_t ctx) {
   Cell* copy = block::clone(&body, true, true);
   context::bind(copy, ctx, true);
   Cell fn_copy = *held;
-  node_t fctx = context::clone(&fn_copy);
+  // The new function's context is reachable from nothing until the function
+  // is made: keep it alive across the allocations of function::push.
+  collector::hold keep;
+  node_t fctx = keep.add(context::clone(&fn_copy));
   context::bind(copy, fctx, false);
   Cell spec = make_series(TYPE_BLOCK, held->w2);
   function::push(&spec, copy, fctx, 0, 0, held->header & ~TYPE_MASK);

@@ -16,7 +16,6 @@
 #include "foundation/platform.h"
 #include "foundation/unicode.h"
 #include "fuzz_support.h"
-#include "services/kezbin.h"
 #include "services/lexer.h"
 #include "values/block.h"
 #include "values/string.h"
@@ -34,8 +33,7 @@ constexpr uintptr_t DRIVER_STACK_ROOM = 6u << 20;
 inline void boot_with_driver(std::string_view driver) {
   platform::stack_limit =
       reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - DRIVER_STACK_ROOM;
-  boot::make_routines();
-  kezbin::make_routines();
+  boot::make_all_routines();
   boot::run_boot_library(false);
   Cell* code = lexer::scan_utf8(driver.data(), uint32_t(driver.size()));
   interpreter::eval_block(code, false);
