@@ -5,11 +5,19 @@
 // get-words, set-words, parens and the infix loop are its own cases; calls
 // by a word whose call descriptor is plain fetch their arguments straight
 // into the frame; operators on two integers or two floats compute in
-// place. The general path (walk_expression, call_any_function,
-// fetch_arguments, eval_path) is the traced walk, and serves every case the
-// lean path hands on: paths, refinements, apply, lit-word arguments,
-// routines. Both open the same frames, under the same names, in the same
-// order, and raise the same errors.
+// place; a simple expression (a value, then integer operators whose right
+// operand is a literal or a word holding one) is computed in place with no
+// frame and no call, and a block takes a statement that assigns one
+// without calling the expression evaluator at all. The general path
+// (walk_expression, call_any_function, fetch_arguments, eval_path) is the
+// traced walk, and serves every case the lean path hands on: paths,
+// refinements, apply, lit-word arguments, routines. Both raise the same
+// errors in the same order, and open the same named frames in the same
+// order; the lean path leaves out only frames no one can see: that of a
+// simple expression (nothing in it can fail or call), and the anonymous
+// frames of a paren and of the blocks run_block takes (branches, loop
+// bodies, function bodies), whose values it pushes above the caller's
+// cells instead. Fewer frames only let recursion go deeper.
 //
 // Invariants kept by every routine here:
 //  - with keep false, the caller has top == arguments, and the value ends
@@ -22,7 +30,10 @@
 //  - every hint a call takes from its function (the descriptor, the spec
 //    cache) is read from the function value at the call, so `set`, `bind`
 //    and redefinitions are seen at once;
-//  - the depth guard is tested at calls, blocks and parens.
+//  - the depth guard is tested at calls, blocks and parens;
+//  - `current` (the running block, for an error's near) is put back by
+//    each block on its ordinary and pending ways out; a frame that catches
+//    an error puts back its own, so no unwinding needs to.
 #include "evaluator/interpreter.h"
 
 #include <array>
@@ -572,7 +583,7 @@ void run_body(const Cell* fn, node_t ctx, const Cell* name) {
     frame->header |= stack::FRAME_RETURN_TARGET;
     if (trace::on) trace::fire(trace::EV_PROLOG, &body, -1, name, fn);
     if (TYPE_OF(&body) == TYPE_BLOCK) {
-      eval_block(&body, true);
+      run_block(&body, false);
     } else {
       *stack::arguments = unset_value;
     }
@@ -599,9 +610,10 @@ void run_body(const Cell* fn, node_t ctx, const Cell* name) {
 // same errors; the same order of evaluation) and leaves out the work that
 // only the general cases need: calls by a plain word whose descriptor is
 // plain fetch their arguments straight into their slots, operators compute
-// two integers (or two floats) in place after their right operand, and
-// word lookups are inline. Everything else (paths, refinements, routines,
-// lit-word arguments, the traced walk) goes to the general routines.
+// two integers (or two floats) in place after their right operand, simple
+// expressions need no frame, and word lookups are inline. Everything else
+// (paths, refinements, routines, lit-word arguments, the traced walk) goes
+// to the general routines.
 
 namespace {
 
@@ -985,17 +997,15 @@ inline __attribute__((always_inline)) uint32_t eval_word(const Cell* code, const
 
 // A paren: its block evaluated in a frame of its own, the result placed as
 // keep asks; false when an exit is pending.
-// The lean path needs no frame of its own around the block's: an anonymous
-// frame is never named, and the block frame already holds the result.
+// The lean path opens no frame: both anonymous frames (the paren's and its
+// block's) are never named, and the value lands where keep asks.
 template <bool LEAN>
 inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool keep,
                                                      Cell* start_top) {
   Cell block = *paren;
   if (LEAN) {
-    eval_block(&block, false);
-    if (stack::pending()) return false;
-    if (!keep) place_result(start_top, false);
-    return true;
+    run_block(&block, keep);
+    return !stack::pending();
   }
   stack::open_eval_native_frame(&words::body_marker_word);
   eval_block(&block, true);
@@ -1041,9 +1051,10 @@ inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
 }
 
 // A statement that starts with a set-word whose value is not simple.
-__attribute__((noinline)) uint32_t assignment(const Cell* code, uint32_t index, uint32_t end) {
+__attribute__((noinline)) uint32_t assignment(const Cell* code, uint32_t index, uint32_t end,
+                                              bool keep) {
   Cell word = *code_at(code, index);
-  return eval_set_word<true>(code, &word, index + 1, end, false, stack::arguments, false);
+  return eval_set_word<true>(code, &word, index + 1, end, keep, stack::top, false);
 }
 
 // One expression of the lean path: the value at `index`, then the infix
@@ -1134,6 +1145,44 @@ void init() {
   context::keep(&tracer);
 }
 
+namespace {
+
+// The statements of `code` from `index` to its end, the loop every block
+// runs. Each value lands at `base`: in its frame (IN_FRAME) that is the
+// frame's result slot, else the first cell above the caller's, pushed
+// there. The block's end is read again after each statement, which may
+// change its own block. False when a non-local exit is pending.
+template <bool IN_FRAME>
+inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint32_t index,
+                                                          uint32_t end, Cell* base) {
+  constexpr bool keep = !IN_FRAME;
+  current = *code;
+  while (true) {
+    current.w1 = index;
+    Cell v;
+    uint32_t after;
+    if (trace::on) {
+      index = walk_expression(code, index, end, false, keep, false);
+    } else if (TYPE_OF(code_at(code, index)) == TYPE_SET_WORD) {
+      // The commonest statement, a simple one taken here without a call.
+      if ((after = quick_assignment(code_view(code), index, end, &v))) {
+        index = after;
+        place_result(&v, keep);
+      } else {
+        index = assignment(code, index, end, keep);
+      }
+    } else {
+      index = eval_lean(code, index, end, false, keep);
+    }
+    if (stack::pending()) return false;
+    end = code_end(code, end);
+    if (index >= end) return true;
+    stack::top = base;
+  }
+}
+
+}  // namespace
+
 void eval_block(const Cell* block, bool chain) {
   depth_guard();
   Cell code = *block;
@@ -1147,38 +1196,40 @@ void eval_block(const Cell* block, bool chain) {
   if (index >= end) {
     *stack::arguments = unset_value;
     stack::top = stack::arguments + 1;
-  } else {
-    current = code;
-    while (true) {
-      current.w1 = index;
-      Cell v;
-      uint32_t after;
-      if (trace::on) {
-        index = walk_expression(&code, index, end, false, false, false);
-      } else if (TYPE_OF(code_at(&code, index)) == TYPE_SET_WORD) {
-        // The commonest statement, a simple one taken here without a call.
-        if ((after = quick_assignment(code_view(&code), index, end, &v))) {
-          index = after;
-          place_result(&v, false);
-        } else {
-          index = assignment(&code, index, end);
-        }
-      } else {
-        index = eval_lean(&code, index, end, false, false);
-      }
-      if (stack::pending()) {
-        current = saved;
-        return;
-      }
-      end = code_end(&code, end);
-      if (index >= end) break;
-      stack::clear_frame();
-    }
+  } else if (!run_statements<true>(&code, index, end, stack::arguments)) {
+    current = saved;
+    return;
   }
   current = saved;
   if (trace::on) trace::fire(trace::EV_EXIT, &code, int32_t(end), nullptr, stack::arguments);
   if (chain) stack::pop_frame_return();
   else stack::pop_frame();
+}
+
+void run_block(const Cell* block, bool keep) {
+  if (trace::on) {
+    // Traced, every block has its frame and its enter and exit events.
+    eval_block(block, !keep);
+    return;
+  }
+  depth_guard();
+  Cell code = *block;
+  Cell saved = current;  // as in eval_block
+  Cell* base = stack::top;
+  uint32_t index = code.w1;
+  uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);
+  if (index >= end) {
+    place_result(&unset_value, keep);
+    return;
+  }
+  bool done = run_statements<false>(&code, index, end, base);
+  current = saved;
+  if (!done) return;
+  if (trace::on) trace::fire(trace::EV_EXIT, &code, int32_t(end), nullptr, base);
+  if (!keep) {
+    Cell result = *base;
+    place_result(&result, false);
+  }
 }
 
 uint32_t eval_next(const Cell* block, uint32_t index, uint32_t end, bool keep) {

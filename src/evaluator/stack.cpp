@@ -156,9 +156,6 @@ void pop_frame_drop() {
 
 void raise_error(Cell* error_in) {
   Cell error = *error_in;
-  // The reserve is closed again for the code that catches the error.
-  cells_limit = cells_end - RESERVE_CELLS;
-  frames_limit = frames_end - RESERVE_FRAMES;
   Cell* saved_top = top;
   if (frames_top > frames_bottom) {
     if (TYPE_OF(error::field(&error, error::FIELD_WHERE)) == TYPE_NONE) {
@@ -191,6 +188,11 @@ void raise_error(Cell* error_in) {
     runtime::exit_process(-2);
   }
   push(error);
+  // The reserve stays open while the error takes its call trace (an
+  // overflow of the cells leaves none above the limit) and is closed again
+  // for the code that catches it.
+  cells_limit = cells_end - RESERVE_CELLS;
+  frames_limit = frames_end - RESERVE_FRAMES;
   raise_code = 0;
   runtime::throw_code(RAISE_ERROR);
 }
