@@ -9,7 +9,7 @@
 // walk, and a directive is never missed because a later reference starts
 // before it (a value before the referenced position only makes the answer
 // "maybe", which the caller treats as "yes").
-#include <unordered_set>
+#include <cstdint>
 #include <vector>
 
 #include "boot/routines.h"
@@ -21,12 +21,43 @@ namespace kez::boot {
 
 namespace {
 
+// The buffers already scanned: open addressing over node handles, which
+// are never 0. Loaded code holds thousands of small blocks, so a node is
+// one probe, not one allocation.
+struct node_set {
+  std::vector<node_t> slots = std::vector<node_t>(256, 0);
+  size_t used = 0;
+
+  // False when the node was there already.
+  bool insert(node_t node) {
+    if ((used + 1) * 2 > slots.size()) grow();
+    size_t mask = slots.size() - 1;
+    for (size_t i = (node * 2654435761u) & mask;; i = (i + 1) & mask) {
+      if (slots[i] == node) return false;
+      if (slots[i] == 0) {
+        slots[i] = node;
+        used++;
+        return true;
+      }
+    }
+  }
+
+  void grow() {
+    std::vector<node_t> old(slots.size() * 2, 0);
+    old.swap(slots);
+    used = 0;
+    for (node_t node : old)
+      if (node) insert(node);
+  }
+};
+
 // Whether the block, or a block or paren nested in it at any depth, holds
 // a value of one of the types.
 void holds_type_q() {
   Cell code = stack::arguments[0], types = stack::arguments[1];
   std::vector<Cell> pending{code};
-  std::unordered_set<node_t> seen{code.w2};
+  node_set seen;
+  seen.insert(code.w2);
   bool found = false;
   while (!pending.empty() && !found) {
     Cell b = pending.back();
@@ -39,8 +70,7 @@ void holds_type_q() {
         found = true;
         break;
       }
-      if ((t == TYPE_BLOCK || t == TYPE_PAREN) && seen.insert(cell->w2).second)
-        pending.push_back(*cell);
+      if ((t == TYPE_BLOCK || t == TYPE_PAREN) && seen.insert(cell->w2)) pending.push_back(*cell);
     }
   }
   stack::arguments[0] = make_logic(found);

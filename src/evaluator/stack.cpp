@@ -162,6 +162,8 @@ void raise_error(Cell* error_in) {
       Cell where = get_call_word();
       *error::field(&error, error::FIELD_WHERE) = where;
     }
+    // Taking the call trace still needs the reserve when the error is a
+    // stack overflow: closing it first would overflow again, for ever.
     set_error_frame(&error);
     call_frame* f = frames_top - 1;
     while (f > frames_bottom && f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL) {
