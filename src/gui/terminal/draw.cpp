@@ -259,27 +259,21 @@ bool pen_spec(cursor& c) {
   return false;
 }
 
-void cmd_pen(cursor& c, run_state& s) {
-  Cell color;
-  if (try_keyword(c, {"off"})) s.pen.pen_on = false;
-  else if (try_tuple(c, &color)) {
-    s.pen.pen_on = true;
-    s.pen.pen_color = color;
+// A colour turns the pen (or the fill) on, `off` turns it off; a spec is
+// checked and changes nothing.
+void pen_or_fill(cursor& c, bool& on, Cell& color) {
+  Cell v;
+  if (try_keyword(c, {"off"})) on = false;
+  else if (try_tuple(c, &v)) {
+    on = true;
+    color = v;
   } else if (!pen_spec(c)) {
     fail(c, c.i);
   }
 }
 
-void cmd_fill_pen(cursor& c, run_state& s) {
-  Cell color;
-  if (try_keyword(c, {"off"})) s.pen.fill_on = false;
-  else if (try_tuple(c, &color)) {
-    s.pen.fill_on = true;
-    s.pen.fill_color = color;
-  } else if (!pen_spec(c)) {
-    fail(c, c.i);
-  }
-}
+void cmd_pen(cursor& c, run_state& s) { pen_or_fill(c, s.pen.pen_on, s.pen.pen_color); }
+void cmd_fill_pen(cursor& c, run_state& s) { pen_or_fill(c, s.pen.fill_on, s.pen.fill_color); }
 
 // --- shapes that change cells -----------------------------------------------------------
 
