@@ -843,7 +843,8 @@ inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
     case TYPE_NATIVE: natives::table[fn->w1 - 1](false, NO_REFINEMENTS); break;
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
     default:
-      function::init_locals(int32_t((d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS));
+      if (uint32_t locals = (d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS)
+        function::init_locals(int32_t(locals));
       // Untraced, only the trace attribute can change anything.
       if (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE))
         call_function(fn, fn->w1, name, 0);
