@@ -1275,9 +1275,11 @@ void run_block(const Cell* block, bool keep) {
   if (end - index == 1 || end - index == 3) {
     // A block that is one simple expression (a branch's value, a loop's
     // condition, a body giving its argument back) is computed in place.
-    Cell v;
-    if (quick_expression(code_view(&code), index, end, false, &v) == end) {
-      place_result(&v, keep);
+    // Computed in the free cell above the top (push keeps one there).
+    Cell* v = stack::top;
+    if (quick_expression(code_view(&code), index, end, false, v) == end) {
+      if (keep) stack::push_new();
+      else place_result(v, false);
       return;
     }
   }
