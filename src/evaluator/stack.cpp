@@ -61,9 +61,9 @@ void open_reserve() {
 
 // Pushes the error being raised. The cells of the unwound frames stay, but
 // a stack overflow leaves them at the limit: the error then takes the last
-// cell below the limit (the reserve beyond it still holds the buffer), so
-// that pushing it can never raise again once the frames are unwound to the
-// catching try. The catcher sets its own top at once.
+// cell below the limit, so that pushing it can never raise again once the
+// frames are unwound to the catching try (a second overflow there would
+// escape that try). The catcher sets its own top at once.
 Cell* push_raised(const Cell& error) {
   if (top >= cells_limit) top = cells_limit - 1;
   *top = error;
@@ -184,11 +184,6 @@ void raise_error(Cell* error_in) {
     // Taking the call trace still needs the reserve when the error is a
     // stack overflow: closing it first would overflow again, for ever.
     set_error_frame(&error);
-  }
-  // The reserve is closed again for the code that catches the error.
-  cells_limit = cells_end - RESERVE_CELLS;
-  frames_limit = frames_end - RESERVE_FRAMES;
-  if (frames_top > frames_bottom) {
     call_frame* f = frames_top - 1;
     while (f > frames_bottom && f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL) {
       restore_values(f);
@@ -210,6 +205,11 @@ void raise_error(Cell* error_in) {
     report_uncaught(error);
   }
   push_raised(error);
+  // The reserve stays open while the error takes its call trace (an
+  // overflow of the cells leaves none above the limit) and is closed again
+  // for the code that catches it.
+  cells_limit = cells_end - RESERVE_CELLS;
+  frames_limit = frames_end - RESERVE_FRAMES;
   raise_code = 0;
   runtime::throw_code(RAISE_ERROR);
 }
