@@ -1275,7 +1275,8 @@ void run_block(const Cell* block, bool keep) {
   if (end - index == 1 || end - index == 3) {
     // A block that is one simple expression (a branch's value, a loop's
     // condition, a body giving its argument back) is computed in place.
-    // Computed in the free cell above the top (push keeps one there).
+    // Computed in the cell at the top: the stack keeps top below its
+    // limit, so that cell is always there, and nothing here allocates.
     Cell* v = stack::top;
     if (quick_expression(code_view(&code), index, end, false, v) == end) {
       if (keep) stack::push_new();
