@@ -14,6 +14,7 @@
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
 #include "gui/face.h"
+#include "gui/terminal/draw.h"
 #include "gui/terminal/screen.h"
 #include "gui/terminal/text_metrics.h"
 #include "types/handle.h"
@@ -194,7 +195,7 @@ std::span<const boot::routine_entry> platform_routines() {
       {"redraw", "face [object!]", answer_none},
       {"show-window", "id [handle!]", answer_none},
       {"make-view", "face [object!] parent [handle!] return: [handle!]", make_view},
-      {"draw-image", "image [image!] cmds [block!]", answer_none},
+      {"draw-image", "image [image!] cmds [block!]", draw::draw_image},
       {"draw-face", "face [object!] cmds [block!]", answer_none},
       {"do-event-loop", "no-wait? [logic!] return: [logic!]", do_event_loop},
       {"exit-event-loop", "", answer_none},
