@@ -7,12 +7,16 @@
 // characters stand outside the URL syntax, which the client requires.
 #include "services/http.h"
 
+// The library is reached through the table below, never by its symbols.
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <charconv>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "evaluator/actions.h"
@@ -198,18 +202,61 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
   return line.size();
 }
 
+// The client library is opened on the first transfer rather than linked:
+// it brings some forty libraries of its own (TLS, Kerberos, LDAP and more),
+// and loading and relocating them at every start of kez cost more than the
+// rest of start-up together. No library (or one without these functions)
+// makes every transfer fail, as an unreachable host does.
+struct curl_api {
+  decltype(&::curl_global_init) global_init;
+  decltype(&::curl_easy_init) easy_init;
+  decltype(&::curl_easy_setopt) easy_setopt;
+  decltype(&::curl_easy_perform) easy_perform;
+  decltype(&::curl_easy_getinfo) easy_getinfo;
+  decltype(&::curl_easy_cleanup) easy_cleanup;
+  decltype(&::curl_slist_append) slist_append;
+  decltype(&::curl_slist_free_all) slist_free_all;
+};
+
+const curl_api* open_curl() {
+  void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return nullptr;
+  static curl_api api;
+  bool found = true;
+  auto bind = [&](auto& fn, const char* name) {
+    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
+    found = found && fn;
+  };
+  bind(api.global_init, "curl_global_init");
+  bind(api.easy_init, "curl_easy_init");
+  bind(api.easy_setopt, "curl_easy_setopt");
+  bind(api.easy_perform, "curl_easy_perform");
+  bind(api.easy_getinfo, "curl_easy_getinfo");
+  bind(api.easy_cleanup, "curl_easy_cleanup");
+  bind(api.slist_append, "curl_slist_append");
+  bind(api.slist_free_all, "curl_slist_free_all");
+  if (!found || api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+  return &api;
+}
+
+// The table, or null when the library cannot be used.
+const curl_api* lib_curl() {
+  static const curl_api* api = open_curl();
+  return api;
+}
+
 struct curl_deleter {
-  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+  void operator()(CURL* c) const { lib_curl()->easy_cleanup(c); }
 };
 struct slist_deleter {
-  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+  void operator()(curl_slist* l) const { lib_curl()->slist_free_all(l); }
 };
 
 using header_list = std::unique_ptr<curl_slist, slist_deleter>;
 
 // Appends a line to the header list; false when there is no room.
 bool add_header(header_list& list, const char* line) {
-  curl_slist* grown = curl_slist_append(list.get(), line);
+  curl_slist* grown = lib_curl()->slist_append(list.get(), line);
   if (!grown) return false;
   list.release();
   list.reset(grown);
@@ -218,9 +265,9 @@ bool add_header(header_list& list, const char* line) {
 
 // Runs the transfer; false when it could not be made or did not complete.
 bool transfer(const request& q, reply& r) {
-  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  if (!ready) return false;
-  std::unique_ptr<CURL, curl_deleter> curl(curl_easy_init());
+  const curl_api* lib = lib_curl();
+  if (!lib) return false;
+  std::unique_ptr<CURL, curl_deleter> curl(lib->easy_init());
   if (!curl) return false;
   CURL* c = curl.get();
   header_list list;
@@ -240,33 +287,33 @@ bool transfer(const request& q, reply& r) {
     if (given(name)) continue;
     if (!add_header(list, (std::string(name) + ":").c_str())) return false;
   }
-  bool ok = curl_easy_setopt(c, CURLOPT_URL, q.url.c_str()) == CURLE_OK;
-  curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_SECONDS);
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(c, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &r.body);
-  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-  curl_easy_setopt(c, CURLOPT_HEADERDATA, &r);
+  bool ok = lib->easy_setopt(c, CURLOPT_URL, q.url.c_str()) == CURLE_OK;
+  lib->easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
+  lib->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  lib->easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+  lib->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
+  lib->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  lib->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_SECONDS);
+  lib->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  lib->easy_setopt(c, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER);
+  lib->easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+  lib->easy_setopt(c, CURLOPT_WRITEDATA, &r.body);
+  lib->easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+  lib->easy_setopt(c, CURLOPT_HEADERDATA, &r);
   switch (q.kind) {
-    case verb::get: curl_easy_setopt(c, CURLOPT_HTTPGET, 1L); break;
-    case verb::head: curl_easy_setopt(c, CURLOPT_NOBODY, 1L); break;
-    case verb::post: curl_easy_setopt(c, CURLOPT_POST, 1L); break;
-    case verb::other: curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, q.method.c_str()); break;
+    case verb::get: lib->easy_setopt(c, CURLOPT_HTTPGET, 1L); break;
+    case verb::head: lib->easy_setopt(c, CURLOPT_NOBODY, 1L); break;
+    case verb::post: lib->easy_setopt(c, CURLOPT_POST, 1L); break;
+    case verb::other: lib->easy_setopt(c, CURLOPT_CUSTOMREQUEST, q.method.c_str()); break;
   }
   // POST always sends a body, empty when there is none; another method
   // sends one only when it has one.
   if (q.kind == verb::post || q.has_body) {
-    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(q.body.size()));
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, q.body.data());
+    lib->easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(q.body.size()));
+    lib->easy_setopt(c, CURLOPT_POSTFIELDS, q.body.data());
   }
-  if (!ok || curl_easy_perform(c) != CURLE_OK) return false;
-  return curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.status) == CURLE_OK;
+  if (!ok || lib->easy_perform(c) != CURLE_OK) return false;
+  return lib->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.status) == CURLE_OK;
 }
 
 // The reply's headers as a map!: each name a word key; a name seen more
