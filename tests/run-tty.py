@@ -113,7 +113,8 @@ class Session:
 
     def wait_exit(self):
         end = time.time() + TIMEOUT
-        while self.file("after") is None:
+        # The shell creates the file before stty writes into it.
+        while not self.file("after"):
             if time.time() > end:
                 raise Failure(f"kez did not end:\n{self.screen()}")
             time.sleep(0.02)
@@ -400,4 +401,5 @@ def main():
     sys.exit(1 if failed else 0)
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -10,6 +10,8 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "values/block.h"
+#include "values/error.h"
+#include "values/error_ids.h"
 #include "values/context.h"
 #include "values/object.h"
 #include "values/symbol.h"
@@ -38,6 +40,13 @@ outcome call(const Cell* fn_in, std::initializer_list<Cell> args, fence f) {
       stack::arguments = result;
       stack::settle_try_result();
       out.failed = true;
+      // A non-local exit that met the fence (halt, an uncaught throw)
+      // arrives as an error of the throw category: it still ends a loop.
+      if (TYPE_OF(result) == TYPE_ERROR) {
+        const Cell* code = error::field(result, error::FIELD_CODE);
+        if (TYPE_OF(code) == TYPE_INTEGER && get_integer(code) / 100 == err::THROW)
+          out.exit = true;
+      }
     }
   } else {
     interpreter::eval_block(code, true);

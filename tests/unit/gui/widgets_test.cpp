@@ -5,9 +5,13 @@
 // (see gui_child.h).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "gui/event.h"
+#include "gui/terminal/event_loop.h"
 #include "gui/terminal/events.h"
 #include "gui/terminal/reactions.h"
 #include "gui/terminal/widgets.h"
@@ -211,6 +215,51 @@ TEST(Widgets, RatesMakeTimers) {
         test::run("b/rate: 0 b/state/2: 65536");
         Cell r = test::run("error? try [system/view/platform/update-view b]");
         check(TYPE_OF(&r) == TYPE_LOGIC && r.w1, "rate 0 is refused");
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST(Widgets, OnlyTheLoopsWindowEndsTheLoop) {
+  EXPECT_EXIT(
+      {
+        // The loop must not take the test's terminal, if it has one.
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        start(R"(n: 0
+			c: make face! [type: 'base size: 2x1]
+			b: make face! [type: 'base size: 2x1 rate: 100]
+			w: show-tree make face! [type: 'window size: 4x2 pane: reduce [c b]]
+			system/view/awake: func [event [event!] /with face][
+				if event/type = 'time [
+					n: n + 1
+					append log event/type
+					system/view/platform/destroy-view either n = 1 [c][w] n > 1
+				]
+				none
+			]
+			clear log)");
+        Cell r = test::run("system/view/platform/do-event-loop false");
+        check(TYPE_OF(&r) == TYPE_LOGIC, "the loop returns");
+        check(log_text() == "time time", "a child's end kept the loop going: " + log_text());
+        check(event_loop::level() == 0 && live_count() == 0, "the level back, nothing alive");
+        // Destroying outside any loop leaves the level at 0.
+        test::run("system/view/platform/destroy-view show-tree make face! [type: 'window] true");
+        check(event_loop::level() == 0, "no level below 0");
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST(Widgets, DestroyingAWindowActivatesTheLastOneLeft) {
+  EXPECT_EXIT(
+      {
+        start(R"(w1: show-tree make face! [type: 'window size: 4x2]
+			w2: show-tree make face! [type: 'window size: 4x2]
+			w3: show-tree make face! [type: 'window size: 4x2])");
+        check(backend.active == id_of("w3"), "the last shown is active");
+        test::run("system/view/platform/destroy-view w3 true");
+        check(backend.active == id_of("w2") && backend.windows.size() == 2, "w2 active");
         std::exit(0);
       },
       testing::ExitedWithCode(0), "");
