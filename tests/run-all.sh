@@ -68,6 +68,8 @@ fuzz() {
 }
 # The fuzz targets, one line each. Keep each run short: CI has two cores.
 fuzz transcode_fuzz 20 -dict=tests/fuzz/transcode.dict -max_len=4096 -- src/boot/*.kez
+fuzz roundtrip_fuzz 10 -dict=tests/fuzz/transcode.dict -max_len=4096 -- src/boot/*.kez \
+  tests/fuzz/roundtrip-seeds
 kezbin_seeds=$(mktemp -d)
 ./build/release/kez tests/fuzz/kezbin-seeds.kez "$kezbin_seeds" || status=1
 fuzz kezbin_fuzz 10 -dict=tests/fuzz/kezbin.dict -max_len=4096 -rss_limit_mb=1024 -- "$kezbin_seeds"

@@ -16,7 +16,9 @@ Options:
     %% args ARGS...        run `kez ARGS...` (split as a shell splits them)
                            with the input on standard input
     %% file NAME           write the following lines up to `%% end` into NAME
-                           in the case's directory (fixtures)
+                           in the case's directory (fixtures); one whose first
+                           line begins with "#!" is made executable (stub
+                           programs)
     %% copy PATH           copy tests/PATH into the case's directory (shared
                            test code, such as gui/recording-platform.kez)
     %% status N            expected exit status (default 0)
@@ -167,6 +169,8 @@ def run(kez, case):
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "w", encoding="utf-8") as f:
                 f.write("\n".join(text) + "\n")
+            if text and text[0].startswith("#!"):
+                os.chmod(full, 0o755)
         tests = os.path.dirname(os.path.abspath(__file__))
         for path in case.copies:
             shutil.copy(os.path.join(tests, path), work)

@@ -223,6 +223,57 @@ def wide_characters_wrap_at_the_right_column(s):
     s.wait_cursor((37, row))
 
 
+@case(width=60)
+def tab_completes_words_and_lists_candidates(s):
+    s.type("zzfoo1: 1 zzfoo2: 2")
+    s.keys("Enter")
+    s.wait_line("== 2")
+    s.type("zzf")
+    s.keys("Tab")
+    # The candidates stand after the prompt; the next edit holds their
+    # common prefix with the cursor at its end.
+    screen = s.wait_last(">> zzfoo")
+    check(">> zzfoo1 zzfoo2\n>> zzfoo" in screen, screen)
+    s.wait_cursor((8, s.row_of(">> zzfoo")))
+    s.type("1")
+    s.keys("Enter")
+    s.wait_line("== 1")
+    # Inside an open string the list adds no line break of its own.
+    s.type("s: {")
+    s.keys("Enter")
+    s.wait_last("{")
+    s.type("zzf")
+    s.keys("Tab")
+    s.wait_last("{    zzfoo")
+    s.type("}")
+    s.keys("Enter")
+    s.type("length? s")
+    s.keys("Enter")
+    s.wait_line("== 6")
+
+
+@case(width=60)
+def tab_with_one_candidate_rewrites_the_line(s):
+    s.type("system/optio")
+    s.keys("Tab")
+    s.wait_last(">> system/options")
+    s.keys("Home", "C-k")
+    # With the cursor inside the line the rest stays behind the completion.
+    s.type("print sys 1")
+    s.keys("Left", "Left")
+    s.keys("Tab")
+    s.wait_last(">> print system 1")
+    row = s.row_of(">> print system 1")
+    s.wait_cursor((15, row))
+    s.keys("Home", "C-k")
+    # Nothing to complete: the tab goes in as four blanks.
+    s.keys("Tab")
+    s.type("1")
+    s.wait_last(">>     1")
+    s.keys("Enter")
+    s.wait_line("== 1")
+
+
 @case
 def continuation_prompt_and_escape(s):
     s.type("[")
@@ -311,6 +362,31 @@ def raw_mode_again_after_a_stop(s):
     s.keys("Enter")
     screen = s.wait_last(">>")
     check(">> 1 + 2\n== 3\n>>" in screen, screen)
+
+
+@case(width=60, height=30)
+def debugger_lines_leave_the_history(s):
+    s.type("debug [x: 3]")
+    s.keys("Enter")
+    s.wait_last("debug>")
+    s.type("w x")
+    s.keys("Enter")
+    s.wait_last("debug>")
+    s.keys("Enter")  # the next stop shows the watched word
+    s.wait_line("Watch: x: unset")
+    s.wait_last("debug>")
+    s.type("c")
+    s.keys("Enter")
+    s.wait_last(">>")
+    s.type("x")
+    s.keys("Enter")
+    s.wait_line("== 3")
+    s.keys("Up")
+    s.wait_last(">> x")
+    s.keys("Up")
+    s.wait_last(">> debug [x: 3]")
+    s.keys("Up")
+    s.wait_last(">>")  # the lines typed at debug> are gone
 
 
 @case(width=120, height=40)

@@ -19,12 +19,14 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "foundation/collector.h"
 #include "foundation/output.h"
 #include "foundation/platform.h"
 #include "foundation/raise.h"
 #include "foundation/runtime.h"
 #include "foundation/unicode.h"
+#include "services/clipboard.h"
 #include "services/environment.h"
 #include "services/lexer.h"
 #include "types/handle.h"
@@ -137,7 +139,14 @@ void frame_index_q() { *arg(0) = make_integer(int32_t(stack::arguments - stack::
 
 void collect_calls() { stack::collect_calls(arg(0)); }
 
-void tracing_q() { *arg(0) = make_logic(interpreter::tracing); }
+void tracing_q() { *arg(0) = make_logic(trace::on); }
+
+// `trace true` and `trace false` inside a traced run: events resume or stop
+// until the next switch (outside a traced run, tracing stays off).
+void trace_switch() {
+  trace::switch_to(arg(0)->w1 != 0);
+  *arg(0) = make_unset();
+}
 
 void write_stdout() {
   Cell data = *arg(0);
@@ -305,6 +314,7 @@ constexpr routine_entry ROUTINES[] = {
     {"_build-date", "", boot_build_date},
     {"_error-prototype", "proto [object!]", boot_error_prototype},
     {"_float-switch", "word [word!] value [any-type!]", boot_float_switch},
+    {"_trace-switch", "mode [logic!]", trace_switch},
     {"_gc-active?", "return: [logic!]", gc_active_q},
     {"_gc-series-cycles", "return: [integer!]", gc_series_cycles},
     {"_gc-nodes-cycles", "return: [integer!]", gc_nodes_cycles},
@@ -339,6 +349,7 @@ void make_routines() {
   make_json_routines();
   make_preprocessor_routines();
   image::make_routines();
+  clipboard::make_routines();
 }
 
 }  // namespace kez::boot

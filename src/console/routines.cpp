@@ -36,13 +36,17 @@ void set_buffer_history() { terminal::setup(arg(0), arg(1)); }
 
 // True for a line, false at the end of redirected input, the word `quit`
 // when the user asked to leave (Ctrl-C, Ctrl-D, a lost terminal): the line
-// then holds "q".
+// then holds "q"; the word `completion` when the edit ended by showing
+// completion candidates: the line is then empty and not the user's.
 void read_input() {
   switch (terminal::edit(arg(0), TYPE_OF(arg(1)) == TYPE_LOGIC && arg(1)->w1 != 0)) {
     case terminal::edit_end::line: *arg(0) = make_logic(true); break;
     case terminal::edit_end::end_of_input: *arg(0) = make_logic(false); break;
     case terminal::edit_end::leave:
       *arg(0) = word::make(TYPE_WORD, 0, symbol::make("quit"), 0);
+      break;
+    case terminal::edit_end::completion:
+      *arg(0) = word::make(TYPE_WORD, 0, symbol::make("completion"), 0);
       break;
   }
 }

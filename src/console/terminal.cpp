@@ -366,9 +366,8 @@ void insert_char(char32_t c) {
 }
 
 // How the editor ended: Enter (the one ending that adds the line to the
-// history), another ending that hands the line on (Escape, completion), or
-// the user leaving.
-enum class ending { enter, other, leave };
+// history), Escape, candidates shown by completion, or the user leaving.
+enum class ending { enter, escape, completion, leave };
 
 // A pasted line break was a carriage return: a line feed right after it
 // belongs to the same break. Kept across edits, as a paste spans them.
@@ -454,7 +453,7 @@ ending run_editor() {
           refresh();
           ed.line.clear();
           ed.cursor = 0;
-          return ending::other;
+          return ending::completion;
         }
         break;
       }
@@ -532,7 +531,7 @@ ending run_editor() {
         pending.clear();
         pending_index = 0;
         ed.line.push_back(0x1B);
-        return ending::other;
+        return ending::escape;
       case 16:
       case tty::KEY_UP:
         if (index < n - 1) {
@@ -713,7 +712,11 @@ edit_end edit(const Cell* prompt, bool hidden) {
   store_text(&edit_line, ed.line);
   if (how == ending::enter) add_to_history();
   output::print_text("\n");
-  return how == ending::leave ? edit_end::leave : edit_end::line;
+  switch (how) {
+    case ending::leave: return edit_end::leave;
+    case ending::completion: return edit_end::completion;
+    default: return edit_end::line;
+  }
 }
 
 }  // namespace kez::terminal

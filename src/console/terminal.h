@@ -29,9 +29,11 @@ bool console_input();
 void setup(const Cell* line, const Cell* history);
 
 // How an edit ended: with a line (Enter, or a line of redirected input), at
-// the end of redirected input, or with the user asking to leave (Ctrl-C,
-// Ctrl-D on an empty line, a lost terminal), the line then being "q".
-enum class edit_end { line, end_of_input, leave };
+// the end of redirected input, with the user asking to leave (Ctrl-C,
+// Ctrl-D on an empty line, a lost terminal), the line then being "q", or
+// with completion candidates shown: the line is then empty, and it is no
+// input of the user's (the next edit starts with their common prefix).
+enum class edit_end { line, end_of_input, leave, completion };
 
 // Reads one line into the string given to `setup`, without its line end:
 // edited on the terminal after `prompt`, or read from redirected input

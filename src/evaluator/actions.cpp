@@ -6,6 +6,11 @@
 // argument's type, which leaves the result in the frame's result slot.
 #include "evaluator/actions.h"
 
+#include <array>
+#include <utility>
+
+#include "evaluator/mold_proof.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
 #include "types/port.h"
@@ -13,6 +18,7 @@
 #include "values/context.h"
 #include "values/error_ids.h"
 #include "values/function.h"
+#include "values/number_support.h"
 #include "values/string.h"
 #include "values/symbol.h"
 #include "values/word.h"
@@ -103,7 +109,12 @@ int32_t form(const Cell* value, Cell* out, int32_t part) {
 
 int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, int32_t part,
              int32_t indent) {
-  return get_mold(value)(value, out, only, all, flat, part, indent);
+  if (!all || !mold_proof::needs_proof(TYPE_OF(value)))
+    return get_mold(value)(value, out, only, all, flat, part, indent);
+  uint32_t start = string::rs_abs_length(out);
+  int32_t rest = get_mold(value)(value, out, only, all, flat, part, indent);
+  if (rest > 0) mold_proof::prove(value, out, start);  // a text cut short proves nothing
+  return rest;
 }
 
 int32_t get_index_arg(const Cell* index) {
@@ -175,10 +186,21 @@ KEZ_DIRECT1(negate)
 KEZ_DIRECT2(power)
 KEZ_DIRECT2(remainder)
 KEZ_DIRECT2(subtract)
-KEZ_DIRECT2(and_t)
 KEZ_DIRECT1(complement)
-KEZ_DIRECT2(or_t)
-KEZ_DIRECT2(xor_t)
+
+// The bitwise actions take a datatype! as second operand beside a typeset!
+// only (it stands for its one-type typeset); any other first operand
+// refuses it as an argument of the wrong type.
+#define KEZ_BITWISE(name)                                                    \
+  void name##_entry(const int32_t*) {                                        \
+    if (TYPE_OF(arg(1)) == TYPE_DATATYPE && TYPE_OF(arg(0)) != TYPE_TYPESET) \
+      numbers::expect_arg(arg(1), "value2");                                 \
+    get_##name(arg(0))(arg(0), arg(1));                                      \
+  }
+KEZ_BITWISE(and_t)
+KEZ_BITWISE(or_t)
+KEZ_BITWISE(xor_t)
+#undef KEZ_BITWISE
 KEZ_DIRECT2(at)
 KEZ_DIRECT1(back)
 KEZ_DIRECT1(clear)
@@ -258,7 +280,9 @@ int32_t normalize_part(Cell* value, const Cell* part, bool for_change, bool& ski
     return 0;
   }
   if (count < 0) {
-    uint32_t back = uint32_t(-count) > value->w1 ? value->w1 : uint32_t(-count);
+    // In 64 bits: the most negative count has no 32-bit magnitude.
+    int64_t magnitude = -int64_t(count);
+    auto back = uint32_t(magnitude > int64_t(value->w1) ? value->w1 : magnitude);
     value->w1 -= back;
     count = int32_t(back);
   }
@@ -412,25 +436,39 @@ void write_entry(const int32_t* r) {
   get_write(arg(0))(arg(0), arg(1), o);
 }
 
+// Slots with no entry hold this marker in the list and null in the table.
+void no_entry(const int32_t*) {}
+
+constexpr entry_fn LIST[ACTION_COUNT] = {
+    make_entry,      random_entry,  reflect_entry, to_entry,       form_entry,
+    mold_entry,      no_entry,      no_entry,      no_entry,       absolute_entry,
+    add_entry,       divide_entry,  multiply_entry, negate_entry,  power_entry,
+    remainder_entry, round_entry,   subtract_entry, even_q_entry,  odd_q_entry,
+    and_t_entry,     complement_entry, or_t_entry, xor_t_entry,    append_entry,
+    at_entry,        back_entry,    change_entry,  clear_entry,    copy_entry,
+    find_entry,      head_entry,    head_q_entry,  index_q_entry,  insert_entry,
+    length_q_entry,  move_entry,    next_entry,    pick_entry,     poke_entry,
+    put_entry,       remove_entry,  reverse_entry, select_entry,   sort_entry,
+    skip_entry,      swap_entry,    tail_entry,    tail_q_entry,   take_entry,
+    trim_entry,      create_entry,  close_entry,   delete__entry,  modify_entry,
+    open_entry,      open_q_entry,  query_entry,   read_entry,     rename_entry,
+    update_entry,    write_entry,
+};
+
+// The entries wrapped so that a failed standard-library allocation raises
+// no-memory (see natives::memory_guarded).
+template <size_t... I>
+constexpr std::array<entry_fn, ACTION_COUNT> guard_all(std::index_sequence<I...>) {
+  return {natives::memory_guarded<LIST[I], const int32_t*>...};
+}
+
 }  // namespace
 
 void init() {
-  entry_fn list[ACTION_COUNT] = {
-      make_entry,      random_entry,  reflect_entry, to_entry,       form_entry,
-      mold_entry,      nullptr,       nullptr,       nullptr,        absolute_entry,
-      add_entry,       divide_entry,  multiply_entry, negate_entry,  power_entry,
-      remainder_entry, round_entry,   subtract_entry, even_q_entry,  odd_q_entry,
-      and_t_entry,     complement_entry, or_t_entry, xor_t_entry,    append_entry,
-      at_entry,        back_entry,    change_entry,  clear_entry,    copy_entry,
-      find_entry,      head_entry,    head_q_entry,  index_q_entry,  insert_entry,
-      length_q_entry,  move_entry,    next_entry,    pick_entry,     poke_entry,
-      put_entry,       remove_entry,  reverse_entry, select_entry,   sort_entry,
-      skip_entry,      swap_entry,    tail_entry,    tail_q_entry,   take_entry,
-      trim_entry,      create_entry,  close_entry,   delete__entry,  modify_entry,
-      open_entry,      open_q_entry,  query_entry,   read_entry,     rename_entry,
-      update_entry,    write_entry,
-  };
-  for (int i = 0; i < ACTION_COUNT; i++) entries[i] = list[i];
+  constexpr std::array<entry_fn, ACTION_COUNT> guarded =
+      guard_all(std::make_index_sequence<ACTION_COUNT>());
+  for (int i = 0; i < ACTION_COUNT; i++)
+    entries[i] = LIST[i] == no_entry ? nullptr : guarded[size_t(i)];
 }
 
 }  // namespace kez::actions

@@ -542,7 +542,8 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
 
   if (f.native) {
     called = true;
-    if (trace::on) trace::fire(trace::EV_CALL, code, int32_t(f.index), name, &f.fn);
+    if (trace::on && trace::fire(trace::EV_CALL, code, int32_t(f.index), name, &f.fn))
+      return f.index;
     if (type == TYPE_NATIVE) natives::table[f.fn.w1 - 1](false, f.refs);
     else actions::entries[f.fn.w1 - 1](f.refs);
   }
@@ -575,20 +576,16 @@ void run_body(const Cell* fn, node_t ctx, const Cell* name) {
     body_guard guard{ctx, context::record(ctx)->w2, frame};
     context::record(ctx)->w2 = stack::encode_values(stack::arguments);
     frame->header |= stack::FRAME_RETURN_TARGET;
-    if (trace::on) trace::fire(trace::EV_PROLOG, &body, -1, name, fn);
+    if (trace::on && trace::fire(trace::EV_PROLOG, &body, -1, name, fn)) return;
     if (TYPE_OF(&body) == TYPE_BLOCK) {
       eval_block(&body, true);
     } else {
       *stack::arguments = unset_value;
     }
-    if (trace::on) {
-      uint32_t pending = stack::raise_code;
-      stack::raise_code = 0;
-      trace::fire(trace::EV_EPILOG, &body, -1, name, fn);
-      stack::raise_code = pending;
-    }
+    // An exit on its way out stays pending across the event.
+    if (trace::on && trace::fire(trace::EV_EPILOG, &body, -1, name, fn)) return;
   }
-  if (trace::on) trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments);
+  if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
   if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
       stack::top_frame() == frame) {
     stack::raise_code = 0;
@@ -970,7 +967,8 @@ inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
               : eval_expression(code, next, end, false, true, false);
   if (stack::pending()) return next;
   Cell v = stack::arguments[1];
-  if (!LEAN && trace::on) trace::fire(trace::EV_SET, code, int32_t(next), &word, &v);
+  if (!LEAN && trace::on && trace::fire(trace::EV_SET, code, int32_t(next), &word, &v))
+    return next;
   if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
   set_word(&stack::arguments[0], &v);
   stack::pop_frame();
@@ -1074,7 +1072,7 @@ void eval_block(const Cell* block, bool chain) {
   stack::open_block_frame(&words::body_marker_word);
   uint32_t index = code.w1;
   uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);
-  if (trace::on) trace::fire(trace::EV_ENTER, &code, int32_t(index), nullptr, nullptr);
+  if (trace::on && trace::fire(trace::EV_ENTER, &code, int32_t(index), nullptr, nullptr)) return;
   if (index >= end) {
     *stack::arguments = unset_value;
     stack::top = stack::arguments + 1;
@@ -1090,7 +1088,8 @@ void eval_block(const Cell* block, bool chain) {
       stack::clear_frame();
     }
   }
-  if (trace::on) trace::fire(trace::EV_EXIT, &code, int32_t(end), nullptr, stack::arguments);
+  if (trace::on && trace::fire(trace::EV_EXIT, &code, int32_t(end), nullptr, stack::arguments))
+    return;
   if (chain) stack::pop_frame_return();
   else stack::pop_frame();
 }
@@ -1136,12 +1135,21 @@ uint32_t walk_expression(const Cell* code_in, uint32_t index, uint32_t end, bool
   Cell* start_top = stack::top;
   Cell value = *code_at(&code, index);
   uint32_t next = index + 1;
-  if (trace::on) trace::fire(trace::EV_FETCH, &code, int32_t(index), nullptr, &value);
+  if (trace::on && trace::fire(trace::EV_FETCH, &code, int32_t(index), nullptr, &value))
+    return next;
+  // An assignment's target is pushed as the assignment opens. What a call,
+  // a paren or an assignment gives reaches the tracer through the event
+  // that ends it (return, exit, set), not as a push of its own.
+  uint32_t vt = TYPE_OF(&value);
+  bool assigns = vt == TYPE_SET_WORD || vt == TYPE_SET_PATH;
+  if (trace::on && assigns && trace::fire(trace::EV_PUSH, &code, int32_t(index), nullptr, &value))
+    return next;
   next = eval_value(&code, &value, index, next, end, keep, literal_functions, start_top);
   if (stack::pending()) return next;
-  if (trace::on)
-    trace::fire(trace::EV_PUSH, &code, int32_t(index), nullptr,
-                keep ? stack::top - 1 : stack::arguments);
+  if (trace::on && !assigns && vt != TYPE_PAREN && trace::last_event != trace::EV_RETURN &&
+      trace::fire(trace::EV_PUSH, &code, int32_t(index), nullptr,
+                  keep ? stack::top - 1 : stack::arguments))
+    return next;
 
   // Infix operators group from the left: each takes the value so far.
   if (!no_infix) {
@@ -1154,8 +1162,10 @@ uint32_t walk_expression(const Cell* code_in, uint32_t index, uint32_t end, bool
       if (!vals) break;
       const Cell* v = vals + w.w3;
       if (TYPE_OF(v) != TYPE_OP) break;
-      if (trace::on) trace::fire(trace::EV_FETCH, &code, int32_t(next), nullptr, &w);
+      // Copied first: the tracer may move the context's values.
       Cell op = *v;
+      if (trace::on && trace::fire(trace::EV_FETCH, &code, int32_t(next), nullptr, &w))
+        return next;
       op.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
       stack::top = keep ? start_top + 1 : stack::arguments + 1;
       next = call_any_function(&op, &code, next + 1, end, keep, nullptr, &w, nullptr, 0, true);
@@ -1187,7 +1197,8 @@ uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, u
       stack::open_eval_native_frame(&set_path_word);
       next = eval_expression(&code, next, end, false, false, false);
       if (stack::pending()) return next;
-      if (trace::on) trace::fire(trace::EV_SET, &code, int32_t(next), &value, stack::arguments);
+      if (trace::on && trace::fire(trace::EV_SET, &code, int32_t(next), &value, stack::arguments))
+        return next;
       eval_path(&value, &code, next, end, true, false, false, false);
       if (stack::pending()) return next;
       Cell v = *stack::arguments;
@@ -1263,8 +1274,9 @@ uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, 
   if (trace::on) {
     // The left operand stays safe above the top while the event runs.
     if (infix) stack::top++;
-    trace::fire(trace::EV_OPEN, code, int32_t(index), nullptr, &name);
+    bool raised = trace::fire(trace::EV_OPEN, code, int32_t(index), nullptr, &name);
     if (infix) stack::top--;
+    if (raised) return index;
   }
   if (!infix) stack::push(fn);
   else stack::top = base;
@@ -1289,8 +1301,9 @@ uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, 
       index = fetch_arguments(&fn, code, index, end, path, &name, mode, infix, called);
       if (stack::pending()) return index;
       // A function's call and return events come from call_function.
-      if (trace::on && type != TYPE_FUNCTION)
-        trace::fire(trace::EV_CALL, code, int32_t(index), &name, &fn);
+      if (trace::on && type != TYPE_FUNCTION &&
+          trace::fire(trace::EV_CALL, code, int32_t(index), &name, &fn))
+        return index;
       if (type == TYPE_FUNCTION) {
         call_function(&fn, ctx, &name, 0);
       } else {
@@ -1315,8 +1328,9 @@ uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, 
   }
   // The result is the frame's first cell, just above the function value.
   Cell result = infix ? *base : base[1];
-  if (trace::on && type != TYPE_FUNCTION)
-    trace::fire(trace::EV_RETURN, code, int32_t(index), &name, &result);
+  if (trace::on && type != TYPE_FUNCTION &&
+      trace::fire(trace::EV_RETURN, code, int32_t(index), &name, &result))
+    return index;
   stack::top = base;
   if (keep) {
     stack::push(result);
@@ -1342,7 +1356,7 @@ void call_function(const Cell* fn_in, node_t ctx, const Cell* name_in, uint32_t 
   // active; no-trace turns it off.
   if (trace::active && (fn.header & function::ATTR_TRACE)) trace::on = true;
   if (fn.header & function::ATTR_NO_TRACE) trace::on = false;
-  if (trace::on) trace::fire(trace::EV_CALL, nullptr, -1, &name, &fn);
+  if (trace::on && trace::fire(trace::EV_CALL, nullptr, -1, &name, &fn)) return;
   run_body(&fn, ctx, &name);
 }
 
@@ -1355,10 +1369,10 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
   Cell new_value = set ? *stack::arguments : unset_value;
   int32_t len = block::rs_length(&path);
   if (len <= 0) fire(err::SCRIPT, err::script::EMPTY_PATH, &path);
-  if (trace::on) {
-    trace::fire(trace::EV_ENTER, &path, int32_t(path.w1), nullptr, nullptr);
-    trace::fire(trace::EV_FETCH, &path, int32_t(path.w1), nullptr, block::rs_head(&path));
-  }
+  if (trace::on && (trace::fire(trace::EV_ENTER, &path, int32_t(path.w1), nullptr, nullptr) ||
+                    trace::fire(trace::EV_FETCH, &path, int32_t(path.w1), nullptr,
+                                block::rs_head(&path))))
+    return index;
   Cell first = block::rs_head(&path)[0];
   if (TYPE_OF(&first) != TYPE_WORD) fire(err::SCRIPT, err::script::WORD_FIRST, &path);
   Cell value = *context::get(&first);
@@ -1467,8 +1481,8 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
     }
   }
   Cell r = set ? *set_value : *current_value;
-  if (trace::on)
-    trace::fire(trace::EV_EXIT, &path, int32_t(path.w1) + len, nullptr, &r);
+  if (trace::on && trace::fire(trace::EV_EXIT, &path, int32_t(path.w1) + len, nullptr, &r))
+    return index;
   stack::top = start_top;
   if (set) {
     *stack::arguments = r;

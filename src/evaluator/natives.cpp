@@ -7,6 +7,9 @@
 // and no compiled code calls natives directly.
 #include "evaluator/natives.h"
 
+#include <array>
+#include <utility>
+
 #include "foundation/raise.h"
 #include "foundation/runtime.h"
 #include "values/block.h"
@@ -27,6 +30,8 @@ bool last_lf = false;  // no output yet
 KEZ_NATIVES(KEZ_NATIVE_DEFAULT)
 #undef KEZ_NATIVE_DEFAULT
 
+void no_memory() { fire(err::INTERNAL, err::internal::NO_MEMORY); }
+
 void register_natives(const native_fn* fns, uint32_t count) {
   for (uint32_t i = 0; i < count; i++) table[next_id++ - 1] = fns[i];
 }
@@ -36,7 +41,7 @@ void init() {
   Cell* buffer = block::make_in(&context::root, 32);
   print_buffer = *buffer;
   static constexpr native_fn all[] = {
-#define KEZ_NATIVE_ENTRY(id, name, word) name,
+#define KEZ_NATIVE_ENTRY(id, name, word) memory_guarded<name, bool, const int32_t*>,
       KEZ_NATIVES(KEZ_NATIVE_ENTRY)
 #undef KEZ_NATIVE_ENTRY
   };
@@ -50,12 +55,33 @@ namespace kez::routines {
 routine_fn table[CAPACITY];
 static uint32_t count = 0;
 
+namespace {
+
+// Each slot's routine, called through a wrapper that guards its memory.
+routine_fn originals[CAPACITY];
+
+template <size_t... I>
+constexpr std::array<routine_fn, CAPACITY> make_guards(std::index_sequence<I...>) {
+  return {[]() {
+    try {
+      originals[I]();
+    } catch (const std::bad_alloc&) {
+      natives::no_memory();
+    }
+  }...};
+}
+constexpr std::array<routine_fn, CAPACITY> GUARDS =
+    make_guards(std::make_index_sequence<CAPACITY>());
+
+}  // namespace
+
 uint32_t add(routine_fn fn) {
   // The table is sized for every routine the runtime makes; running past it
   // is a build fault, stopped here rather than writing past the table.
   if (count == CAPACITY) runtime::runtime_error(5, KEZ_ERROR_LOCATION());
-  table[count++] = fn;
-  return count;
+  originals[count] = fn;
+  table[count] = GUARDS[count];
+  return ++count;
 }
 
 }  // namespace kez::routines

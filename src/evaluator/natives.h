@@ -9,6 +9,8 @@
 // passes false).
 #pragma once
 #include <cstdint>
+#include <initializer_list>
+#include <new>
 
 #include "values/cell.h"
 
@@ -141,12 +143,34 @@ KEZ_NATIVES(KEZ_NATIVE_DECLARE)
 
 using native_fn = void (*)(bool check, const int32_t* refs);
 
+// A standard-library allocation that fails (std::bad_alloc) inside a native,
+// an action or a routine is raised at that call as internal no-memory, as a
+// failed series allocation is: the process never aborts on one. The tables
+// hold these wrappers; the call itself is inlined into them.
+[[noreturn]] void no_memory();
+template <auto F, class... A>
+void memory_guarded(A... args) {
+  try {
+    F(args...);
+  } catch (const std::bad_alloc&) {
+    no_memory();
+  }
+}
+
 constexpr uint32_t CAPACITY = 120;
 extern native_fn table[CAPACITY];
 extern uint32_t next_id;  // id the next registered native receives
 
 void init();
 void register_natives(const native_fn* fns, uint32_t count);
+
+// The boot library's function held by a global word (or by a field of a
+// global object), or nullptr when it has none yet.
+const Cell* service_function(const char* name, const char* field = nullptr);
+// Calls a function with the given values as its arguments, each taken as
+// it is (not evaluated). The result lands in the current result slot, or,
+// with `keep`, replaces the cells pushed here as the new top cell.
+void call_with(const Cell* fn, const char* name, std::initializer_list<Cell> values, bool keep);
 
 // The block `print` and `prin` reduce into, and whether the last output
 // ended a line.

@@ -68,9 +68,9 @@ struct trace_guard {
   }
 };
 
-// The function held by a global word (or by a field of a global object),
-// or nullptr when it has none yet.
-const Cell* service_function(const char* name, const char* field = nullptr) {
+}  // namespace
+
+const Cell* service_function(const char* name, const char* field) {
   const Cell* v = context::get_global_value(symbol::make(name));
   if (v && field) {
     if (TYPE_OF(v) != TYPE_OBJECT) return nullptr;
@@ -82,9 +82,6 @@ const Cell* service_function(const char* name, const char* field = nullptr) {
                                                                                         : nullptr;
 }
 
-// Calls a function with the given values as its arguments, each taken as
-// it is (not evaluated). The result lands in the current result slot, or,
-// with `keep`, replaces the cells pushed here as the new top cell.
 void call_with(const Cell* fn_in, const char* name, std::initializer_list<Cell> values,
                bool keep) {
   Cell fn = *fn_in;
@@ -99,8 +96,6 @@ void call_with(const Cell* fn_in, const char* name, std::initializer_list<Cell> 
     stack::top = base + 1;
   }
 }
-
-}  // namespace
 
 void do_star(bool, const int32_t* refs) {
   Cell value = *arg(0);
@@ -119,6 +114,7 @@ void do_star(bool, const int32_t* refs) {
   }
   trace_guard tracing;
   if (refs[3] >= 0) tracing.installed = trace::install(&callback);
+  if (stack::pending()) return;  // a raise out of the tracer's init event
   switch (t) {
     case TYPE_BLOCK:
     case TYPE_PAREN:
@@ -249,8 +245,9 @@ void compose_into(const Cell* block_in, Cell* target, bool deep, bool only, bool
       if (stack::pending()) return;
       Cell made = *inner;
       made.header = v.header;
-      stack::pop(1);
+      // Added while still on the stack: growing the target may collect.
       add_value(target, &made, append);
+      stack::pop(1);
     } else if (t == TYPE_PAREN) {
       if (block::rs_length(&v) <= 0) continue;
       stack::open_native_frame(&words::body_marker_word);
@@ -261,15 +258,19 @@ void compose_into(const Cell* block_in, Cell* target, bool deep, bool only, bool
       stack::pop(1);
       uint32_t rt = TYPE_OF(&r);
       if (rt == TYPE_UNSET) continue;
+      // Nothing else holds the result: it stays on the stack while the
+      // target grows, which may collect.
+      Cell* held = stack::push(r);
       if (rt == TYPE_BLOCK && !only) {
-        int32_t k = block::rs_length(&r);
+        int32_t k = block::rs_length(held);
         for (int32_t j = 0; j < k; j++) {
-          Cell e = block::rs_head(&r)[j];
+          Cell e = block::rs_head(held)[j];
           add_value(target, &e, append);
         }
       } else {
-        add_value(target, &r, append);
+        add_value(target, held, append);
       }
+      stack::pop(1);
     } else {
       add_value(target, &v, append);
     }

@@ -34,7 +34,7 @@ void exit_star(bool, const int32_t*) { stack::raise_exit(nullptr); }
 void return_star(bool, const int32_t*) { stack::raise_exit(arg(0)); }
 
 void throw_star(bool, const int32_t* refs) {
-  if (trace::on) trace::fire(trace::EV_THROW, nullptr, -1, nullptr, arg(0));
+  if (trace::on && trace::fire(trace::EV_THROW, nullptr, -1, nullptr, arg(0))) return;
   Cell name = refs[0] >= 0 ? *arg(refs[0]) : unset_value;
   stack::top = arg(1);
   stack::push(name);

@@ -1,12 +1,16 @@
 // recycle and stats: the collector and memory statistics from the language.
+#include <array>
 #include <cmath>
+#include <vector>
 
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "foundation/collector.h"
 #include "foundation/heap.h"
 #include "foundation/memory.h"
+#include "foundation/raise.h"
 #include "values/block.h"
+#include "values/error_ids.h"
 #include "values/simple_types.h"
 
 namespace kez::natives {
@@ -54,26 +58,36 @@ void stats_star(bool, const int32_t* refs) {
     collector::active = saved;
     return;
   }
-  Cell* result = block::push_only(5);
-  Cell* nodes = block::push_only(8);
+  // The figures are read before any block is made: making one may move or
+  // free the frames being walked (the stress mode moves buffers on every
+  // allocation).
+  std::vector<std::array<int64_t, 3>> node_rows, frame_rows;
+  std::vector<int64_t> big_sizes;
   double reserved = 0;
   for (auto* f = memory::root.first_node_frame; f; f = f->next) {
-    append_triple(nodes, f->capacity - f->used, f->used, f->capacity);
+    node_rows.push_back({f->capacity - f->used, f->used, f->capacity});
     reserved += double(f->capacity) * 4 + 36;
   }
-  block::rs_append(result, nodes);
-  Cell* frames = block::push_only(8);
   for (auto* f = memory::root.first_series_frame; f; f = f->next) {
-    append_triple(frames, f->tail - f->heap, f->heap - f->start, f->tail - f->start);
+    frame_rows.push_back({f->tail - f->heap, f->heap - f->start, f->tail - f->start});
     reserved += double(f->size) + 20;
   }
-  block::rs_append(result, frames);
-  Cell* bigs = block::push_only(4);
   for (auto* f = memory::root.first_big_frame; f; f = f->next) {
-    Cell v = make_integer(int32_t(f->size));
+    big_sizes.push_back(int64_t(f->size));
+    reserved += double(f->size) + 12;
+  }
+  Cell* result = block::push_only(5);
+  for (const auto* rows : {&node_rows, &frame_rows}) {
+    Cell* b = block::push_only(8);
+    for (const auto& r : *rows) append_triple(b, r[0], r[1], r[2]);
+    block::rs_append(result, b);
+    stack::pop(1);
+  }
+  Cell* bigs = block::push_only(4);
+  for (int64_t size : big_sizes) {
+    Cell v = make_integer(int32_t(size));
     v.header |= CELL_NEW_LINE;
     block::rs_append(bigs, &v);
-    reserved += double(f->size) + 12;
   }
   block::rs_append(result, bigs);
   double heap_total = double(heap::total_bytes()) + double(heap::block_count()) * 16;
@@ -84,6 +98,14 @@ void stats_star(bool, const int32_t* refs) {
   *arg(0) = *result;
   stack::top = arg(0) + 1;
   collector::active = saved;
+  if (refs[0] < 0) return;
+  // /show prints the table through the boot library and returns nothing.
+  const Cell* show = service_function("show-memory-stats");
+  if (!show) fire(err::INTERNAL, err::internal::NOT_DONE);
+  Cell data = *arg(0);
+  call_with(show, "show-memory-stats", {data}, false);
+  if (stack::pending()) return;
+  unset::box();
 }
 
 }  // namespace kez::natives

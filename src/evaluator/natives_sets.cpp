@@ -11,6 +11,7 @@
 #include "values/bitset.h"
 #include "values/block.h"
 #include "values/error_ids.h"
+#include "values/number_support.h"
 #include "values/simple_types.h"
 #include "values/string.h"
 #include "values/symbol.h"
@@ -29,11 +30,7 @@ namespace kez::natives {
 
 namespace {
 
-[[noreturn]] void refuse(const Cell* value, const char* argument) {
-  Cell call = stack::get_call_word(), dt = make_datatype(TYPE_OF(value));
-  Cell w = word::make_global(symbol::make(argument));
-  fire(err::SCRIPT, err::script::EXPECT_ARG, &call, &dt, &w);
-}
+using numbers::expect_arg;
 
 inline bool is_block_set(uint32_t t) { return t == TYPE_BLOCK || t == TYPE_HASH; }
 
@@ -46,7 +43,9 @@ void set_op(const int32_t* refs, int32_t op) {
   uint32_t t1 = TYPE_OF(set1);
   if (set2) {
     uint32_t t2 = TYPE_OF(set2);
-    if (is_block_set(t1) ? !is_block_set(t2) : t2 != t1) {
+    // A datatype! stands for its one-type typeset, beside a typeset! only.
+    if (t2 == TYPE_DATATYPE && t1 != TYPE_TYPESET) expect_arg(set2, "set2");
+    if (is_block_set(t1) ? !is_block_set(t2) : t2 != t1 && t2 != TYPE_DATATYPE) {
       Cell a = make_datatype(t1), b = make_datatype(t2);
       fire(err::SCRIPT, err::script::EXPECT_VAL, &a, &b);
     }
@@ -58,10 +57,10 @@ void set_op(const int32_t* refs, int32_t op) {
     case TYPE_BITSET: bitset::do_set_op(set1, set2, op); break;
     case TYPE_TYPESET: typeset::do_set_op(set1, set2, op); break;
     case TYPE_DATE:
-      if (op != OP_DIFFERENCE) refuse(set1, "set1");
+      if (op != OP_DIFFERENCE) expect_arg(set1, "set1");
       date::difference(set1, set2);
       break;
-    default: refuse(set1, op == OP_UNIQUE ? "set" : "set1");
+    default: expect_arg(set1, op == OP_UNIQUE ? "set" : "set1");
   }
   stack::top = stack::arguments + 1;
 }
@@ -76,7 +75,7 @@ void exclude_star(bool, const int32_t* refs) { set_op(refs, OP_EXCLUDE); }
 
 void complement_q_star(bool, const int32_t*) {
   Cell* bits = stack::arguments;
-  if (TYPE_OF(bits) != TYPE_BITSET) refuse(bits, "bits");
+  if (TYPE_OF(bits) != TYPE_BITSET) expect_arg(bits, "bits");
   logic::box(bitset::complemented(bits));
 }
 

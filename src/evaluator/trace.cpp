@@ -16,6 +16,8 @@ bool on = false;
 bool active = false;
 uint32_t mask = DEFAULT_MASK;
 Cell tracer{TYPE_NONE, 0, 0, 0};
+uint32_t switches = 0;
+uint32_t last_event = 0;
 
 namespace {
 
@@ -76,10 +78,19 @@ bool install(const Cell* fn) {
 void uninstall() {
   uint32_t pending = stack::raise_code;
   stack::raise_code = 0;
+  // The tracer hears the end even when tracing was switched off, by
+  // `trace false` or by a raise out of the tracer (the debugger's halt):
+  // it may have state to put back.
+  on = true;
   fire(EV_END, nullptr, -1, nullptr, nullptr);
   stack::raise_code = pending;
   tracer = make_none();
   on = active = false;
+}
+
+void switch_to(bool mode) {
+  on = mode && active;
+  switches++;
 }
 
 void reset() {
@@ -87,8 +98,10 @@ void reset() {
   on = active = false;
 }
 
-void fire(uint32_t bit, const Cell* code, int32_t position, const Cell* ref, const Cell* value) {
-  if (!on || !(mask & bit) || TYPE_OF(&tracer) != TYPE_FUNCTION) return;
+bool fire(uint32_t bit, const Cell* code, int32_t position, const Cell* ref, const Cell* value) {
+  if (!on) return false;
+  last_event = bit;
+  if (!(mask & bit) || TYPE_OF(&tracer) != TYPE_FUNCTION) return false;
   stack::call_frame* saved_frames = stack::frames_top;
   Cell* saved_top = stack::top;
   int32_t args_index = int32_t(stack::arguments - stack::bottom);
@@ -117,13 +130,19 @@ void fire(uint32_t bit, const Cell* code, int32_t position, const Cell* ref, con
   stack::push(ref_cell);
   stack::push(Cell{TYPE_PAIR, 0, uint32_t(args_index), uint32_t(top_index)});
   function::init_locals(locals);
+  // A return or exit on its way out of a function is set aside while the
+  // tracer runs, which would otherwise stop at once and leave its frame.
+  uint32_t pending = stack::raise_code;
+  stack::raise_code = 0;
   on = false;
   interpreter::call_function(&fn, fn.w1, &name, 0);
-  if (stack::pending()) return;  // a raise out of the tracer leaves tracing off
+  if (stack::pending()) return true;  // a raise out of the tracer leaves tracing off
   on = true;
   stack::pop_function_frame();
   stack::top = saved_top;
   stack::frames_top = saved_frames;
+  stack::raise_code = pending;
+  return false;
 }
 
 }  // namespace kez::trace

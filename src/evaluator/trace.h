@@ -32,6 +32,8 @@ extern bool on;       // events are delivered
 extern bool active;   // a do/trace is in force
 extern uint32_t mask;
 extern Cell tracer;   // the function! (kept alive as a collector root)
+// The last event the interpreter reported while tracing, delivered or not.
+extern uint32_t last_event;
 
 void init();
 // The mask of a tracer: the event words of the block that starts its body,
@@ -46,14 +48,25 @@ void uninstall();
 void reset();
 // Delivers one event when its bit is in the mask. `code` may be nullptr,
 // `position` an absolute index in the code block (-1 for none), `ref` and
-// `value` nullptr for none!.
-void fire(uint32_t bit, const Cell* code, int32_t position, const Cell* ref, const Cell* value);
+// `value` nullptr for none!. True when a raise came out of the tracer: the
+// stacks are already unwound for it, so the caller returns at once.
+bool fire(uint32_t bit, const Cell* code, int32_t position, const Cell* ref, const Cell* value);
+
+// Counts the explicit switches of `trace true`/`trace false`.
+extern uint32_t switches;
+// Tracing on or off while a do/trace is in force (off outside one), until
+// the next switch: the scopes below do not undo it.
+void switch_to(bool mode);
 
 // Switches tracing for the body of a function with the trace/no-trace
-// attributes, and back on scope exit.
+// attributes (or for a callback), and back on scope exit unless the body
+// switched it explicitly.
 struct scope {
   bool saved = on;
-  ~scope() { on = saved; }
+  uint32_t seen = switches;
+  ~scope() {
+    if (switches == seen) on = saved;
+  }
 };
 
 }  // namespace kez::trace

@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,11 +19,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
+#include "foundation/unicode.h"
 #include "types/binary.h"
 #include "types/date.h"
 #include "values/block.h"
@@ -56,6 +59,11 @@ int64_t number_of(const Cell* c, int64_t fallback) {
     }
     default: return fallback;
   }
+}
+
+[[noreturn]] void out_of_range(const Cell* value) {
+  Cell v = *value;
+  fire(err::SCRIPT, err::script::OUT_OF_RANGE, &v);
 }
 
 struct descriptor {
@@ -188,6 +196,31 @@ Cell* lines(Cell* out, const uint8_t* bytes, size_t count) {
   return out;
 }
 
+namespace {
+
+// A name as the file system holds it may be any bytes: each byte that does
+// not start a valid UTF-8 sequence becomes U+FFFD, so one such name never
+// keeps the rest of the folder from being listed.
+std::string displayable_name(const std::string& name) {
+  std::string out;
+  const auto* p = reinterpret_cast<const uint8_t*>(name.data());
+  const uint8_t* end = p + name.size();
+  while (p < end) {
+    int32_t cp;
+    const uint8_t* next = unicode::fast_decode_utf8_char(p, end, &cp);
+    if (cp < 0 || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      out += "\xEF\xBF\xBD";
+      p++;
+    } else {
+      out.append(reinterpret_cast<const char*>(p), size_t(next - p));
+      p = next;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 Cell* read_dir(Cell* out, const Cell* dir) {
   std::string path = file::to_os_path(dir);
   if (!path.empty() && path.back() == '.') path += '/';
@@ -206,7 +239,7 @@ Cell* read_dir(Cell* out, const Cell* dir) {
       is_dir = fstatat(dirfd(d), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
     }
     if (is_dir) name += '/';
-    names.push_back(std::move(name));
+    names.push_back(displayable_name(name));
   }
   closedir(d);
   std::sort(names.begin(), names.end());
@@ -223,8 +256,11 @@ Cell* read_dir(Cell* out, const Cell* dir) {
 Cell* read(Cell* out, const Cell* file, const Cell* part, const Cell* seek, bool binary,
            bool as_lines) {
   if (dir_q(file)) return read_dir(out, file);
+  int64_t count = number_of(part, -1), from = number_of(seek, -1);
+  if (part && count < 0) out_of_range(part);
+  if (seek && from < 0) out_of_range(seek);
   std::vector<uint8_t> bytes;
-  if (!read_bytes(file::to_os_path(file), number_of(part, -1), number_of(seek, -1), bytes)) {
+  if (!read_bytes(file::to_os_path(file), count, from, bytes)) {
     Cell v = *file;
     fire(err::ACCESS, err::access::CANNOT_OPEN, &v);
   }
@@ -237,27 +273,102 @@ Cell* read(Cell* out, const Cell* file, const Cell* part, const Cell* seek, bool
   return string::load_at(reinterpret_cast<const char*>(bytes.data()), uint32_t(bytes.size()), out);
 }
 
-int64_t write_file(const std::string& name, const std::vector<uint8_t>& bytes, int64_t seek,
-                   bool append) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (!append && seek < 0) flags |= O_TRUNC;
-  descriptor f(open(name.c_str(), flags, 0666));
-  if (f.fd < 0) return -1;
-  if (seek > 0 && lseek(f.fd, off_t(seek), SEEK_SET) < 0) return -1;
-  if (append && lseek(f.fd, 0, SEEK_END) < 0) return -1;
+namespace {
+
+// Writes all the bytes at the descriptor's position; false on an error.
+bool write_all(int fd, const std::vector<uint8_t>& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = ::write(f.fd, bytes.data() + done, bytes.size() - done);
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return -1;
+    if (n <= 0) return false;
     done += size_t(n);
   }
-  if (close(f.fd) != 0) {
-    f.fd = -1;
-    return -1;
-  }
+  return true;
+}
+
+// In place: appended at the end, or written over from `seek`, the file kept.
+write_status write_in_place(const std::string& name, const std::vector<uint8_t>& bytes,
+                            int64_t seek, bool append, bool truncate) {
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0);
+  descriptor f(open(name.c_str(), flags, 0666));
+  if (f.fd < 0) return write_status::cannot_open;
+  if (seek > 0 && lseek(f.fd, off_t(seek), SEEK_SET) < 0) return write_status::failed;
+  if (append && lseek(f.fd, 0, SEEK_END) < 0) return write_status::failed;
+  bool ok = write_all(f.fd, bytes);
+  int fd = f.fd;
   f.fd = -1;
-  return int64_t(done);
+  return close(fd) == 0 && ok ? write_status::ok : write_status::failed;
+}
+
+// A name for a new file that no one else picks: 32 random bits.
+uint32_t random_suffix() {
+  uint32_t r = 0;
+  if (getrandom(&r, sizeof r, 0) != ssize_t(sizeof r)) {
+    static uint32_t counter = 0;
+    r = uint32_t(getpid()) * 2654435761u ^ ++counter;
+  }
+  return r;
+}
+
+}  // namespace
+
+write_status write_file(const std::string& name, const std::vector<uint8_t>& bytes, int64_t seek,
+                        bool append) {
+  if (append || seek >= 0) return write_in_place(name, bytes, seek, append, false);
+  // A symbolic link is followed: the file it names is replaced, the link
+  // stays. Anything but a regular file (a device, a pipe) is written as it
+  // is, truncated first.
+  std::string target = name;
+  struct stat st;
+  bool exists = lstat(name.c_str(), &st) == 0;
+  if (exists && S_ISLNK(st.st_mode)) {
+    char* real = realpath(name.c_str(), nullptr);
+    exists = real && stat(real, &st) == 0;
+    if (real) target = real;
+    free(real);
+    if (!exists) return write_in_place(name, bytes, -1, false, true);
+  }
+  if (exists && !S_ISREG(st.st_mode)) return write_in_place(target, bytes, -1, false, true);
+  size_t slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  // A fresh name in the same folder (so that renaming is atomic), made with
+  // O_EXCL: another writer's temporary file is never taken.
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; attempt++) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", random_suffix());
+    temp = (slash == std::string::npos ? "" : dir) + "." + base + suffix;
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  // No new file can be made beside a target that can still be written (a
+  // folder without write permission): that target is written in place.
+  if (fd < 0) return write_in_place(target, bytes, -1, false, true);
+  descriptor f(fd);
+  bool ok = true;
+  if (exists) {
+    // The owner is kept where the writer may set it (root); otherwise the
+    // new file is the writer's, with the old mode.
+    if (fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
+    ok = fchmod(fd, st.st_mode & 07777) == 0;
+  }
+  ok = ok && write_all(fd, bytes) && fsync(fd) == 0;
+  f.fd = -1;
+  ok = close(fd) == 0 && ok;
+  ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    int saved = errno;
+    unlink(temp.c_str());
+    errno = saved;
+    return write_status::failed;
+  }
+  // The rename itself reaches the disk with the folder's entries.
+  descriptor d(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d.fd >= 0) fsync(d.fd);
+  return write_status::ok;
 }
 
 int64_t write(const Cell* file, const Cell* data, const Cell* part, const Cell* seek, bool append,
@@ -269,7 +380,12 @@ int64_t write(const Cell* file, const Cell* data, const Cell* part, const Cell* 
       fire(err::SCRIPT, err::script::INVALID_REFINE_ARG, &ref, &v);
     }
     limit = get_integer(part);
-    if (limit < 0) return -1;
+    if (limit < 0) out_of_range(part);
+  }
+  int64_t at = -1;
+  if (seek) {
+    at = number_of(seek, 0);
+    if (at < 0) out_of_range(seek);
   }
   std::string name = file::to_os_path(file);
   std::vector<uint8_t> bytes;
@@ -285,13 +401,16 @@ int64_t write(const Cell* file, const Cell* data, const Cell* part, const Cell* 
     data_bytes(data, limit, bytes);
     if (as_lines) bytes.push_back('\n');
   }
-  int64_t at = seek ? std::max<int64_t>(0, number_of(seek, 0)) : -1;
-  int64_t written = write_file(name, bytes, at, append);
-  if (written < 0) {
-    Cell v = *file;
-    fire(err::ACCESS, err::access::CANNOT_OPEN, &v);
+  switch (write_file(name, bytes, at, append)) {
+    case write_status::ok: return int64_t(bytes.size());
+    case write_status::cannot_open: {
+      Cell v = *file;
+      fire(err::ACCESS, err::access::CANNOT_OPEN, &v);
+    }
+    case write_status::failed: break;
   }
-  return written;
+  Cell v = *file;
+  fire(err::ACCESS, err::access::NO_CREATE, &v);
 }
 
 bool delete_(const Cell* file) {

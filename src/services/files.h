@@ -23,7 +23,8 @@ bool dir_q(const Cell* file);
 
 // A file's contents (string!, binary! with `binary`, block! of lines with
 // `lines`) or, for a directory path, its listing; written into `out`.
-// `part` and `seek` are number! cells or null. Raises access cannot-open.
+// `part` and `seek` are number! cells or null; a negative one raises
+// script out-of-range. Raises access cannot-open.
 Cell* read(Cell* out, const Cell* file, const Cell* part, const Cell* seek, bool binary,
            bool lines);
 // The bytes of a file from `seek` (0 when negative), at most `part` of them
@@ -37,15 +38,20 @@ Cell* read_dir(Cell* out, const Cell* dir);
 // (at most `part` characters), a binary! as its bytes (at most `part`),
 // anything else molded; with `lines` each value of a block, or the value
 // alone, is followed by LF. A part that is not an integer raises script
-// invalid-refine-arg, a negative one writes nothing and gives -1; a failure
-// raises access cannot-open.
+// invalid-refine-arg, a negative part or seek script out-of-range; a file
+// that cannot be opened raises access cannot-open, a failure while writing
+// access no-create.
 int64_t write(const Cell* file, const Cell* data, const Cell* part, const Cell* seek, bool append,
               bool lines);
-// The bytes given, into the file: kept and written from `seek` (when not
-// negative) or at its end (`append`), else truncated first. Returns the
-// count written, or -1.
-int64_t write_file(const std::string& name, const std::vector<uint8_t>& bytes, int64_t seek,
-                   bool append);
+
+enum class write_status { ok, cannot_open, failed };
+// The bytes given, into the file. With `append` they go at its end, with a
+// `seek` (not negative) over its content from there, both in place.
+// Otherwise the file is replaced whole: the bytes are written to a new file
+// in the same folder, synced and renamed over the target, which keeps its
+// mode; a failure leaves the old content untouched.
+write_status write_file(const std::string& name, const std::vector<uint8_t>& bytes, int64_t seek,
+                        bool append);
 
 bool delete_(const Cell* file);
 // The last modification time in UTC as a date!, or none!.

@@ -403,17 +403,6 @@ namespace {
 
 // --- Structural scanners ---------------------------------------------------------------------
 
-// The bytes that may follow "(" in a point literal before its first comma.
-constexpr bool in_point_set(uint8_t b) {
-  switch (b) {
-    case '\t': case ' ': case '#': case '+': case '-': case '.': case 'A': case 'E': case 'F':
-    case 'I': case 'N': case 'a': case 'e': case 'f': case 'i': case 'n':
-      return true;
-    default:
-      return b >= '0' && b <= '9';
-  }
-}
-
 // True when the "(" at `paren` starts a point literal.
 bool point_ahead(const state& s, const uint8_t* paren) {
   const uint8_t* p = paren + 1;
@@ -526,12 +515,14 @@ void word_scanner(state& s, const uint8_t* start, const uint8_t* end) {
   s.in_pos = end;
   uint32_t kind = TYPE_WORD;
   bool suffix = end - start > 1 && end[-1] == ':';
+  // A prefix alone (the rest of the token was a delimiter code point) names
+  // nothing.
   if (*start == ':') {
     kind = TYPE_GET_WORD;
-    if (suffix) token_error(s, TYPE_GET_WORD);
+    if (suffix || end - start == 1) token_error(s, TYPE_GET_WORD);
   } else if (*start == '\'') {
     kind = TYPE_LIT_WORD;
-    if (suffix) token_error(s, TYPE_LIT_WORD);
+    if (suffix || end - start == 1) token_error(s, TYPE_LIT_WORD);
   } else if (suffix) {
     kind = TYPE_SET_WORD;
   } else if ((s.flags & F_COLON) && end < s.in_end && *end == ':' &&
@@ -805,10 +796,17 @@ void scan_tokens(state& s) {
       if (!run_scanner(s, t)) break;
       scanned = true;
     }
-    // Step 5: delimiter code points around words.
-    if (t == T_WORD && (s.flags & F_UTF8_2) && split_word(s)) {
+    // Step 5: delimiter code points around words, refinements and issues
+    // alike, so that such a code point is a blank wherever it stands.
+    if ((t == T_WORD || t == T_REFINEMENT || t == T_ISSUE) && (s.flags & F_UTF8_2) &&
+        split_word(s)) {
       carried_line = line0;
       continue;
+    }
+    // A "/" cut short by one is the word "/", as before a blank.
+    if (t == T_REFINEMENT && s.tok_end - s.tok_start == 1) {
+      t = T_WORD;
+      s.type = TYPE_WORD;
     }
     // Step 6: the prescan event.
     bool go;

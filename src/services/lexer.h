@@ -46,6 +46,18 @@ Cell* scan_string(const Cell* value);
 // Scans UTF-8 text into a new block pushed on the value stack.
 Cell* scan_utf8(const char* text, uint32_t length);
 
+// The characters that may follow "(" in a point literal before its first
+// comma: a "(" followed by these up to a "," opens a point, not a paren.
+constexpr bool in_point_set(uint32_t c) {
+  switch (c) {
+    case '\t': case ' ': case '#': case '+': case '-': case '.': case 'A': case 'E': case 'F':
+    case 'I': case 'N': case 'a': case 'e': case 'f': case 'i': case 'n':
+      return true;
+    default:
+      return c >= '0' && c <= '9';
+  }
+}
+
 // The block the callbacks' `type` argument picks from for tokens that have
 // no datatype (one entry per token, in token order), or none!. The system
 // object points it at its own block.

@@ -16,6 +16,7 @@
 #include "services/lexer_engine.h"
 #include "services/lexer_values.h"
 #include "types/binary.h"
+#include "values/char.h"
 #include "values/context.h"
 #include "values/string.h"
 #include "values/symbol.h"
@@ -72,7 +73,7 @@ int32_t unescape_char(const uint8_t*& p, const uint8_t* end, int* digits) {
         value = value * 16 + uint32_t(h);
       }
       if (hex) {
-        if (value > 0x10FFFF) return -1;
+        if (!char_::valid_code_point(value)) return -1;
         *digits = int(n);
         p = close + 1;
         return int32_t(value);
@@ -327,8 +328,16 @@ void load_time(state& s, const uint8_t* start, const uint8_t* end, uint32_t, boo
       const uint8_t* f = second_end + 1;
       if (!check_float(f, end) || !read_float(f, end, 0, &seconds) || seconds < 0) fail();
     } else if (*second_end == '.' || *second_end == ',') {
-      // m:s.f: the fields are minutes and seconds with a fraction.
-      if (!check_float(q, end) || !read_float(q, end, 0, &seconds)) fail();
+      // m:s.f: the fields are minutes and seconds with a fraction, whose
+      // decimal mark may be a comma (followed by a digit, so that a comma
+      // after a time in a list is not taken for one).
+      uint8_t text[MAX_FLOAT_TEXT];
+      auto n = end - q;
+      if (n > int64_t(MAX_FLOAT_TEXT)) fail();
+      if (*second_end == ',' && (second_end + 1 == end || !is_digit(second_end[1]))) fail();
+      std::copy(q, end, text);
+      text[second_end - q] = '.';
+      if (!check_float(text, text + n) || !read_float(text, text + n, 0, &seconds)) fail();
       minutes = hours;
       hours = 0;
     } else {
@@ -550,6 +559,8 @@ void load_money(state& s, const uint8_t* start, const uint8_t* end, uint32_t, bo
   }
   if (quote) fail();
   if (p < end && (*p == '.' || *p == ',')) {
+    // A comma is a decimal mark only before a digit: "$1," is no amount.
+    if (*p == ',' && (p + 1 == end || !is_digit(p[1]))) fail();
     for (p++; p < end && is_digit(*p); p++) {
       if (nf == 5) fail();
       fraction[nf++] = uint8_t(*p - '0');
@@ -861,7 +872,7 @@ void load_char(state& s, const uint8_t* start, const uint8_t* end, uint32_t, boo
   } else {
     p = unicode::fast_decode_utf8_char(p, end, &cp);
   }
-  if (cp < 0 || cp > 0x10FFFF || p != end) token_error(s, TYPE_CHAR);
+  if (!char_::valid_code_point(cp) || p != end) token_error(s, TYPE_CHAR);
   if (build) push_value(s, make_char(uint32_t(cp)));
 }
 
@@ -971,6 +982,9 @@ void load_word_token(state& s, const uint8_t* start, const uint8_t* end, uint32_
 void load_refinement(state& s, const uint8_t* start, const uint8_t* end, uint32_t flags,
                      bool build) {
   s.in_pos = end;
+  // ":/a" and "'/a" name no word: "/a" is a refinement, not a word's name.
+  if (*start == ':') token_error(s, TYPE_GET_WORD);
+  if (*start == '\'') token_error(s, TYPE_LIT_WORD);
   s.word_kind = TYPE_REFINEMENT;
   load_word(s, start + 1, end, flags, build);
 }

@@ -568,7 +568,7 @@ int32_t append_month(Cell* out, int32_t month) {
   return string::append_string(out, &name, 3);
 }
 
-int32_t mold(const Cell* v, Cell* out, bool, bool, bool, int32_t part, int32_t) {
+int32_t mold(const Cell* v, Cell* out, bool, bool all, bool, int32_t part, int32_t) {
   Cell d = *v;
   uint32_t w = d.w1;
   int32_t year = year_of(w);
@@ -584,7 +584,7 @@ int32_t mold(const Cell* v, Cell* out, bool, bool, bool, int32_t part, int32_t) 
   part -= n;
   if (!has_time(w)) return part;
   part -= string::append_literal(out, "/");
-  part = time::form_text(out, to_local(time_of(&d), zone_of(w)), part);
+  part = time::form_text(out, to_local(time_of(&d), zone_of(w)), part, all);
   uint32_t z = zone_of(w);
   if (z == 0) return part;
   uint32_t hours = (z >> 2) & 15;

@@ -9,8 +9,11 @@
 #include "types/point.h"
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <string_view>
 
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
@@ -198,21 +201,46 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
   return value;
 }
 
+// The shortest text that reads back as the coordinate itself (mold/all):
+// the display form keeps 7 digits and writes tiny values as 0.
+int32_t append_exact(Cell* out, float c) {
+  if (!std::isfinite(c)) return float_::append_text(out, double(c), float_::MODE_POINT);
+  char text[32];
+  auto r = std::to_chars(text, text + sizeof text, c);
+  std::string_view t(text, size_t(r.ptr - text));
+  size_t e = t.find('e');
+  if (e == std::string_view::npos) return string::append_literal(out, t);
+  // "1e+20" and "1e-05" as "1e20" and "1e-5".
+  std::string s(t.substr(0, e + 1));
+  std::string_view exponent = t.substr(e + 1);
+  if (exponent[0] == '-') s += '-';
+  if (exponent[0] == '+' || exponent[0] == '-') exponent.remove_prefix(1);
+  while (exponent.size() > 1 && exponent[0] == '0') exponent.remove_prefix(1);
+  s += exponent;
+  return string::append_literal(out, s);
+}
+
 template <int N>
-int32_t form(const Cell* value, Cell* out, int32_t part) {
+int32_t write_text(const Cell* value, Cell* out, int32_t part, bool exact) {
   Cell v = *value;  // appending may move the buffer the value lies in
   int32_t n = string::append_literal(out, "(");
   for (int i = 0; i < N; i++) {
     if (i) n += string::append_literal(out, ", ");
-    n += float_::append_text(out, double(coord(&v, i)), float_::MODE_POINT);
+    n += exact ? append_exact(out, coord(&v, i))
+               : float_::append_text(out, double(coord(&v, i)), float_::MODE_POINT);
   }
   n += string::append_literal(out, ")");
   return part - n;
 }
 
 template <int N>
-int32_t mold(const Cell* value, Cell* out, bool, bool, bool, int32_t part, int32_t) {
-  return form<N>(value, out, part);
+int32_t form(const Cell* value, Cell* out, int32_t part) {
+  return write_text<N>(value, out, part, false);
+}
+
+template <int N>
+int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, int32_t part, int32_t) {
+  return write_text<N>(value, out, part, all);
 }
 
 // The axis a word names (1 x, 2 y, 3 z), 0 for none of this type's.

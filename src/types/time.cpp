@@ -102,32 +102,56 @@ int32_t field_index(const Cell* word) {
   return -1;
 }
 
-int32_t form_text(Cell* out, double t, int32_t part) {
+// The longest seconds text the lexer reads back (a float's text).
+constexpr uint32_t MAX_SECONDS_TEXT = 312;
+
+int32_t form_text(Cell* out, double t, int32_t part, bool exact) {
   if (!std::isfinite(t)) return part - float_::append_text(out, t, float_::MODE_FLOAT);
+  if (t == 0) t = 0.0;  // no "-" for a negative zero, nor in its seconds
   int32_t n = 0;
-  if (t < 0) {
+  bool negative = t < 0;
+  if (negative) {
     n += string::append_literal(out, "-");
     t = -t;
   }
+  // The fields by exact remainders: a division that rounds up near a whole
+  // hour would write the next hour beside 59 minutes.
+  double within_hour = std::fmod(t, 3600.0), s = std::fmod(t, 60.0);
+  double hours = (t - within_hour) / 3600.0;
+  auto minutes = int32_t((within_hour - s) / 60.0);
   // Whole hours without an upper limit: a double's integer digits.
   char digits[400];
-  auto r = std::to_chars(digits, digits + sizeof digits, std::floor(t / 3600.0),
-                         std::chars_format::fixed, 0);
+  auto r = std::to_chars(digits, digits + sizeof digits, hours, std::chars_format::fixed, 0);
   n += string::append_literal(out, std::string_view(digits, size_t(r.ptr - digits)));
-  int32_t minutes = int32_t(std::floor(std::fmod(t, 3600.0) / 60.0));
   char mm[4] = {':', char('0' + minutes / 10), char('0' + minutes % 10), ':'};
   n += string::append_literal(out, std::string_view(mm, 4));
-  double s = std::fmod(t, 60.0);
-  if (s < 1e-6) {
+  // Fixed digits of seconds as small as a double holds, within what the
+  // lexer reads as the seconds of a time.
+  char text[MAX_SECONDS_TEXT + 8];
+  int len;
+  if (exact) {
+    // The shortest digits that read back as these seconds: hours and
+    // minutes are whole, so their sum with the seconds gives t again.
+    auto e = std::to_chars(text, text + sizeof text, s, std::chars_format::fixed);
+    len = int(e.ptr - text);
+    if (e.ec != std::errc() || len > int(MAX_SECONDS_TEXT)) {
+      Cell v = make_float_of(TYPE_TIME, negative ? -t : t);
+      fire(err::SCRIPT, err::script::OUT_OF_RANGE, &v);
+    }
+  } else if (s < 1e-6) {
+    len = 0;
     n += string::append_literal(out, "00");
   } else {
-    char text[dtoa::FORM_BUFFER];
-    int len = dtoa::form_float_to(text, s, 6, false);
+    len = dtoa::form_float_to(text, s, 6, false);
+  }
+  if (len > 0) {
     if (len == 1 || text[1] == '.') n += string::append_literal(out, "0");
     n += string::append_literal(out, std::string_view(text, size_t(len)));
   }
   return part - n;
 }
+
+bool sayable(double t) { return std::isfinite(t) && std::fabs(t) < 2147483648.0 * 3600.0; }
 
 namespace {
 
@@ -184,8 +208,12 @@ Cell* make(Cell* proto, const Cell* spec, uint32_t) {
 
 int32_t form(const Cell* v, Cell* out, int32_t part) { return form_text(out, get_float(v), part); }
 
-int32_t mold(const Cell* v, Cell* out, bool, bool, bool, int32_t part, int32_t) {
-  return form_text(out, get_float(v), part);
+int32_t mold(const Cell* v, Cell* out, bool, bool all, bool, int32_t part, int32_t) {
+  if (all && !sayable(get_float(v))) {
+    Cell value = *v;
+    fire(err::SCRIPT, err::script::OUT_OF_RANGE, &value);
+  }
+  return form_text(out, get_float(v), part, all);
 }
 
 // The field a path or pick selector names: 1-3, or -1.

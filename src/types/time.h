@@ -33,8 +33,12 @@ double set_field(double t, int32_t field, const Cell* value);
 int32_t field_index(const Cell* word);
 
 // Appends the text form (h:mm:ss[.fff], "-" first when negative) and
-// answers the budget less what was written.
-int32_t form_text(Cell* out, double t, int32_t part);
+// answers the budget less what was written. `exact` writes every digit the
+// seconds need to read back as the same value (mold/all).
+int32_t form_text(Cell* out, double t, int32_t part, bool exact = false);
+// True when the text form can say `t`: finite, its hours within an
+// integer!.
+bool sayable(double t);
 
 void init();  // registers time! (after float!)
 

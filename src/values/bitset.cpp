@@ -34,11 +34,23 @@ inline uint8_t mask_of(uint64_t n) { return uint8_t(0x80 >> (n & 7)); }
 
 uint64_t size_in_bits(const Cell* bits) { return uint64_t(GET_BUFFER(bits)->used()) * 8; }
 
+// The most bytes a bitset holds: `length?` counts bits in an integer!, so
+// the bit count must stay within one.
+constexpr uint64_t MAX_BYTES = 0x7FFFFFFF / 8;
+
+// Refuses a size of `bytes` with script out-of-range naming `culprit`.
+void check_size(uint64_t bytes, const Cell& culprit) {
+  if (bytes <= MAX_BYTES) return;
+  Cell v = culprit;
+  fire(err::SCRIPT, err::script::OUT_OF_RANGE, &v);
+}
+
 // Grows the buffer so that it holds value n (see the file's invariant).
 void reserve_bit(Cell* bits, uint64_t n) {
   uint64_t byte = n >> 3;
   series_buffer* b = GET_BUFFER(bits);
   if (byte < b->used()) return;
+  check_size(byte + 1, make_integer(int32_t(std::min<uint64_t>(n, 0x7FFFFFFF))));
   uint8_t fill = (b->flags & SERIES_COMPLEMENT) ? 0xFF : 0;
   uint64_t needed = byte + 1;
   if (uint64_t(b->head) + needed > b->size) {
@@ -250,6 +262,7 @@ Cell* make_from_spec(Cell* out, const Cell* spec_in, caller kind) {
         Cell v = *spec;
         fire(err::SCRIPT, err::script::OUT_OF_RANGE, &v);
       }
+      check_size((uint64_t(n) + 7) / 8, *spec);
       new_bitset(out, (uint64_t(n) + 7) / 8, false);
       break;
     }
@@ -257,6 +270,7 @@ Cell* make_from_spec(Cell* out, const Cell* spec_in, caller kind) {
     case TYPE_BINARY: {
       uint32_t total = GET_BUFFER(spec)->used();
       uint32_t head = std::min(spec->w1, total);
+      check_size(total - head, *spec);
       new_bitset(out, total - head, complement);
       const uint8_t* from = GET_BUFFER(spec)->head_ptr() + head;
       uint8_t* to = GET_BUFFER(out)->head_ptr();
@@ -265,6 +279,7 @@ Cell* make_from_spec(Cell* out, const Cell* spec_in, caller kind) {
     }
     default: {
       int64_t highest = process(spec, out, MEASURE, kind);
+      if (highest >= 0) check_size((uint64_t(highest) >> 3) + 1, make_integer(int32_t(highest)));
       new_bitset(out, highest < 0 ? 0 : (uint64_t(highest) >> 3) + 1, complement);
       process(spec, out, complement ? CLEAR : SET, kind);
     }

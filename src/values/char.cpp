@@ -70,7 +70,7 @@ Cell* make(Cell* proto, const Cell* spec, uint32_t) {
       if (string::rs_tail_q(spec)) bad_to(spec);
       cp = string::rs_abs_at(spec, spec->w1);
   }
-  if (cp < 0 || cp > MAX_CODE_POINT) out_of_range(spec);
+  if (!valid_code_point(cp)) out_of_range(spec);
   *proto = make_char(uint32_t(cp));
   return proto;
 }
@@ -128,7 +128,7 @@ Cell* do_math(Cell* a, Cell* b, int32_t op) {
     case OP_XOR: r = int32_t(left) ^ int32_t(right); break;
     default: runtime::runtime_error(101, KEZ_ERROR_LOCATION());
   }
-  if (r < 0 || r > MAX_CODE_POINT) fire(err::MATH, err::math::OVERFLOW);
+  if (!valid_code_point(r)) fire(err::MATH, err::math::OVERFLOW);
   *a = make_char(uint32_t(r));
   return a;
 }

@@ -2,9 +2,9 @@
 // take.
 //
 // A molded file must load back as the same path: a name made only of safe
-// characters is written bare after "%", any other between double quotes
-// with the caret escapes of strings (so a quote, a caret or a line feed in a
-// name survives). The language's path notation is already POSIX: the
+// characters that do not end a file token is written bare after "%", any
+// other between double quotes with the caret escapes of strings (so a quote,
+// a caret or a line feed in a name survives). The language's path notation is already POSIX: the
 // platform form is the same text, made absolute on demand.
 #include "values/file.h"
 
@@ -68,6 +68,12 @@ Cell* load(std::string_view utf8) {
 
 namespace {
 
+// A character that may stand in a bare file name: a safe one that does not
+// end the file token ("(", ")", ":" and "@" do).
+bool bare(uint32_t cp) {
+  return url::is_safe(cp) && cp != '(' && cp != ')' && cp != ':' && cp != '@';
+}
+
 int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, int32_t part, int32_t) {
   Cell v = *value;
   uint32_t length = string::rs_length(&v);
@@ -78,13 +84,19 @@ int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, int32_t part, i
     return part - 1;
   }
   bool quoted = false;
-  for (uint32_t i = 0; i < n && !quoted; i++) quoted = !url::is_safe(string::rs_abs_at(&v, v.w1 + i));
+  for (uint32_t i = 0; i < n && !quoted; i++) quoted = !bare(string::rs_abs_at(&v, v.w1 + i));
   if (!quoted) {
     string::append_string(out, &v, int32_t(n));
     return part - int32_t(n) - 1;
   }
   string::append_char(out->w2, '"');
-  for (uint32_t i = 0; i < n; i++) string::append_escaped_char(out, string::rs_abs_at(&v, v.w1 + i), all);
+  for (uint32_t i = 0; i < n; i++) {
+    uint32_t cp = string::rs_abs_at(&v, v.w1 + i);
+    // A quote ends the quoted name whatever precedes it: its escape is the
+    // code-point form.
+    if (cp == '"') string::append_literal(out, "^(22)");
+    else string::append_escaped_char(out, cp, all);
+  }
   string::append_char(out->w2, '"');
   return part - int32_t(n) - 1;
 }

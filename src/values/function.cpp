@@ -10,6 +10,7 @@
 #include "foundation/raise.h"
 #include "values/block.h"
 #include "values/context.h"
+#include "values/cycles.h"
 #include "values/registry.h"
 #include "values/error_ids.h"
 #include "values/string.h"
@@ -254,10 +255,18 @@ void collect_words(Cell* spec, const Cell* body) {
     word.header = TYPE_WORD;
     if (!known(&word)) block::rs_append(result, &word);
   };
-  // Walk the body deeply.
+  // Walk the body deeply, as binding does: a block met again inside itself
+  // is not walked twice, and nesting beyond the cycle stack raises
+  // internal too-deep.
   struct walker {
     static void walk(const Cell* blk, decltype(offer)& offer_fn) {
       Cell b = *blk;
+      if (cycles::find(b.w2)) return;
+      cycles::push(b.w2);
+      walk_cells(b, offer_fn);
+      cycles::pop();
+    }
+    static void walk_cells(Cell b, decltype(offer)& offer_fn) {
       int32_t len = block::rs_length(&b);
       for (int32_t i = 0; i < len; i++) {
         Cell v = block::rs_head(&b)[i];
@@ -286,7 +295,10 @@ void collect_words(Cell* spec, const Cell* body) {
       }
     }
   };
-  walker::walk(body, offer);
+  {
+    cycles::guard guard;
+    walker::walk(body, offer);
+  }
   int32_t found = block::rs_length(result);
   if (found > 0) {
     bool has_local = false;

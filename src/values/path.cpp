@@ -10,6 +10,7 @@
 
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
+#include "services/lexer.h"
 #include "values/block.h"
 #include "values/cycles.h"
 #include "values/error_ids.h"
@@ -152,12 +153,29 @@ Cell* push(const Cell* b) { return path::push(b, TYPE_PAREN); }
 
 namespace {
 
+// True when the paren's text from `start` (after its "(") would open a
+// point literal: values whose own text holds a comma (an issue such as
+// #a,) can start a paren only at the price of reading back as a point.
+bool reads_as_point(const Cell* out, uint32_t start) {
+  uint32_t end = string::rs_abs_length(out);
+  for (uint32_t i = start; i < end; i++) {
+    uint32_t c = string::rs_abs_at(out, i);
+    if (!lexer::in_point_set(c)) return c == ',';
+  }
+  return false;
+}
+
 int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, int32_t part,
              int32_t indent) {
   if (cycles::detect(value, out, part, true)) return part;
   if (!only) part -= string::append_literal(out, "(");
+  uint32_t start = string::rs_abs_length(out);
   part = block::mold_each(value, out, only, all, flat, part, indent);
   if (!only) part -= string::append_literal(out, ")");
+  if (all && !only && part > 0 && reads_as_point(out, start)) {
+    Cell v = *value;
+    fire(err::SCRIPT, err::script::INVALID_ARG, &v);
+  }
   return part;
 }
 

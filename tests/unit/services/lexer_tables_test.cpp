@@ -45,18 +45,18 @@ const char* const ROWS[STATE_COUNT] = {
     "* 82; # 16; 1-9, 0, ' 23; . 24; e 26; E 27; T, /, - 30; : 31; x X 33; A-F 39; h 42; @ 56; a-f, \\, >, =, $, +, ^, continuation, letter, illegal 67; % 87",  // 23
     "* 67; 1-9, 0, ' 25; e, E 26; # 28; x X 33; % 87; blank, LF, [, ], (, ), {, }, dquote, /, <, ,, ;, control, end 88",  // 24
     "* 88; 1-9, 0, ' 25; e, E 26; . 29; x X 33; @ 56; #, T, h, a-f, A-F, \\, >, =, $, +, -, ^, continuation, letter, illegal 67; % 87",  // 25
-    "* 67; 1-9, 0, +, - 26; @ 56; blank, LF, [, ], (, ), {, }, dquote, :, /, <, ,, ;, control, end 88",  // 26
+    "* 67; 1-9, 0, +, - 26; @ 56; % 87; blank, LF, [, ], (, ), {, }, dquote, :, /, <, ,, ;, control, end 88",  // 26
     "* 88; +, - 26; 1-9, 0 27; . 29; E, A-F 40; h 42; @ 56; #, ', x X, T, e, a-f, \\, >, =, ;, $, ^, continuation, letter, illegal 67; % 87",  // 27
     "* 89; x X, T, h, e, E, a-f, A-F, >, =, ., +, -, continuation, letter 28; #, ', :, %, @, $, ^, illegal 67; 1-9 88",  // 28
     "* 67; 1-9, 0, . 29; blank, LF, [, ], (, ), {, }, dquote, :, /, <, ;, control, end 90",  // 29
     "* 30; %, ,, @, ^, continuation, illegal 67; blank, LF, [, ], (, ), {, }, dquote, <, ;, $, control, end 91",  // 30
     "* 67; 1-9, 0 32",  // 31
-    "* 67; 1-9, 0, :, . 32; blank, LF, [, ], (, ), {, }, dquote, /, <, ;, control, end 94",  // 32
+    "* 67; 1-9, 0, :, ., , 32; blank, LF, [, ], (, ), {, }, dquote, /, <, ;, control, end 94",  // 32
     "* 67; 1-9, 0, +, - 34; @ 56",  // 33
     "* 67; 1-9, 0, e, E, . 34; @ 56; blank, LF, [, ], (, ), {, }, dquote, :, /, <, ;, control, end 92",  // 34
     "* 67; blank, 1-9, 0, ], #, e, E, a-f, A-F, ,, ., +, -, letter 35; ) 93",  // 35
     "* 67; 1-9, 0 37",  // 36
-    "* 67; 1-9, 0, ' 37; . 38; blank, LF, [, ], (, ), {, }, dquote, #, :, /, <, ;, control, end 95",  // 37
+    "* 67; 1-9, 0, ' 37; ., , 38; blank, LF, [, ], (, ), {, }, dquote, #, :, /, <, ;, control, end 95",  // 37
     "* 67; 1-9, 0, ' 38; blank, LF, [, ], (, ), {, }, dquote, #, :, /, <, ;, control, end 95",  // 38
     "* 67; 1-9, 0, E, A-F 39; h 41; @ 56",  // 39
     "* 80; $ 37; 1-9, 0, E, A-F 40; h 41; ', x X, T, e, a-f, <, >, =, ., +, -, ^, continuation, letter 52; : 53; @ 56; %, ,, illegal 67; / 75",  // 40
@@ -66,8 +66,8 @@ const char* const ROWS[STATE_COUNT] = {
     "* 44; dquote 45; ' 46; illegal, end 67; > 96",  // 44
     "* 45; dquote 44; illegal, end 67",  // 45
     "* 46; ' 44; illegal, end 67",  // 46
-    "* 52; 1-9, 0 23; $ 37; . 49; ', %, ^, illegal 67; / 75; blank, LF, [, ], (, ), {, }, dquote, #, \\, ;, control, end 80",  // 47
-    "* 52; ', %, $, ^, illegal 67; / 75; blank, LF, [, ], (, ), {, }, dquote, #, \\, ;, control, end 80",  // 48
+    "* 52; 1-9, 0 23; $ 37; . 49; ', %, ,, ^, illegal 67; / 75; blank, LF, [, ], (, ), {, }, dquote, #, \\, ;, control, end 80",  // 47
+    "* 52; ', %, ,, $, ^, illegal 67; / 75; blank, LF, [, ], (, ), {, }, dquote, #, \\, ;, control, end 80",  // 48
     "* 52; 1-9, 0, +, - 50; : 53; @ 56; %, ,, $, illegal 67; / 75; blank, LF, [, ], (, ), {, }, dquote, #, \\, ;, control, end 80",  // 49
     "* 67; x X 33; 1-9, 0, e, E, +, - 50; @ 56; % 87; blank, LF, [, ], (, ), {, }, dquote, :, /, <, control, end 88",  // 50
     "* 67; / 13; < 43; +, - 48; x X, T, h, e, E, a-f, A-F, >, ., ^, continuation, letter 52; % 54; = 58",  // 51

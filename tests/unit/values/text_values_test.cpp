@@ -278,7 +278,9 @@ TEST_F(TextValues, FileMoldAndLocalPath) {
       {"a;b", "%\"a;b\""},
       {"", "%\"\""},
       {"dé/x.txt", "%dé/x.txt"},
-      {"a\"^\nb", "%\"a^\"^^^/b\""},
+      {"a\"^\nb", "%\"a^(22)^^^/b\""},
+      {"(x)", "%\"(x)\""},
+      {"a:b@c", "%\"a:b@c\""},
   };
   for (const Case& c : cases) {
     Cell f = typed(*S(c.text), TYPE_FILE);
