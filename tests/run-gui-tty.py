@@ -400,42 +400,27 @@ def the_console_after_a_window(s):
     s.finish()
 
 
-@case("""
+SIGNAL_SCRIPT = """
 system/view/platform/mouse-event?: true
 w: win/flags 4x1 [make face! [type: 'button offset: 0x0 size: 3x1 text: "K" flags: 'focusable]] 'fullscreen
 run-window w
-""")
-def sigterm_restores_the_terminal(s):
-    s.wait_flag("alternate_on", "1")
-    s.wait_flag("mouse_any_flag", "1")
-    s.wait_flag("cursor_flag", "0")
-    os.kill(int(s.file("pid")), 15)
-    s.finish(143)
+"""
 
 
-def main():
-    kez = os.path.abspath(sys.argv[1])
-    pattern = sys.argv[2] if len(sys.argv) > 2 else ""
-    if not shutil.which("tmux"):
-        print("tmux is not installed")
-        sys.exit(1)
-    passed = failed = 0
-    for fn, script, options in CASES:
-        if pattern not in fn.__name__:
-            continue
-        s = None
-        try:
-            s = GuiSession(kez, script, **options)
-            fn(s)
-            passed += 1
-        except Failure as e:
-            failed += 1
-            print(f"FAIL {fn.__name__}: {e}")
-        finally:
-            if s:
-                s.close()
-    print(f"{passed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+def signal_case(number):
+    def test(s):
+        s.wait_flag("alternate_on", "1")
+        s.wait_flag("mouse_any_flag", "1")
+        s.wait_flag("cursor_flag", "0")
+        os.kill(int(s.file("pid")), number)
+        s.finish(128 + number)
+    test.__name__ = f"signal_{number}_restores_the_terminal"
+    case(SIGNAL_SCRIPT)(test)
 
 
-main()
+for number in (15, 2, 1):  # SIGTERM, SIGINT, SIGHUP
+    signal_case(number)
+
+
+tty.run_cases([(fn, (script, options)) for fn, script, options in CASES],
+              lambda kez, script, options: GuiSession(kez, script, **options))

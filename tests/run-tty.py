@@ -452,19 +452,21 @@ def the_screen_face_takes_the_terminal_size(s):
     check("\n70x20\n>>" in screen, screen)
 
 
-def main():
+def run_cases(cases, start):
+    """Runs each case (fn, arguments of start) whose name holds the filter
+    given on the command line, in a session made by start(kez, *arguments)."""
     kez = os.path.abspath(sys.argv[1])
     pattern = sys.argv[2] if len(sys.argv) > 2 else ""
     if not shutil.which("tmux"):
         print("tmux is not installed")
         sys.exit(1)
     passed = failed = 0
-    for fn, options in CASES:
+    for fn, arguments in cases:
         if pattern not in fn.__name__:
             continue
         s = None
         try:
-            s = Session(kez, **options)
+            s = start(kez, *arguments)
             fn(s)
             passed += 1
         except Failure as e:
@@ -478,4 +480,5 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    run_cases([(fn, (options,)) for fn, options in CASES],
+              lambda kez, options: Session(kez, **options))

@@ -72,6 +72,18 @@ void put_utf8(std::string& out, uint32_t cp) {
   }
 }
 
+// Back to the first column of the drawing's top row, and everything from
+// there cleared: always, so that a one-row drawing is cleared too.
+void clear_from_top(std::string& out, int32_t lines_above) {
+  out += '\r';
+  if (lines_above > 0) {
+    out += "\x1b[";
+    append_number(out, lines_above);
+    out += 'A';
+  }
+  out += "\x1b[0J";
+}
+
 // The value after a word in an options block (`options/name`), or null.
 const Cell* option(const Cell* face, uint32_t sym) {
   const Cell* options = face::get(face, face::OPTIONS);
@@ -400,17 +412,8 @@ bool render_active() {
 
 void paint_to(std::string& out, const screen_buffer& b, paint_state& p, bool fullscreen) {
   if (b.width < 1 || b.height < 1) return;
-  if (fullscreen) {
-    out += "\x1b[H";
-  } else {
-    out += '\r';
-    if (p.lines_above > 0) {
-      out += "\x1b[";
-      append_number(out, p.lines_above);
-      out += 'A';
-    }
-    out += "\x1b[0J";
-  }
+  if (fullscreen) out += "\x1b[H";
+  else clear_from_top(out, p.lines_above);
   screen_cell previous{};
   for (int32_t row = 0; row < b.height; row++) {
     for (int32_t col = 0; col < b.width; col++) {
@@ -453,13 +456,7 @@ void paint_to(std::string& out, const screen_buffer& b, paint_state& p, bool ful
 
 void erase_to(std::string& out, paint_state& p) {
   if (!p.painted) return;
-  out += '\r';
-  if (p.lines_above > 0) {
-    out += "\x1b[";
-    append_number(out, p.lines_above);
-    out += 'A';
-  }
-  out += "\x1b[0J";
+  clear_from_top(out, p.lines_above);
   p.lines_above = 0;
   p.painted = false;
 }

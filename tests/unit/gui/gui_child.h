@@ -42,6 +42,20 @@ inline Cell run(std::string_view source) {
   return *(stack::top - 1);
 }
 
+// `show-tree window`: makes every face of a window a widget, as showing the
+// window does, and activates the window (as tests/gui/backend-helpers.kez).
+constexpr std::string_view SHOW_TREE = R"(
+show-tree: func [w [object!] /local walk][
+	walk: func [f [object!] parent [handle!] /local item][
+		f/state: reduce [system/view/platform/make-view f parent 0 none false]
+		if block? f/pane [foreach item f/pane [item/parent: f walk item f/state/1]]
+	]
+	walk w null-handle
+	system/view/platform/show-window w/state/1
+	w
+]
+)";
+
 inline void check(bool ok, const std::string& what) {
   if (ok) return;
   std::fprintf(stderr, "check failed: %s\n", what.c_str());

@@ -17,24 +17,10 @@ namespace {
 
 using test::check;
 
-// Makes every face of a window a widget, as showing the window does, and
-// activates the window.
-constexpr std::string_view SHOW_TREE = R"(
-show-tree: func [w [object!] /local walk][
-	walk: func [f [object!] parent [handle!] /local item][
-		f/state: reduce [system/view/platform/make-view f parent 0 none false]
-		if block? f/pane [foreach item f/pane [item/parent: f walk item f/state/1]]
-	]
-	walk w null-handle
-	system/view/platform/show-window w/state/1
-	w
-]
-)";
-
 void start(std::string_view window) {
   test::boot_gui();
   gui::color_mode = 2;  // whatever the terminal running the tests says
-  test::run(SHOW_TREE);
+  test::run(test::SHOW_TREE);
   test::run(window);
   check(render_active(), "a window is active");
 }

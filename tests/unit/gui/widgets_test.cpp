@@ -30,19 +30,11 @@ system/view/awake: func [event [event!] /with face][
 	if all [event/type = 'click in event/face 'extra block? event/face/extra][do event/face/extra]
 	none
 ]
-show-tree: func [w [object!] /local walk][
-	walk: func [f [object!] parent [handle!] /local item][
-		f/state: reduce [system/view/platform/make-view f parent 0 none false]
-		if block? f/pane [foreach item f/pane [item/parent: f walk item f/state/1]]
-	]
-	walk w null-handle
-	system/view/platform/show-window w/state/1
-	w
-]
 )";
 
 void start(std::string_view source) {
   test::boot_gui();
+  test::run(test::SHOW_TREE);
   test::run(SETUP);
   test::run(source);
 }
