@@ -55,7 +55,8 @@ class GuiSession(tty.Session):
         inner = f'echo $$ > pid; exec "$0"{args}{redirect}'
         command = (f"export TERM=xterm-256color; unset COLORTERM; cd '{self.dir}' && "
                    f"stty -g > before; sh -c '{inner}' '{kez}' 2> stderr; "
-                   "echo $? > status; stty -g > after; echo __EXIT__ $(cat status); "
+                   "echo $? > status; stty -g > after.new; mv after.new after; "
+                   "echo __EXIT__ $(cat status); "
                    "exec sleep 600")
         self.tmux("new-session", "-d", "-s", "t", "-x", str(width), "-y", str(height),
                   "-e", f"HOME={self.dir}", command)

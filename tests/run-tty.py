@@ -36,7 +36,7 @@ class Session:
         self.socket = os.path.join(self.dir, "tmux")
         inner = 'echo $$ > pid; exec "$0"'
         script = (f"{shell}cd '{self.dir}' && stty -g > before; sh -c '{inner}' '{kez}'; "
-                  "echo $? > status; stty -g > after; exec sleep 600")
+                  "echo $? > status; stty -g > after.new; mv after.new after; exec sleep 600")
         self.tmux("new-session", "-d", "-s", "t", "-x", str(width), "-y", str(height),
                   "-e", f"HOME={home or self.dir}", script)
         try:
@@ -113,8 +113,9 @@ class Session:
 
     def wait_exit(self):
         end = time.time() + TIMEOUT
-        # The shell creates the file before stty writes into it.
-        while not self.file("after"):
+        # The file appears whole (written aside, then renamed), empty when
+        # the terminal is gone.
+        while self.file("after") is None:
             if time.time() > end:
                 raise Failure(f"kez did not end:\n{self.screen()}")
             time.sleep(0.02)
