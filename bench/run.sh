@@ -6,6 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 filter=${1:-}
 kez=build/release/kez
+# The system's CPython is the peer: a python3 found first on PATH may be a
+# slow wrapper that starts another interpreter.
+python=python3
+[ -x /usr/bin/python3 ] && python=/usr/bin/python3
 for src in bench/*.cpp; do
   [ -e "$src" ] || continue
   name=$(basename "$src" .cpp)
@@ -24,7 +28,7 @@ for src in bench/*.kez; do
   name=$(basename "$src" .kez)
   [[ -n "$filter" && "$name" != *"$filter"* ]] && continue
   cmds=("$kez $src")
-  [ -f "bench/$name.py" ] && cmds+=("python3 bench/$name.py")
+  [ -f "bench/$name.py" ] && cmds+=("$python bench/$name.py")
   [ -f "bench/$name.lua" ] && cmds+=("lua5.4 bench/$name.lua")
   echo "== $name"
   # A benchmark with a NAME.server.py beside it needs that server running:

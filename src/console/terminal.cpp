@@ -316,6 +316,7 @@ std::vector<completion> complete() {
   stack::arguments = result;
   Cell try_word = words::try_word;
   stack::open_try_all_frame(&try_word);
+  Cell position = interpreter::current;
   try {
     Cell* code = block::push_only(3);
     block::rs_append(code, &fn);
@@ -328,6 +329,7 @@ std::vector<completion> complete() {
     else stack::pop_frame_return();
   } catch (const runtime_throw& t) {
     if (t.code != RAISE_ERROR) throw;
+    interpreter::current = position;
     stack::arguments = result;
     stack::settle_try_result();
   }

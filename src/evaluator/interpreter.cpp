@@ -5,11 +5,19 @@
 // get-words, set-words, parens and the infix loop are its own cases; calls
 // by a word whose call descriptor is plain fetch their arguments straight
 // into the frame; operators on two integers or two floats compute in
-// place. The general path (walk_expression, call_any_function,
-// fetch_arguments, eval_path) is the traced walk, and serves every case the
-// lean path hands on: paths, refinements, apply, lit-word arguments,
-// routines. Both open the same frames, under the same names, in the same
-// order, and raise the same errors.
+// place; a simple expression (a value, then integer operators whose right
+// operand is a literal or a word holding one) is computed in place with no
+// frame and no call, and a block takes a statement that assigns one
+// without calling the expression evaluator at all. The general path
+// (walk_expression, call_any_function, fetch_arguments, eval_path) is the
+// traced walk, and serves every case the lean path hands on: paths,
+// refinements, apply, lit-word arguments, routines. Both raise the same
+// errors in the same order, and open the same named frames in the same
+// order; the lean path leaves out only frames no one can see: that of a
+// simple expression (nothing in it can fail or call), and the anonymous
+// frames of a paren and of the blocks run_block takes (branches, loop
+// bodies, function bodies), whose values it pushes above the caller's
+// cells instead. Fewer frames only let recursion go deeper.
 //
 // Invariants kept by every routine here:
 //  - with keep false, the caller has top == arguments, and the value ends
@@ -22,7 +30,10 @@
 //  - every hint a call takes from its function (the descriptor, the spec
 //    cache) is read from the function value at the call, so `set`, `bind`
 //    and redefinitions are seen at once;
-//  - the depth guard is tested at calls, blocks and parens.
+//  - the depth guard is tested at calls, blocks and parens;
+//  - `current` (the running block, for an error's near) is put back by
+//    each block on its ordinary and pending ways out; a frame that catches
+//    an error puts back its own, so no unwinding needs to.
 #include "evaluator/interpreter.h"
 
 #include <array>
@@ -69,11 +80,6 @@ inline bool is_function_type(uint32_t t) {
   return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 
-// Restores the current-position cell on every way out.
-struct position_guard {
-  Cell saved = current;
-  ~position_guard() { current = saved; }
-};
 
 inline __attribute__((always_inline)) void place_result(const Cell* value, bool keep) {
   Cell v = *value;
@@ -578,7 +584,7 @@ void run_body(const Cell* fn, node_t ctx, const Cell* name) {
     frame->header |= stack::FRAME_RETURN_TARGET;
     if (trace::on && trace::fire(trace::EV_PROLOG, &body, -1, name, fn)) return;
     if (TYPE_OF(&body) == TYPE_BLOCK) {
-      eval_block(&body, true);
+      run_block(&body, false);
     } else {
       *stack::arguments = unset_value;
     }
@@ -601,9 +607,10 @@ void run_body(const Cell* fn, node_t ctx, const Cell* name) {
 // same errors; the same order of evaluation) and leaves out the work that
 // only the general cases need: calls by a plain word whose descriptor is
 // plain fetch their arguments straight into their slots, operators compute
-// two integers (or two floats) in place after their right operand, and
-// word lookups are inline. Everything else (paths, refinements, routines,
-// lit-word arguments, the traced walk) goes to the general routines.
+// two integers (or two floats) in place after their right operand, simple
+// expressions need no frame, and word lookups are inline. Everything else
+// (paths, refinements, routines, lit-word arguments, the traced walk) goes
+// to the general routines.
 
 namespace {
 
@@ -611,14 +618,16 @@ namespace {
 // an evaluation: nothing else allocates, so nothing else can move them.
 struct code_view {
   const Cell* code;
-  series_buffer* b;
-  explicit code_view(const Cell* c) : code(c), b(GET_BUFFER(c)) {}
-  void refresh() { b = GET_BUFFER(code); }
-  const Cell* at(uint32_t i) const { return cell_head(b) + i; }
-  uint32_t end(uint32_t e) const {
-    uint32_t n = b->used() / sizeof(Cell);
-    return e < n ? e : n;
+  const Cell* cells;  // the buffer's head cell
+  uint32_t count;     // its cells
+  explicit code_view(const Cell* c) : code(c) { refresh(); }
+  void refresh() {
+    series_buffer* b = GET_BUFFER(code);
+    cells = cell_head(b);
+    count = b->used() / sizeof(Cell);
   }
+  const Cell* at(uint32_t i) const { return cells + i; }
+  uint32_t end(uint32_t e) const { return e < count ? e : count; }
 };
 
 uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep);
@@ -643,14 +652,14 @@ inline uint32_t descriptor_of(const Cell* fn) {
 
 // The values of a context: on the stack while a function runs (nullptr
 // when none runs), else its values block.
-inline Cell* values_of(node_t ctx) {
+inline __attribute__((always_inline)) Cell* values_of(node_t ctx) {
   const Cell* r = context::record(ctx);
   if (r->header & CONTEXT_ON_STACK) return stack::stack_values(r->w2);
   return r->w2 ? cells_of(memory::buffer(r->w2)) : nullptr;
 }
 
 // The value cell of a bound word whose context has values, else nullptr.
-inline Cell* bound_value(const Cell* w) {
+inline __attribute__((always_inline)) Cell* bound_value(const Cell* w) {
   if (!w->w1 || w->w3 == context::NO_INDEX) return nullptr;
   Cell* vals = values_of(w->w1);
   return vals ? vals + w->w3 : nullptr;
@@ -678,11 +687,101 @@ inline const Cell* simple_value(const Cell* at) {
   return v && SELF_EVALUATING[TYPE_OF(v)] && TYPE_OF(v) != TYPE_UNSET ? v : nullptr;
 }
 
-// Whether the code cell `at` is a word that currently holds an op!.
-inline bool is_op_word(const Cell* at) {
-  if (TYPE_OF(at) != TYPE_WORD) return false;
-  const Cell* v = bound_value(at);
-  return v && TYPE_OF(v) == TYPE_OP;
+// The operators computed in place, by the function an op! wraps: an
+// action's id indexes the first half of the table, a native's the second.
+enum quick_kind : uint8_t {
+  Q_NONE, Q_ADD, Q_SUB, Q_MUL, Q_DIV, Q_AND, Q_OR, Q_XOR, Q_EQ, Q_NE, Q_LT, Q_GT, Q_LE, Q_GE
+};
+constexpr auto QUICK_KIND = [] {
+  std::array<uint8_t, 256> t{};
+  t[ACT_add] = Q_ADD;
+  t[ACT_subtract] = Q_SUB;
+  t[ACT_multiply] = Q_MUL;
+  t[ACT_divide] = Q_DIV;
+  t[ACT_and_t] = Q_AND;
+  t[ACT_or_t] = Q_OR;
+  t[ACT_xor_t] = Q_XOR;
+  t[128 + natives::ID_EQUAL_Q] = Q_EQ;
+  t[128 + natives::ID_STRICT_EQUAL_Q] = Q_EQ;
+  t[128 + natives::ID_NOT_EQUAL_Q] = Q_NE;
+  t[128 + natives::ID_LESSER_Q] = Q_LT;
+  t[128 + natives::ID_GREATER_Q] = Q_GT;
+  t[128 + natives::ID_LESSER_OR_EQUAL_Q] = Q_LE;
+  t[128 + natives::ID_GREATER_OR_EQUAL_Q] = Q_GE;
+  return t;
+}();
+
+inline uint32_t quick_kind_of(const Cell* op) {
+  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
+  if (op->w1 >= 128) return Q_NONE;
+  if (wrapped == TYPE_ACTION) return QUICK_KIND[op->w1];
+  if (wrapped == TYPE_NATIVE) return QUICK_KIND[128 + op->w1];
+  return Q_NONE;
+}
+
+// Two integers under a quick operator, the result in `out`; false when the
+// exact result does not fit (the action then makes a float!) or the
+// operator is none of them.
+inline bool integer_op(uint32_t kind, int32_t a, int32_t b, Cell* out) {
+  int32_t r;
+  switch (kind) {
+    case Q_ADD: if (__builtin_add_overflow(a, b, &r)) return false; break;
+    case Q_SUB: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+    case Q_MUL: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+    case Q_DIV:
+      // Only an exact quotient stays an integer.
+      if (b == 0 || (a == INT32_MIN && b == -1) || a % b != 0) return false;
+      r = a / b;
+      break;
+    case Q_AND: r = a & b; break;
+    case Q_OR: r = a | b; break;
+    case Q_XOR: r = a ^ b; break;
+    case Q_EQ: *out = make_logic(a == b); return true;
+    case Q_NE: *out = make_logic(a != b); return true;
+    case Q_LT: *out = make_logic(a < b); return true;
+    case Q_GT: *out = make_logic(a > b); return true;
+    case Q_LE: *out = make_logic(a <= b); return true;
+    case Q_GE: *out = make_logic(a >= b); return true;
+    default: return false;
+  }
+  *out = make_integer(r);
+  return true;
+}
+
+// A literal right operand (an integer!, or a word holding one) computed
+// with no frame at all: nothing can be evaluated out of order.
+inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32_t at,
+                       uint32_t end) {
+  if (TYPE_OF(left) != TYPE_INTEGER || at >= end) return false;
+  const Cell* r = view.at(at);
+  if (TYPE_OF(r) == TYPE_WORD) {
+    r = bound_value(r);
+    if (!r) return false;
+  }
+  if (TYPE_OF(r) != TYPE_INTEGER) return false;
+  return integer_op(quick_kind_of(op), get_integer(left), get_integer(r), left);
+}
+
+// A simple expression: a simple value, then only operators that
+// literal_op computes. It has no effect and cannot fail, so it needs no
+// frame, and a caller that finds it incomplete (0) evaluates the whole
+// expression again by the general route. Returns the index after it.
+inline uint32_t quick_expression(const code_view& view, uint32_t index, uint32_t end,
+                                 bool no_infix, Cell* out) {
+  const Cell* v = simple_value(view.at(index));
+  if (!v) return 0;
+  *out = *v;
+  index++;
+  if (no_infix) return index;
+  while (index < end) {
+    const Cell* w = view.at(index);
+    if (TYPE_OF(w) != TYPE_WORD) break;
+    const Cell* op = bound_value(w);
+    if (!op || TYPE_OF(op) != TYPE_OP) break;
+    if (!literal_op(op, out, view, index + 1, end)) return 0;
+    index += 2;
+  }
+  return index;
 }
 
 // A typeset's bit for each type id below 64, as a mask over its first two
@@ -718,15 +817,13 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
   for (uint32_t n = first; n < arity; n++) {
     end = view.end(end);
     if (index >= end) no_arg(fn, name, n);
-    const Cell* at = view.at(index);
-    const Cell* v;
+    uint32_t after;
     if (d & (1u << (DESC_GET_SHIFT + n))) {
-      stack::push(at);
+      stack::push(view.at(index));
       index++;
-    } else if ((v = simple_value(at)) && (infix || index + 1 >= end || !is_op_word(at + 1))) {
-      // Taken as it is: no operator follows it.
-      stack::push(v);
-      index++;
+    } else if ((after = quick_expression(view, index, end, infix, stack::top))) {
+      stack::push_new();
+      index = after;
     } else {
       index = eval_lean(code, index, end, infix, true);
       if (stack::pending()) return index;
@@ -786,62 +883,23 @@ uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t
   return index;
 }
 
-// Integer operators computed in place; false when the operator is not one
-// of them or the exact result does not fit (the action then makes a float!).
-inline bool integer_op(uint32_t wrapped, uint32_t id, int32_t a, int32_t b, Cell* out) {
-  int32_t r;
-  if (wrapped == TYPE_ACTION) {
-    switch (id) {
-      case ACT_add: if (__builtin_add_overflow(a, b, &r)) return false; break;
-      case ACT_subtract: if (__builtin_sub_overflow(a, b, &r)) return false; break;
-      case ACT_multiply: if (__builtin_mul_overflow(a, b, &r)) return false; break;
-      case ACT_divide:
-        // Only an exact quotient stays an integer.
-        if (b == 0 || (a == INT32_MIN && b == -1) || a % b != 0) return false;
-        r = a / b;
-        break;
-      case ACT_and_t: r = a & b; break;
-      case ACT_or_t: r = a | b; break;
-      case ACT_xor_t: r = a ^ b; break;
-      default: return false;
-    }
-    *out = make_integer(r);
-    return true;
-  }
-  if (wrapped != TYPE_NATIVE) return false;
-  bool truth;
-  switch (id) {
-    case natives::ID_EQUAL_Q: case natives::ID_STRICT_EQUAL_Q: truth = a == b; break;
-    case natives::ID_NOT_EQUAL_Q: truth = a != b; break;
-    case natives::ID_LESSER_Q: truth = a < b; break;
-    case natives::ID_GREATER_Q: truth = a > b; break;
-    case natives::ID_LESSER_OR_EQUAL_Q: truth = a <= b; break;
-    case natives::ID_GREATER_OR_EQUAL_Q: truth = a >= b; break;
-    default: return false;
-  }
-  *out = make_logic(truth);
-  return true;
-}
-
 // Two float!s under + - *: the action's own IEEE operation.
-inline bool float_op(uint32_t wrapped, uint32_t id, Cell* left, const Cell* right) {
-  if (wrapped != TYPE_ACTION) return false;
+inline bool float_op(uint32_t kind, Cell* left, const Cell* right) {
   double a = get_float(left), b = get_float(right);
-  switch (id) {
-    case ACT_add: put_float(left, a + b); return true;
-    case ACT_subtract: put_float(left, a - b); return true;
-    case ACT_multiply: put_float(left, a * b); return true;
+  switch (kind) {
+    case Q_ADD: put_float(left, a + b); return true;
+    case Q_SUB: put_float(left, a - b); return true;
+    case Q_MUL: put_float(left, a * b); return true;
     default: return false;
   }
 }
 
 // Computes `left op right` in place when both operands allow it.
 inline bool quick_op(const Cell* op, Cell* left, const Cell* right) {
-  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
   uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
   if (lt == TYPE_INTEGER && rt == TYPE_INTEGER)
-    return integer_op(wrapped, op->w1, get_integer(left), get_integer(right), left);
-  if (lt == TYPE_FLOAT && rt == TYPE_FLOAT) return float_op(wrapped, op->w1, left, right);
+    return integer_op(quick_kind_of(op), get_integer(left), get_integer(right), left);
+  if (lt == TYPE_FLOAT && rt == TYPE_FLOAT) return float_op(quick_kind_of(op), left, right);
   return false;
 }
 
@@ -873,36 +931,34 @@ uint32_t call_infix(const Cell* op_cell, Cell* left, const Cell* code, uint32_t 
   return index;
 }
 
-// A literal right operand (an integer!, or a word holding one) computed
-// with no frame at all: nothing can be evaluated out of order.
-inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32_t at,
-                       uint32_t end) {
-  if (TYPE_OF(left) != TYPE_INTEGER || at >= end) return false;
-  const Cell* r = view.at(at);
-  if (TYPE_OF(r) == TYPE_WORD) {
-    r = bound_value(r);
-    if (!r) return false;
-  }
-  if (TYPE_OF(r) != TYPE_INTEGER) return false;
-  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
-  return integer_op(wrapped, op->w1, get_integer(left), get_integer(r), left);
+// The slot a set-word writes directly (no object to tell), else nullptr:
+// the general setter handles objects and unbound words.
+inline Cell* direct_slot(const Cell* word) {
+  if (!word->w1 || word->w3 == context::NO_INDEX) return nullptr;
+  const Cell* record = context::record(word->w1);
+  uint32_t kind = (record->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
+  if (kind == CONTEXT_OBJECT) return nullptr;
+  Cell* vals = values_of(word->w1);
+  return vals ? vals + word->w3 : nullptr;
 }
 
-// Sets a word to a value; the slot is written directly unless an object
-// must be told (the general setter handles that and unbound words).
+// A set-word at `index` whose value is a simple expression, assigned with
+// no frame: nothing in it can fail or be seen. Returns the index after the
+// expression, with its value in `out`; 0 when the general route must run.
+inline uint32_t quick_assignment(const code_view& view, uint32_t index, uint32_t end, Cell* out) {
+  const Cell* word = view.at(index);
+  Cell* slot;
+  uint32_t after;
+  if (index + 1 >= end || !(slot = direct_slot(word)) ||
+      !(after = quick_expression(view, index + 1, end, false, out)))
+    return 0;
+  *slot = *out;
+  return after;
+}
+
 inline void set_word(Cell* word, const Cell* value) {
-  if (word->w1 && word->w3 != context::NO_INDEX) {
-    Cell* record = context::record(word->w1);
-    uint32_t kind = (record->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT;
-    if (kind != CONTEXT_OBJECT) {
-      Cell* vals = context::values(word->w1);
-      if (vals) {
-        vals[word->w3] = *value;
-        return;
-      }
-    }
-  }
-  word::set(word, value);
+  if (Cell* slot = direct_slot(word)) *slot = *value;
+  else word::set(word, value);
 }
 
 // A word's value: through its cached slot, else the general lookup (which
@@ -938,9 +994,16 @@ inline __attribute__((always_inline)) uint32_t eval_word(const Cell* code, const
 
 // A paren: its block evaluated in a frame of its own, the result placed as
 // keep asks; false when an exit is pending.
+// The lean path opens no frame: both anonymous frames (the paren's and its
+// block's) are never named, and the value lands where keep asks.
+template <bool LEAN>
 inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool keep,
                                                      Cell* start_top) {
   Cell block = *paren;
+  if (LEAN) {
+    run_block(&block, keep);
+    return !stack::pending();
+  }
   stack::open_eval_native_frame(&words::body_marker_word);
   eval_block(&block, true);
   if (stack::pending()) return false;
@@ -957,11 +1020,19 @@ template <bool LEAN>
 inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
                                                              const Cell* word_in, uint32_t next,
                                                              uint32_t end, bool keep,
-                                                             Cell* start_top) {
+                                                             Cell* start_top,
+                                                             bool try_quick = true) {
   Cell word = *word_in;
+  end = code_end(code, end);
+  if (LEAN && try_quick) {
+    Cell v;
+    if (uint32_t after = quick_assignment(code_view(code), next - 1, end, &v)) {
+      place_result(&v, keep);
+      return after;
+    }
+  }
   stack::open_eval_native_frame(&word);
   stack::push(word);
-  end = code_end(code, end);
   if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
   next = LEAN ? eval_lean(code, next, end, false, true)
               : eval_expression(code, next, end, false, true, false);
@@ -975,6 +1046,13 @@ inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
   stack::top = start_top;
   place_result(&v, keep);
   return next;
+}
+
+// A statement that starts with a set-word whose value is not simple.
+__attribute__((noinline)) uint32_t assignment(const Cell* code, uint32_t index, uint32_t end,
+                                              bool keep) {
+  Cell word = *code_at(code, index);
+  return eval_set_word<true>(code, &word, index + 1, end, keep, stack::top, false);
 }
 
 // One expression of the lean path: the value at `index`, then the infix
@@ -1008,7 +1086,7 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
       place_result(&value, keep);
       break;
     case TYPE_PAREN:
-      if (!eval_paren(&value, keep, start_top)) return next;
+      if (!eval_paren<true>(&value, keep, start_top)) return next;
       view.refresh();
       break;
     case TYPE_NATIVE:
@@ -1065,10 +1143,50 @@ void init() {
   context::keep(&tracer);
 }
 
+namespace {
+
+// The statements of `code` from `index` to its end, the loop every block
+// runs. Each value lands at `base`: in its frame (IN_FRAME) that is the
+// frame's result slot, else the first cell above the caller's, pushed
+// there. The block's end is read again after each statement, which may
+// change its own block. False when a non-local exit is pending.
+template <bool IN_FRAME>
+inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint32_t index,
+                                                          uint32_t end, Cell* base) {
+  constexpr bool keep = !IN_FRAME;
+  current = *code;
+  while (true) {
+    current.w1 = index;
+    Cell v;
+    uint32_t after;
+    if (trace::on) {
+      index = walk_expression(code, index, end, false, keep, false);
+    } else if (TYPE_OF(code_at(code, index)) == TYPE_SET_WORD) {
+      // The commonest statement, a simple one taken here without a call.
+      if ((after = quick_assignment(code_view(code), index, end, &v))) {
+        index = after;
+        place_result(&v, keep);
+      } else {
+        index = assignment(code, index, end, keep);
+      }
+    } else {
+      index = eval_lean(code, index, end, false, keep);
+    }
+    if (stack::pending()) return false;
+    end = code_end(code, end);
+    if (index >= end) return true;
+    stack::top = base;
+  }
+}
+
+}  // namespace
+
 void eval_block(const Cell* block, bool chain) {
   depth_guard();
   Cell code = *block;
-  position_guard guard;
+  // The position is put back on every way out but an error: whoever
+  // catches one puts back its own.
+  Cell saved = current;
   stack::open_block_frame(&words::body_marker_word);
   uint32_t index = code.w1;
   uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);
@@ -1076,22 +1194,41 @@ void eval_block(const Cell* block, bool chain) {
   if (index >= end) {
     *stack::arguments = unset_value;
     stack::top = stack::arguments + 1;
-  } else {
-    current = code;
-    while (true) {
-      current.w1 = index;
-      index = trace::on ? walk_expression(&code, index, end, false, false, false)
-                        : eval_lean(&code, index, end, false, false);
-      if (stack::pending()) return;
-      end = code_end(&code, end);
-      if (index >= end) break;
-      stack::clear_frame();
-    }
+  } else if (!run_statements<true>(&code, index, end, stack::arguments)) {
+    current = saved;
+    return;
   }
+  current = saved;
   if (trace::on && trace::fire(trace::EV_EXIT, &code, int32_t(end), nullptr, stack::arguments))
     return;
   if (chain) stack::pop_frame_return();
   else stack::pop_frame();
+}
+
+void run_block(const Cell* block, bool keep) {
+  if (trace::on) {
+    // Traced, every block has its frame and its enter and exit events.
+    eval_block(block, !keep);
+    return;
+  }
+  depth_guard();
+  Cell code = *block;
+  Cell saved = current;  // as in eval_block
+  Cell* base = stack::top;
+  uint32_t index = code.w1;
+  uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);
+  if (index >= end) {
+    place_result(&unset_value, keep);
+    return;
+  }
+  bool done = run_statements<false>(&code, index, end, base);
+  current = saved;
+  if (!done) return;
+  if (trace::on && trace::fire(trace::EV_EXIT, &code, int32_t(end), nullptr, base)) return;
+  if (!keep) {
+    Cell result = *base;
+    place_result(&result, false);
+  }
 }
 
 uint32_t eval_next(const Cell* block, uint32_t index, uint32_t end, bool keep) {
@@ -1185,7 +1322,7 @@ uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, u
   (void)index;
   switch (TYPE_OF(&value)) {
     case TYPE_PAREN:
-      eval_paren(&value, keep, start_top);
+      eval_paren<false>(&value, keep, start_top);
       break;
     case TYPE_SET_WORD:
       next = eval_set_word<false>(&code, &value, next, end, keep, start_top);

@@ -25,6 +25,12 @@ void init();
 // pops the frame: chain false leaves the result as the top cell, chain true
 // copies it into the caller's result slot. An empty block yields unset!.
 void eval_block(const Cell* block, bool chain);
+// As eval_block, where the block's own frame could be seen by no one (a
+// branch, a loop body, a function body): untraced, the block is evaluated
+// in the caller's frame, each value pushed above its cells and dropped
+// before the next. keep true pushes the result, false (chain) copies it
+// into the caller's result slot with top just above it.
+void run_block(const Cell* block, bool keep);
 // Evaluates one expression (with infix lookahead) in an evaluated native
 // frame; keep true leaves the result on the stack, false writes it to the
 // caller's result slot. Returns the index after the expression.

@@ -64,7 +64,7 @@ uint32_t after_body(stack::call_frame* loop) {
 // One pass of a loop body in the loop's frame; answers as after_body does.
 uint32_t run_body(stack::call_frame* loop, const Cell* body) {
   stack::clear_frame();
-  interpreter::eval_block(body, true);
+  interpreter::run_block(body, false);
   return after_body(loop);
 }
 
@@ -200,7 +200,7 @@ void if_star(bool, const int32_t*) {
     return;
   }
   Cell body = *arg(1);
-  interpreter::eval_block(&body, true);
+  interpreter::run_block(&body, false);
 }
 
 void unless_star(bool, const int32_t*) {
@@ -210,12 +210,12 @@ void unless_star(bool, const int32_t*) {
     return;
   }
   Cell body = *arg(1);
-  interpreter::eval_block(&body, true);
+  interpreter::run_block(&body, false);
 }
 
 void either_star(bool, const int32_t*) {
   Cell body = logic::true_q() ? *arg(1) : *arg(2);
-  interpreter::eval_block(&body, true);
+  interpreter::run_block(&body, false);
 }
 
 void any_star(bool, const int32_t*) {
@@ -269,7 +269,7 @@ void while_star(bool, const int32_t*) {
   stack::call_frame* loop = open_loop();
   while (true) {
     stack::clear_frame();
-    interpreter::eval_block(&cond, true);
+    interpreter::run_block(&cond, false);
     if (stack::pending()) {
       if (stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK)) {
         fire(err::THROW, err::throw_::WHILE_COND);
@@ -290,7 +290,7 @@ void until_star(bool, const int32_t*) {
   stack::call_frame* loop = open_loop();
   while (true) {
     stack::clear_frame();
-    interpreter::eval_block(&body, true);
+    interpreter::run_block(&body, false);
     if (stack::pending()) {
       uint32_t code = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
       if (code == RAISE_CONTINUE) continue;
@@ -443,10 +443,10 @@ void switch_star(bool, const int32_t* refs) {
     }
   }
   if (TYPE_OF(&found) == TYPE_BLOCK) {
-    interpreter::eval_block(&found, true);
+    interpreter::run_block(&found, false);
   } else if (refs[0] >= 0) {
     Cell body = stack::arguments[refs[0]];
-    interpreter::eval_block(&body, true);
+    interpreter::run_block(&body, false);
   } else {
     none::box();
   }
@@ -481,7 +481,7 @@ void case_star(bool, const int32_t* refs) {
     }
     Cell next = *block::rs_abs_at(code, i);
     if (TYPE_OF(&next) == TYPE_BLOCK) {
-      interpreter::eval_block(&next, false);
+      interpreter::run_block(&next, true);
       if (stack::pending()) return;
       result = *(stack::top - 1);
       stack::pop(1);

@@ -98,6 +98,7 @@ void try_star(bool, const int32_t* refs) {
     Cell try_word = words::try_word;
     if (all) stack::open_try_all_frame(&try_word);
     else stack::open_try_frame(&try_word);
+    Cell position = interpreter::current;
     try {
       interpreter::eval_block(&body, true);
       // break, continue, return, exit and throw pass through `try`.
@@ -105,7 +106,9 @@ void try_star(bool, const int32_t* refs) {
       stack::pop_frame_return();
     } catch (const runtime_throw& t) {
       if (t.code != RAISE_ERROR) throw;
-      // The error was unwound to this try frame, which is gone, and pushed.
+      // The error was unwound to this try frame, which is gone, and pushed;
+      // the position is the one before the body ran.
+      interpreter::current = position;
     }
   }
   stack::arguments = result;

@@ -165,11 +165,6 @@ void raise_error(Cell* error_in) {
     // Taking the call trace still needs the reserve when the error is a
     // stack overflow: closing it first would overflow again, for ever.
     set_error_frame(&error);
-  }
-  // The reserve is closed again for the code that catches the error.
-  cells_limit = cells_end - RESERVE_CELLS;
-  frames_limit = frames_end - RESERVE_FRAMES;
-  if (frames_top > frames_bottom) {
     call_frame* f = frames_top - 1;
     while (f > frames_bottom && f->kind() != FRAME_TRY && f->kind() != FRAME_TRY_ALL) {
       restore_values(f);
@@ -195,6 +190,11 @@ void raise_error(Cell* error_in) {
     runtime::exit_process(-2);
   }
   push(error);
+  // The reserve stays open while the error takes its call trace (an
+  // overflow of the cells leaves none above the limit) and is closed again
+  // for the code that catches it.
+  cells_limit = cells_end - RESERVE_CELLS;
+  frames_limit = frames_end - RESERVE_FRAMES;
   raise_code = 0;
   runtime::throw_code(RAISE_ERROR);
 }

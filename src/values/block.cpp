@@ -832,6 +832,20 @@ int64_t find_position(Cell* b, const Cell* value, const find_options& o, uint32_
       if (same_reference(&cells[pos], &s.value)) return pos;
     return -1;
   }
+  if (s.kind == match_kind::one && TYPE_OF(&s.value) == TYPE_INTEGER && s.op != COMP_SAME) {
+    // An integer among integers compares in place; any other element goes
+    // through the compare action, after which the cells are read again.
+    const Cell* cells = first_cell(b);
+    for (int64_t pos = head; pos <= last_cell && pos <= fit; pos += step) {
+      if (TYPE_OF(&cells[pos]) == TYPE_INTEGER) {
+        if (cells[pos].w2 == s.value.w2) return pos;
+        continue;
+      }
+      if (matches_at(b, uint32_t(pos), s)) return pos;
+      cells = first_cell(b);
+    }
+    return -1;
+  }
   for (int64_t pos = head; pos <= last_cell && pos <= fit; pos += step)
     if (matches_at(b, uint32_t(pos), s)) return pos;
   return -1;

@@ -327,7 +327,7 @@ std::span<const boot::routine_entry> platform_routines() {
       {"draw-face", "face [object!] cmds [block!]", draw_face},
       {"do-event-loop", "no-wait? [logic!] return: [logic!]", do_event_loop},
       {"exit-event-loop", "", exit_event_loop},
-      {"request-font", "font [object!] selected [any-type!] mono? [logic!]", answer_none},
+      {"request-font", "font [object!] selected [any-type!] mono? [logic!]", nothing},
       {"request-file",
        "title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]",
        answer_none},
