@@ -7,17 +7,18 @@
 // into the frame; operators on two integers or two floats compute in
 // place; a simple expression (a value, then integer operators whose right
 // operand is a literal or a word holding one) is computed in place with no
-// frame and no call, and a block takes a statement that assigns one
-// without calling the expression evaluator at all. The general path
-// (walk_expression, call_any_function, fetch_arguments, eval_path) is the
-// traced walk, and serves every case the lean path hands on: paths,
-// refinements, apply, lit-word arguments, routines. Both raise the same
-// errors in the same order, and open the same named frames in the same
-// order; the lean path leaves out only frames no one can see: that of a
-// simple expression (nothing in it can fail or call), and the anonymous
-// frames of a paren and of the blocks run_block takes (branches, loop
-// bodies, function bodies), whose values it pushes above the caller's
-// cells instead. Fewer frames only let recursion go deeper.
+// frame and no call, and a block takes a statement that assigns one, or
+// a whole block that is one, without calling the expression evaluator at
+// all. The general path (walk_expression, call_any_function,
+// fetch_arguments, eval_path) is the traced walk, and serves every case
+// the lean path hands on: paths, refinements, apply, lit-word arguments,
+// routines. Both raise the same errors in the same order, and open the
+// same named frames in the same order; the lean path leaves out only
+// frames no one can see: that of a simple expression (nothing in it can
+// fail or call), and the anonymous frames of a paren and of the blocks
+// run_block takes (branches, loop bodies, function bodies), whose values
+// it pushes above the caller's cells instead. Fewer frames only let
+// recursion go deeper.
 //
 // Invariants kept by every routine here:
 //  - with keep false, the caller has top == arguments, and the value ends
@@ -766,8 +767,9 @@ inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32
 // literal_op computes. It has no effect and cannot fail, so it needs no
 // frame, and a caller that finds it incomplete (0) evaluates the whole
 // expression again by the general route. Returns the index after it.
-inline uint32_t quick_expression(const code_view& view, uint32_t index, uint32_t end,
-                                 bool no_infix, Cell* out) {
+inline __attribute__((always_inline)) uint32_t quick_expression(const code_view& view,
+                                                                uint32_t index, uint32_t end,
+                                                                bool no_infix, Cell* out) {
   const Cell* v = simple_value(view.at(index));
   if (!v) return 0;
   *out = *v;
@@ -1220,6 +1222,15 @@ void run_block(const Cell* block, bool keep) {
   if (index >= end) {
     place_result(&unset_value, keep);
     return;
+  }
+  if (end - index == 1 || end - index == 3) {
+    // A block that is one simple expression (a branch's value, a loop's
+    // condition, a body giving its argument back) is computed in place.
+    Cell v;
+    if (quick_expression(code_view(&code), index, end, false, &v) == end) {
+      place_result(&v, keep);
+      return;
+    }
   }
   bool done = run_statements<false>(&code, index, end, base);
   current = saved;

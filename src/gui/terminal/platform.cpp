@@ -18,6 +18,7 @@
 #include "gui/terminal/event_loop.h"
 #include "gui/terminal/events.h"
 #include "gui/terminal/widgets.h"
+#include "gui/terminal/draw.h"
 #include "gui/terminal/screen.h"
 #include "gui/terminal/text_metrics.h"
 #include "types/handle.h"
@@ -323,7 +324,7 @@ std::span<const boot::routine_entry> platform_routines() {
       {"redraw", "face [object!]", redraw},
       {"show-window", "id [handle!]", show_window},
       {"make-view", "face [object!] parent [handle!] return: [handle!]", make_view},
-      {"draw-image", "image [image!] cmds [block!]", answer_none},
+      {"draw-image", "image [image!] cmds [block!]", draw::draw_image},
       {"draw-face", "face [object!] cmds [block!]", draw_face},
       {"do-event-loop", "no-wait? [logic!] return: [logic!]", do_event_loop},
       {"exit-event-loop", "", exit_event_loop},
