@@ -59,6 +59,17 @@ void open_reserve() {
   frames_limit = frames_end;
 }
 
+// Pushes the error being raised. The cells of the unwound frames stay, but
+// a stack overflow leaves them at the limit: the error then takes the last
+// cell below the limit, so that pushing it can never raise again once the
+// frames are unwound to the catching try (a second overflow there would
+// escape that try). The catcher sets its own top at once.
+Cell* push_raised(const Cell& error) {
+  if (top >= cells_limit) top = cells_limit - 1;
+  *top = error;
+  return top++;
+}
+
 bool anonymous(const call_frame* f) {
   uint32_t s = f->symbol();
   return s == words::body_marker || s == words::anon_marker;
@@ -90,6 +101,14 @@ void init() {
 }
 
 namespace {
+// Reports an error nothing catches and ends the process. The report may use
+// the reserve: that of a stack overflow is made where the stack is full.
+[[noreturn]] void report_uncaught(const Cell& error) {
+  open_reserve();
+  error::print_uncaught(push_raised(error));
+  runtime::exit_process(-2);
+}
+
 // Raises stack-overflow with the reserve opened for building the error; an
 // overflow while the reserve is already open is fatal.
 [[noreturn]] void raise_overflow(bool reserve_open) {
@@ -175,9 +194,7 @@ void raise_error(Cell* error_in) {
       frames_top = frames_bottom;
       arguments = bottom;
       top = saved_top;
-      Cell* e = push(error);
-      error::print_uncaught(e);
-      runtime::exit_process(-2);
+      report_uncaught(error);
     }
     // Pop the try frame too; the cells above stay so that nothing the error
     // refers to is overwritten before it is caught.
@@ -185,11 +202,9 @@ void raise_error(Cell* error_in) {
     frames_top = f;
     top = saved_top < arguments + 1 ? arguments + 1 : saved_top;
   } else if (runtime::error_catchers == 0) {
-    Cell* e = push(error);
-    error::print_uncaught(e);
-    runtime::exit_process(-2);
+    report_uncaught(error);
   }
-  push(error);
+  push_raised(error);
   // The reserve stays open while the error takes its call trace (an
   // overflow of the cells leaves none above the limit) and is closed again
   // for the code that catches it.

@@ -322,22 +322,30 @@ void load_time(state& s, const uint8_t* start, const uint8_t* end, uint32_t, boo
   const uint8_t* second_end = q;
   while (second_end < end && (is_digit(*second_end) || *second_end == '\'')) second_end++;
   if (!parse_int32(q, second_end, &second) || second < 0) fail();
+  // The seconds with their fraction, whose decimal mark may be a comma
+  // (followed by a digit, so that a comma after a time in a list is not
+  // taken for one).
+  auto read_seconds = [&](const uint8_t* from) {
+    uint8_t text[MAX_FLOAT_TEXT];
+    auto n = end - from;
+    if (n > int64_t(MAX_FLOAT_TEXT)) fail();
+    std::copy(from, end, text);
+    uint8_t* comma = std::find(text, text + n, ',');
+    if (comma < text + n) {
+      if (comma + 1 == text + n || !is_digit(comma[1])) fail();
+      *comma = '.';
+    }
+    double v = 0;
+    if (!check_float(text, text + n) || !read_float(text, text + n, 0, &v) || v < 0) fail();
+    return v;
+  };
   double hours = std::fabs(double(first)), minutes = second, seconds = 0;
   if (second_end < end) {
     if (*second_end == ':') {
-      const uint8_t* f = second_end + 1;
-      if (!check_float(f, end) || !read_float(f, end, 0, &seconds) || seconds < 0) fail();
+      seconds = read_seconds(second_end + 1);
     } else if (*second_end == '.' || *second_end == ',') {
-      // m:s.f: the fields are minutes and seconds with a fraction, whose
-      // decimal mark may be a comma (followed by a digit, so that a comma
-      // after a time in a list is not taken for one).
-      uint8_t text[MAX_FLOAT_TEXT];
-      auto n = end - q;
-      if (n > int64_t(MAX_FLOAT_TEXT)) fail();
-      if (*second_end == ',' && (second_end + 1 == end || !is_digit(second_end[1]))) fail();
-      std::copy(q, end, text);
-      text[second_end - q] = '.';
-      if (!check_float(text, text + n) || !read_float(text, text + n, 0, &seconds)) fail();
+      // m:s.f: the fields are minutes and seconds with a fraction.
+      seconds = read_seconds(q);
       minutes = hours;
       hours = 0;
     } else {

@@ -268,6 +268,10 @@ Cell* get_in(const Cell* word, node_t ctx) {
 }
 
 Cell* set_in(Cell* word, const Cell* value, node_t ctx, bool fire_on_set) {
+  if (!ctx) {
+    Cell w = *word;
+    fire(err::SCRIPT, err::script::NOT_DEFINED, &w);
+  }
   if (word->w3 == NO_INDEX) {
     int32_t i = find_word(ctx, word->w2, false);
     if (i < 0) {

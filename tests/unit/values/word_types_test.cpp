@@ -61,6 +61,19 @@ TEST_F(Words, CaseVariantsShareTheSlotAndKeepTheirSpelling) {
   EXPECT_EQ(mold_text(lower), "slotWord");
 }
 
+TEST_F(Words, AnUnboundWordRaisesInsteadOfReadingNoContext) {
+  // Words made by the runtime for a field list carry no context until they
+  // are added to one; setting or getting one must raise, never read context 0.
+  Cell v = make_integer(1);
+  for (uint32_t index : {context::NO_INDEX, 0u}) {
+    Cell loose = word::make(TYPE_WORD, 0, symbol::make("loose-word"), index);
+    EXPECT_TRUE(raises(raised([&] { word::set(&loose, &v); }), err::SCRIPT,
+                       err::script::NOT_DEFINED));
+    EXPECT_TRUE(raises(raised([&] { word::get_any(&loose); }), err::SCRIPT,
+                       err::script::NO_VALUE));
+  }
+}
+
 TEST_F(Words, TextForms) {
   struct Case {
     uint32_t type;
