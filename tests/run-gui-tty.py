@@ -16,7 +16,7 @@ The scripts build their windows from faces through the platform context
 
 Usage: run-gui-tty.py KEZ [FILTER]
 """
-import importlib.util, os, shutil, sys, tempfile, time
+import importlib.util, os, re, shutil, sys, tempfile, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 _spec = importlib.util.spec_from_file_location("run_tty", os.path.join(HERE, "run-tty.py"))
@@ -489,6 +489,98 @@ def layout_windows_one_after_the_other(s):
     s.wait_colored("╮ \x1b[48;5;196m")  # the base's blanks, at the end of the row
     s.keys("Escape")
     s.wait_line("closed")
+    s.finish()
+
+
+# The requesters and the alert, opened by scripts through view and layout.
+# Their directory holds a.txt, b.md and sub/ alone (the session's own files
+# lie one level up).
+IN_A_DIRECTORY = """make-dir %d/ change-dir %d/
+write %a.txt "" write %b.md "" make-dir %sub/
+"""
+
+
+def wait_reverse(s, text):
+    """Waits for text drawn in reverse video (other attributes may come between)."""
+    pattern = re.compile(r"\x1b\[7m(?:\x1b\[[0-9;]*m)*" + re.escape(text))
+    s.wait(lambda sc: pattern.search(s.colored()), f"{text!r} in reverse video")
+
+
+def field_text(s):
+    """The text of the requester's field, on the row of "Selected:" inside its frame."""
+    rows = [r.replace("│", " ") for r in s.lines() if "Selected:" in r]
+    return rows[-1].split("Selected:")[1].strip() if rows else ""
+
+
+@case(IN_A_DIRECTORY + "print request-file\n", width=100, height=40)
+def the_file_requester_answers_the_file_chosen_with_the_keys(s):
+    s.wait(lambda sc: all(t in sc for t in ["Please choose a file:", " Folders ", " Files ", "a.txt"]),
+           "the file requester")
+    rows = s.lines()
+    check(any("../" in r for r in rows) and any("sub/" in r for r in rows), s.screen())
+    s.keys("Right")  # the file list takes the focus and shows its first row selected
+    wait_reverse(s, "a.txt")
+    s.keys("Enter")
+    s.wait(lambda sc: field_text(s) == "a.txt", "a.txt in the field")
+    s.keys("Tab")
+    s.keys("Tab")
+    wait_reverse(s, " Open ")
+    s.keys("Enter")
+    s.wait(lambda sc: any(r.endswith("/a.txt") and r.startswith("/") for r in s.lines()),
+           "the chosen path")
+    s.finish()
+
+
+@case(IN_A_DIRECTORY + "print request-file\n", width=100, height=40)
+def escape_leaves_the_file_requester_without_a_file(s):
+    s.wait(lambda sc: "Please choose a file:" in sc, "the file requester")
+    s.keys("Escape")
+    s.wait_line("none")
+    s.finish()
+
+
+@case(IN_A_DIRECTORY + 'print request-file/title "Pick one"\n', width=100, height=40)
+def the_requester_shows_its_title_first(s):
+    s.wait(lambda sc: " Files " in sc, "the file requester")
+    rows = [r.strip() for r in s.lines()]
+    first = next(i for i, r in enumerate(rows) if r)
+    check(rows[first] == "Pick one", s.screen())
+    s.keys("Escape")
+    s.wait_line("none")
+    s.finish()
+
+
+@case(IN_A_DIRECTORY + "print request-dir\n", width=100, height=40)
+def the_directory_requester_enters_a_directory_and_answers_it(s):
+    s.wait(lambda sc: " Folders " in sc and "sub/" in sc, "the directory requester")
+    s.keys("Down")
+    wait_reverse(s, "sub/")
+    s.keys("Enter")
+    s.wait(lambda sc: field_text(s).startswith("/") and field_text(s).endswith("/d/sub/"),
+           "the field showing sub")
+    check(any(r.strip().startswith("/") and r.strip().endswith("/d/sub/") for r in s.lines()),
+          s.screen())  # the path row
+    s.keys("Tab")
+    s.keys("Tab")
+    wait_reverse(s, " OK ")
+    s.keys("Enter")
+    s.wait(lambda sc: any(r.startswith("/") and r.endswith("/sub/") for r in s.lines()),
+           "the chosen directory")
+    s.finish()
+
+
+@case('alert "hi" print "ok"\n', width=80, height=24)
+def an_alert_shows_its_message_and_closes_on_space(s):
+    s.wait(lambda sc: all(t in [r.strip() for r in s.lines()] for t in ["hi", "OK"]), "the alert")
+    s.keys("Space")
+    s.wait_line("ok")
+    s.finish()
+
+
+@case('alert ["a" 1 + 1]\n', width=80, height=24)
+def an_alert_reduces_a_block(s):
+    s.wait(lambda sc: any(r.strip() == "a 2" for r in s.lines()), "the message")
+    s.keys("Space")
     s.finish()
 
 

@@ -15,6 +15,7 @@
 #include "foundation/raise.h"
 #include "foundation/collector.h"
 #include "gui/face.h"
+#include "gui/terminal/calls.h"
 #include "gui/terminal/event_loop.h"
 #include "gui/terminal/events.h"
 #include "gui/terminal/widgets.h"
@@ -155,6 +156,31 @@ void exit_event_loop() {
   event_loop::post_quit();
   answer_none();
 }
+
+// The text-mode requesters are functions of TUI-helpers, and every argument
+// reaches them, so that a script's title, file or directory and filter take
+// effect. The call evaluates what it hands on, so only the types that the
+// requesters take pass: a word or a paren must never run there.
+void request(const char* name) {
+  static constexpr uint8_t TAKES[3][3] = {{TYPE_NONE, TYPE_STRING, TYPE_STRING},
+                                          {TYPE_NONE, TYPE_STRING, TYPE_FILE},
+                                          {TYPE_NONE, TYPE_BLOCK, TYPE_BLOCK}};
+  Cell args[5];
+  for (int i = 0; i < 5; i++) args[i] = *arg(i);
+  for (int i = 0; i < 3; i++) {
+    uint8_t t = TYPE_OF(&args[i]);
+    if (t != TAKES[i][0] && t != TAKES[i][1] && t != TAKES[i][2]) numbers::invalid_type(t);
+  }
+  Cell fn = calls::helper(name);
+  if (TYPE_OF(&fn) != TYPE_FUNCTION) return answer_none();
+  calls::outcome out =
+      calls::call(&fn, {args[0], args[1], args[2], args[3], args[4]}, calls::fence::none);
+  // A halt or a throw that left the window ends the request without a choice.
+  *arg(0) = out.exit ? make_none() : out.value;
+}
+
+void request_file() { request("request-file"); }
+void request_dir() { request("request-dir"); }
 
 // TUI-helpers' routines.
 void focused_q() {
@@ -331,10 +357,10 @@ std::span<const boot::routine_entry> platform_routines() {
       {"request-font", "font [object!] selected [any-type!] mono? [logic!]", nothing},
       {"request-file",
        "title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]",
-       answer_none},
+       request_file},
       {"request-dir",
        "title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]",
-       answer_none},
+       request_dir},
       {"text-box-metrics", "box [object!] arg0 [any-type!] type [integer!]", text_box_metrics},
       {"update-scroller", "scroller [object!] flags [integer!]", answer_none},
       {"set-dark-mode", "face [object!] dark? [logic!]", nothing},
