@@ -81,13 +81,20 @@ void leave_to(std::string& out, paint_state& p);
 void draw_text(screen_buffer& b, text::span text, int32_t x, int32_t y, clip_box clip,
                uint32_t para, uint32_t flags, uint32_t fg, uint32_t bg);
 
+// Draws a rich-text face's styled cells at (x, y) inside the clip box, as
+// a text without escapes: each cell keeps its colours and attributes.
+void draw_styled(screen_buffer& b, const std::vector<colors::screen_cell>& cells, int32_t x,
+                 int32_t y, clip_box clip, uint32_t para);
+// Moves (x, y) by the paragraph alignment of the text in a box of the size
+// given; nothing when the text is not smaller than the box.
+void align(text::span s, int32_t box_w, int32_t box_h, uint32_t para, int32_t& x, int32_t& y);
+
 // Renders the active window into `screen`: sized to the window's extent
 // within the console's size, zero-filled, its widget tree drawn. False
 // when no window is active.
 bool render_active();
 
-// The draw dialect, run for a face whose `draw` is a non-empty block (the
-// draw-dialect module sets it).
-extern void (*draw_hook)(widgets::widget* w, int32_t x, int32_t y, clip_box clip);
+// The paragraph flags of a face's `para`.
+uint32_t para_flags(const Cell* face);
 
 }  // namespace kez::gui::render
