@@ -16,7 +16,7 @@ The scripts build their windows from faces through the platform context
 
 Usage: run-gui-tty.py KEZ [FILTER]
 """
-import importlib.util, os, shutil, sys, tempfile, time
+import importlib.util, os, re, shutil, sys, tempfile, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 _spec = importlib.util.spec_from_file_location("run_tty", os.path.join(HERE, "run-tty.py"))
@@ -409,65 +409,61 @@ run-window w
 
 # --- the draw dialect and rich text ---------------------------------------------------
 
-ESC_CLOSES = """on-event [if all [event/type = 'key event/key = #"^["][close-window w] none]
-run-window w
+def escape_closes(s, last_line):
+    s.wait_line(last_line)
+    s.keys("Escape")
+    s.wait_line("closed")
+    s.finish()
+
+
+@case("""
+view [base 10x5 draw [pen 255.0.0 box 0x0 4x2] button "Q" [unview]]
 print "closed"
-"""
-
-
-@case("""
-w: win 12x6 [make face! [type: 'base offset: 1x1 size: 10x5 draw: [pen 255.0.0 box 0x0 4x2]]]
-""" + ESC_CLOSES)
+""")
 def a_box_frame_in_the_pen_colour(s):
-    s.wait_line(" ┌───┐")
+    s.wait_line(" ┌───┐      Q")
     rows = s.lines()
-    top = rows.index(" ┌───┐")
+    top = rows.index(" ┌───┐      Q")
     check(rows[top + 1:top + 3] == [" │   │", " └───┘"], s.screen())
-    s.wait_colored("\x1b[38;5;196m┌───┐")
-    s.keys("Escape")
+    s.wait_colored("\x1b[38;5;196m\x1b[48;5;244m┌───┐")
+    s.keys("Enter")
     s.wait_line("closed")
     s.finish()
 
 
 @case("""
-w: win 12x6 [make face! [type: 'base offset: 0x0 size: 10x5 draw: [fill-pen 0.0.255 box 1x1 3x3]]]
-""" + ESC_CLOSES)
+view [base 10x5 draw [fill-pen 0.0.255 box 1x1 3x3]]
+print "closed"
+""")
 def a_filled_box_on_the_fill_colour(s):
-    s.wait_line(" ┌─┐")
-    s.wait_colored("\x1b[48;5;21m┌─┐")
-    s.wait_colored("\x1b[48;5;21m│ │")
-    s.wait_colored("\x1b[48;5;21m└─┘")
+    s.wait_line("  ┌─┐")
+    for cells in ("┌─┐", "│ │", "└─┘"):
+        s.wait_colored("\x1b[48;5;21m" + cells + "\x1b[48;5;244m")
     check("38;5" not in s.colored(), s.colored())
-    s.keys("Escape")
-    s.wait_line("closed")
-    s.finish()
+    escape_closes(s, "  └─┘")
 
 
 @case("""
-w: win 12x5 [
-\tmake face! [type: 'base offset: 5x2 size: 6x2 draw: [line 0x0 3x0 pen 255.0.0 text 1x0 "hi"]]
-]
-""" + ESC_CLOSES)
+view [at 5x2 base 6x2 draw [line 0x0 3x0] at 5x5 base 6x2 draw [pen 255.0.0 text 1x0 "hi"]]
+print "closed"
+""")
 def lines_in_buffer_cells_and_texts_from_the_origin(s):
     s.wait_line("████")
-    s.wait_line("      hi")
+    rows = s.lines()
+    top = rows.index("████")
+    check(rows[top + 5] == "      hi", s.screen())
     s.wait_colored("\x1b[38;5;196mhi")
-    s.keys("Escape")
-    s.wait_line("closed")
-    s.finish()
+    escape_closes(s, "      hi")
 
 
 @case("""
-w: win 12x4 [
-\tmake face! [type: 'base offset: 0x0 size: 10x1 text: "top"]
-\tmake face! [type: 'base offset: 0x1 size: 10x3 draw: [
-\t\tfill-pen 0.255.0 circle 0x0 100000000 triangle -99999999x-5 99999999x-5 0x99999999
-\t\tellipse -100000000x-100000000 200000000x200000000 line -2000000000x1 2000000000x2
-\t]]
-]
-""" + ESC_CLOSES)
+view [text "top" base 10x3 draw [
+\tfill-pen 0.255.0 circle 0x0 100000000 triangle -99999999x-5 99999999x-5 0x99999999
+\tellipse -100000000x-100000000 200000000x200000000 line -2000000000x1 2000000000x2
+]]
+print "closed"
+""")
 def huge_shapes_are_bounded_by_the_buffer(s):
-    s.wait_line("██████████")
     s.wait_colored("\x1b[48;5;46m")
     s.keys("Escape")
     s.wait_line("closed")
@@ -475,14 +471,14 @@ def huge_shapes_are_bounded_by_the_buffer(s):
 
 
 @case("""
-r: make face! [type: 'rich-text offset: 0x0 size: 10x1 text: "abcde" data: [1x2 bold 3x10 255.0.0]]
-w: win 10x1 [r]
-""" + ESC_CLOSES)
+view [rich-text 10x1 "abcde" data [1x2 bold 3x10 255.0.0] button "Q" [unview]]
+print "closed"
+""")
 def rich_text_ranges_bold_and_coloured(s):
-    s.wait_line("abcde")
-    s.wait_colored("\x1b[1mab")
-    s.wait_colored("\x1b[38;5;196m")
-    check("cde" in s.colored().split("\x1b[38;5;196m", 1)[1], s.colored())
+    s.wait_line(" abcde      Q")
+    # Each run comes after its own sequence, with only colour changes between.
+    check(re.search(r"\x1b\[1m(\x1b\[[0-9;]*m)*ab\x1b", s.colored()), s.colored())
+    check(re.search(r"\x1b\[38;5;196m(\x1b\[[0-9;]*m)*cde\x1b", s.colored()), s.colored())
     s.keys("Escape")
     s.wait_line("closed")
     s.finish()
@@ -492,8 +488,10 @@ def rich_text_ranges_bold_and_coloured(s):
 system/view/platform/mouse-event?: true
 d: [pen 255.0.0 box 0x0 2x2]
 append/only d d
-w: win 12x4 [make face! [type: 'base offset: 0x0 size: 10x3 draw: d]]
-either error? try [run-window w] [print "caught"] [print "no error"]
+w: make face! [type: 'window size: 12x4 offset: 0x0 pane: reduce [
+\tmake face! [type: 'base offset: 0x0 size: 10x3 draw: d]
+]]
+either error? try [view w] [print "caught"] [print "no error"]
 print "after"
 """)
 def a_draw_error_leaves_the_terminal_as_it_was(s):
