@@ -28,9 +28,6 @@ namespace {
 using colors::screen_cell;
 
 constexpr uint32_t FULL_BLOCK = 0x2588;
-constexpr uint32_t CORNERS[4] = {0x250C, 0x2510, 0x2514, 0x2518};
-constexpr uint32_t VERTICAL = 0x2502;
-constexpr uint32_t HORIZONTAL = 0x2500;
 
 // The face being drawn.
 struct face_target {
@@ -62,25 +59,9 @@ void box(run_state& s, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
         t.b->at(int32_t(col), int32_t(row)) = screen_cell{' ', fill, 0, 0};
   }
   if (!s.pen.pen_on) return;
-  uint32_t pen = color_of(s.pen.pen_color);
-  auto put = [&](int64_t col, int64_t row, uint32_t code) {
-    if (col < left || col >= right || row < top || row >= bottom) return;
-    screen_cell& c = t.b->at(int32_t(col), int32_t(row));
-    c.code = code;
-    c.fg = pen;
-  };
-  for (int64_t col = std::max(ax + 1, left); col <= std::min(bx - 1, right - 1); col++) {
-    put(col, ay, HORIZONTAL);
-    put(col, by, HORIZONTAL);
-  }
-  for (int64_t row = std::max(ay + 1, top); row <= std::min(by - 1, bottom - 1); row++) {
-    put(ax, row, VERTICAL);
-    put(bx, row, VERTICAL);
-  }
-  put(ax, ay, CORNERS[0]);
-  put(bx, ay, CORNERS[1]);
-  put(ax, by, CORNERS[2]);
-  put(bx, by, CORNERS[3]);
+  render::clip_box limits{int32_t(left), int32_t(top), int32_t(right), int32_t(bottom)};
+  render::frame(*t.b, ax, ay, bx, by, limits, render::SQUARE_CORNERS, true,
+                color_of(s.pen.pen_color));
 }
 
 // A pen stroke: a full block in the pen colour.

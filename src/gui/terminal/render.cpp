@@ -33,7 +33,6 @@ using colors::screen_cell;
 
 constexpr uint32_t ESCAPE = 27;
 // Frame characters: square and round corners, the sides.
-constexpr uint32_t SQUARE_CORNERS[4] = {0x250C, 0x2510, 0x2514, 0x2518};
 constexpr uint32_t ROUND_CORNERS[4] = {0x256D, 0x256E, 0x2570, 0x256F};
 constexpr uint32_t VERTICAL = 0x2502;
 constexpr uint32_t HORIZONTAL = 0x2500;
@@ -162,25 +161,8 @@ void draw_frame(screen_buffer& b, const widget* w, int32_t x, int32_t y, clip_bo
   bool colored = color && TYPE_OF(color) == TYPE_TUPLE;
   uint32_t fg = colored ? colors::from_tuple(color) : 0;
   int32_t right = x + span_of(w->width()) - 1, bottom = y + span_of(w->height()) - 1;
-  auto put = [&](int32_t col, int32_t row, uint32_t code) {
-    if (col < clip.left || col >= clip.right || row < clip.top || row >= clip.bottom) return;
-    screen_cell& c = b.at(col, row);
-    c.code = code;
-    if (colored) c.fg = fg;
-  };
   if (right < x || bottom < y) return;
-  for (int32_t col = x + 1; col < right; col++) {
-    put(col, y, HORIZONTAL);
-    put(col, bottom, HORIZONTAL);
-  }
-  for (int32_t row = y + 1; row < bottom; row++) {
-    put(x, row, VERTICAL);
-    put(right, row, VERTICAL);
-  }
-  put(x, y, glyphs[0]);
-  put(right, y, glyphs[1]);
-  put(x, bottom, glyphs[2]);
-  put(right, bottom, glyphs[3]);
+  frame(b, x, y, right, bottom, clip, glyphs, colored, fg);
   const Cell* text = face::get(&w->face, face::TEXT);
   if (TYPE_OF(text) == TYPE_STRING)
     draw_text(b, text::of(text), x + 1, y, clip, 0, INTERPRET, font_color(&w->face),
@@ -310,6 +292,30 @@ uint32_t para_flags(const Cell* face) {
   if (const Cell* wrap = calls::field(para, "wrap?"); wrap && TYPE_OF(wrap) == TYPE_LOGIC && wrap->w1)
     flags |= WRAP;
   return flags;
+}
+
+void frame(screen_buffer& b, int64_t x0, int64_t y0, int64_t x1, int64_t y1, clip_box limits,
+           const uint32_t* corners, bool colored, uint32_t fg) {
+  auto put = [&](int64_t col, int64_t row, uint32_t code) {
+    if (col < limits.left || col >= limits.right || row < limits.top || row >= limits.bottom) return;
+    screen_cell& c = b.at(int32_t(col), int32_t(row));
+    c.code = code;
+    if (colored) c.fg = fg;
+  };
+  for (int64_t col = std::max<int64_t>(x0 + 1, limits.left); col < std::min<int64_t>(x1, limits.right);
+       col++) {
+    put(col, y0, HORIZONTAL);
+    put(col, y1, HORIZONTAL);
+  }
+  for (int64_t row = std::max<int64_t>(y0 + 1, limits.top); row < std::min<int64_t>(y1, limits.bottom);
+       row++) {
+    put(x0, row, VERTICAL);
+    put(x1, row, VERTICAL);
+  }
+  put(x0, y0, corners[0]);
+  put(x1, y0, corners[1]);
+  put(x0, y1, corners[2]);
+  put(x1, y1, corners[3]);
 }
 
 void screen_buffer::reset(int32_t w, int32_t h) {

@@ -94,6 +94,14 @@ void align(text::span s, int32_t box_w, int32_t box_h, uint32_t para, int32_t& x
 // when no window is active.
 bool render_active();
 
+// Square frame corners: top left, top right, bottom left, bottom right.
+inline constexpr uint32_t SQUARE_CORNERS[4] = {0x250C, 0x2510, 0x2514, 0x2518};
+// A frame of box-drawing characters along the box (x0, y0)-(x1, y1), its
+// corners as given, written only inside `limits` (the walk stays inside
+// them too); with `colored` the frame's cells take the foreground `fg`.
+void frame(screen_buffer& b, int64_t x0, int64_t y0, int64_t x1, int64_t y1, clip_box limits,
+           const uint32_t* corners, bool colored, uint32_t fg);
+
 // The paragraph flags of a face's `para`.
 uint32_t para_flags(const Cell* face);
 
