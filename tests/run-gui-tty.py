@@ -401,6 +401,97 @@ def the_console_after_a_window(s):
     s.finish()
 
 
+# Through the GUI layer's own show, dispatch and global event functions.
+@case("""
+b: make face! [type: 'button offset: 0x0 size: 4x1 text: "OK" flags: 'focusable
+\tactors: object [on-click: func [face event][print "clicked" unview]]]
+view make face! [type: 'window size: 10x1 pane: reduce [b]]
+print "after"
+""")
+def view_a_button_and_click_it(s):
+    s.wait_colored("\x1b[7mOK")
+    s.keys("Space")
+    s.wait_line("after")
+    check(lines_after(s, "clicked")[0] == "after", s.screen())
+    check(not any(r.startswith("OK") for r in s.lines()), s.screen())
+    s.finish()
+
+
+@case("""
+c: make face! [type: 'check offset: 0x0 size: 8x1 text: "Opt" flags: 'focusable
+\tactors: object [on-change: func [face event][print ["data" face/data]]]]
+f: make face! [type: 'field offset: 0x1 size: 5x1 text: "" flags: 'focusable
+\tactors: object [on-enter: func [face event][print ["typed" mold face/text mold face/data] unview]]]
+view make face! [type: 'window size: 10x2 pane: reduce [c f]]
+""")
+def view_a_check_box_and_a_field_with_tab(s):
+    s.wait_line("☐ Opt")
+    s.keys("Space")
+    s.wait_line("data true")
+    s.wait_line("🞕 Opt")
+    s.keys("Tab")
+    s.type("12")
+    s.keys("Enter")
+    s.wait_line('typed "12" 12')
+    s.finish()
+
+
+@case("""
+e: make face! [type: 'button offset: 0x0 size: 3x1 text: "E" flags: 'focusable
+\tactors: object [on-click: func [face event][1 / 0]]]
+w: make face! [type: 'window size: 4x1 pane: reduce [e]]
+view w
+print "closed"
+""", width=80)
+def view_an_actor_error_and_escape(s):
+    s.wait_line("E")
+    s.keys("Space")
+    s.wait_line("*** Math Error: attempt to divide by zero")
+    s.wait(lambda sc: lines_after(s, "*** Near : 1 / 0")[1:2] == ["E"], "the window below")
+    s.keys("Escape")
+    s.wait_line("closed")
+    s.finish()
+
+
+@case("""
+h: make face! [type: 'button offset: 0x0 size: 3x1 text: "H" flags: 'focusable
+\tactors: object [on-click: func [face event][halt]]]
+view make face! [type: 'window size: 4x1 pane: reduce [h]]
+print "after"
+""")
+def view_halt_in_an_actor_ends_the_loop(s):
+    s.wait_line("H")
+    s.keys("Space")
+    s.wait_line("after")
+    s.finish()
+
+
+# Through the layout dialect.
+@case("""
+view [button "OK" [print "clicked" unview]]
+print "after"
+view [f: field 5 password options [hint "pw"] [print f/text unview]]
+print "done"
+view [button "B" group-box 10x3 "T" options [border-corners: round] base 4x1 255.0.0]
+print "closed"
+""", width=60, height=20)
+def layout_windows_one_after_the_other(s):
+    s.wait_colored("\x1b[7mOK")
+    s.keys("Space")
+    s.wait_line("after")
+    s.wait(lambda sc: any(r.strip() == "pw" for r in s.lines()), "the field's hint")
+    s.type("abcdef")
+    s.wait(lambda sc: any(r.strip() == "*****" for r in s.lines()), "*****")
+    s.keys("Enter")
+    s.wait_line("done")
+    check(lines_after(s, "abcde")[0] == "done", s.screen())
+    s.wait(lambda sc: any(r.strip().endswith("╭T───────╮") for r in s.lines()), "the frame")
+    s.wait_colored("╮ \x1b[48;5;196m")  # the base's blanks, at the end of the row
+    s.keys("Escape")
+    s.wait_line("closed")
+    s.finish()
+
+
 SIGNAL_SCRIPT = """
 system/view/platform/mouse-event?: true
 w: win/flags 4x1 [make face! [type: 'button offset: 0x0 size: 3x1 text: "K" flags: 'focusable]] 'fullscreen
