@@ -843,7 +843,8 @@ inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
     case TYPE_NATIVE: natives::table[fn->w1 - 1](false, NO_REFINEMENTS); break;
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
     default:
-      function::init_locals(int32_t((d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS));
+      if (uint32_t locals = (d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS)
+        function::init_locals(int32_t(locals));
       // Untraced, only the trace attribute can change anything.
       if (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE))
         call_function(fn, fn->w1, name, 0);
@@ -1057,6 +1058,31 @@ __attribute__((noinline)) uint32_t assignment(const Cell* code, uint32_t index, 
   return eval_set_word<true>(code, &word, index + 1, end, keep, stack::top, false);
 }
 
+// Infix operators after the value at `start_top` (keep) or in the result
+// slot: they group from the left, each taking the value so far.
+inline __attribute__((always_inline)) uint32_t infix_loop(code_view& view, uint32_t next,
+                                                          uint32_t end, bool keep,
+                                                          Cell* start_top) {
+  while (true) {
+    end = view.end(end);
+    if (next >= end) break;
+    const Cell* w = view.at(next);
+    if (TYPE_OF(w) != TYPE_WORD) break;
+    const Cell* v = bound_value(w);
+    if (!v || TYPE_OF(v) != TYPE_OP) break;
+    Cell* left = keep ? start_top : stack::arguments;
+    if (literal_op(v, left, view, next + 1, end)) {
+      next += 2;
+      continue;
+    }
+    Cell name = *w;
+    next = call_infix(v, left, view.code, next + 1, end, keep, &name);
+    if (stack::pending()) return next;
+    view.refresh();
+  }
+  return next;
+}
+
 // One expression of the lean path: the value at `index`, then the infix
 // loop unless `no_infix`. keep: push the result, else write it to the
 // result slot with the top just above.
@@ -1115,26 +1141,47 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
   }
 infix:
   if (no_infix) return next;
+  return infix_loop(view, next, end, keep, start_top);
+}
 
-  // Infix operators group from the left: each takes the value so far.
-  while (true) {
-    end = view.end(end);
-    if (next >= end) break;
-    const Cell* w = view.at(next);
-    if (TYPE_OF(w) != TYPE_WORD) break;
-    const Cell* v = bound_value(w);
-    if (!v || TYPE_OF(v) != TYPE_OP) break;
-    Cell* left = keep ? start_top : stack::arguments;
-    if (literal_op(v, left, view, next + 1, end)) {
-      next += 2;
-      continue;
+// The infix loop after an expression that direct_expression took.
+__attribute__((noinline)) uint32_t infix_tail(const Cell* code, uint32_t next, uint32_t end,
+                                              bool keep, Cell* start_top) {
+  code_view view(code);
+  return infix_loop(view, next, end, keep, start_top);
+}
+
+// The commonest statements and arguments, a call by a word and a paren,
+// taken without entering eval_lean: the same steps in the same order, with
+// the infix loop entered only when a word follows. 0 for any other
+// expression, which the caller gives to eval_lean.
+inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* code,
+                                                                 uint32_t index, uint32_t end,
+                                                                 bool no_infix, bool keep) {
+  const Cell* at = code_at(code, index);
+  Cell* start_top = stack::top;
+  uint32_t next = index + 1;
+  if (TYPE_OF(at) == TYPE_WORD) {
+    const Cell* v = bound_value(at);
+    if (!v) return 0;
+    uint32_t t = TYPE_OF(v);
+    if (is_function_type(t)) {
+      Cell word = *at;
+      next = call_lean(v, code, next, end, keep, &word);
+    } else if (t == TYPE_UNSET || t == TYPE_OP) {
+      return 0;  // eval_lean raises
+    } else {
+      place_result(v, keep);
     }
-    Cell name = *w;
-    next = call_infix(v, left, code, next + 1, end, keep, &name);
-    if (stack::pending()) return next;
-    view.refresh();
+  } else if (TYPE_OF(at) == TYPE_PAREN) {
+    Cell block = *at;
+    run_block(&block, keep);
+  } else {
+    return 0;
   }
-  return next;
+  if (no_infix || stack::pending()) return next;
+  if (next >= code_end(code, end) || TYPE_OF(code_at(code, next)) != TYPE_WORD) return next;
+  return infix_tail(code, next, end, keep, start_top);
 }
 
 }  // namespace
@@ -1171,8 +1218,10 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
       } else {
         index = assignment(code, index, end, keep);
       }
-    } else {
+    } else if (!(after = direct_expression(code, index, end, false, keep))) {
       index = eval_lean(code, index, end, false, keep);
+    } else {
+      index = after;
     }
     if (stack::pending()) return false;
     end = code_end(code, end);
@@ -1226,9 +1275,12 @@ void run_block(const Cell* block, bool keep) {
   if (end - index == 1 || end - index == 3) {
     // A block that is one simple expression (a branch's value, a loop's
     // condition, a body giving its argument back) is computed in place.
-    Cell v;
-    if (quick_expression(code_view(&code), index, end, false, &v) == end) {
-      place_result(&v, keep);
+    // Computed in the cell at the top: the stack keeps top below its
+    // limit, so that cell is always there, and nothing here allocates.
+    Cell* v = stack::top;
+    if (quick_expression(code_view(&code), index, end, false, v) == end) {
+      if (keep) stack::push_new();
+      else place_result(v, false);
       return;
     }
   }

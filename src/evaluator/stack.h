@@ -109,10 +109,11 @@ inline Cell* arg(int i) { return arguments + i; }
 void settle_try_result();
 
 // Frames. `word` names the call (its symbol and context); nullptr for none.
-// Opening and popping are on every call path: they are inline, and only the
+// Opening and popping are on every call path: they are always inline (the
+// optimiser left them out of line in the evaluator's calls), and only the
 // overflow is out of line.
 [[noreturn]] void frames_overflow();
-inline call_frame* open_frame(const Cell* word, uint32_t kind_and_flags) {
+inline __attribute__((always_inline)) call_frame* open_frame(const Cell* word, uint32_t kind_and_flags) {
   if (frames_top >= frames_limit) [[unlikely]]
     frames_overflow();
   call_frame* f = frames_top++;
@@ -127,7 +128,7 @@ inline call_frame* open_frame(const Cell* word, uint32_t kind_and_flags) {
 }
 inline call_frame* top_frame() { return frames_top - 1; }
 inline void set_frame_top(call_frame* f) { frames_top = f; }
-inline void open_with_context(const Cell* word, node_t context, uint32_t flags) {
+inline __attribute__((always_inline)) void open_with_context(const Cell* word, node_t context, uint32_t flags) {
   call_frame* f = open_frame(word, (FRAME_FUNCTION << FRAME_KIND_SHIFT) | flags);
   if (context) {
     f->function_context = context;
@@ -159,12 +160,12 @@ call_frame* claim_return_target();
 void release_return_target(call_frame* f);
 bool eval_q(call_frame* frame, bool one_level);
 
-inline void pop_frame() {
+inline __attribute__((always_inline)) void pop_frame() {
   call_frame* f = --frames_top;
   top = arguments + 1;
   arguments = at_index(f->saved_args);
 }
-inline void pop_function_frame() {
+inline __attribute__((always_inline)) void pop_function_frame() {
   call_frame* f = frames_top - 1;
   pop_frame();
   if (f->function_context) cells_of(memory::buffer(f->function_context))->w2 = f->saved_values;
