@@ -590,6 +590,101 @@ w: win/flags 4x1 [make face! [type: 'button offset: 0x0 size: 3x1 text: "K" flag
 run-window w
 """
 
+# --- the draw dialect and rich text ---------------------------------------------------
+
+def escape_closes(s, last_line):
+    s.wait_line(last_line)
+    s.keys("Escape")
+    s.wait_line("closed")
+    s.finish()
+
+
+@case("""
+view [base 10x5 draw [pen 255.0.0 box 0x0 4x2] button "Q" [unview]]
+print "closed"
+""")
+def a_box_frame_in_the_pen_colour(s):
+    s.wait_line(" ┌───┐      Q")
+    rows = s.lines()
+    top = rows.index(" ┌───┐      Q")
+    check(rows[top + 1:top + 3] == [" │   │", " └───┘"], s.screen())
+    s.wait_colored("\x1b[38;5;196m\x1b[48;5;244m┌───┐")
+    s.keys("Enter")
+    s.wait_line("closed")
+    s.finish()
+
+
+@case("""
+view [base 10x5 draw [fill-pen 0.0.255 box 1x1 3x3]]
+print "closed"
+""")
+def a_filled_box_on_the_fill_colour(s):
+    s.wait_line("  ┌─┐")
+    for cells in ("┌─┐", "│ │", "└─┘"):
+        s.wait_colored("\x1b[48;5;21m" + cells + "\x1b[48;5;244m")
+    check("38;5" not in s.colored(), s.colored())
+    escape_closes(s, "  └─┘")
+
+
+@case("""
+view [at 5x2 base 6x2 draw [line 0x0 3x0] at 5x5 base 6x2 draw [pen 255.0.0 text 1x0 "hi"]]
+print "closed"
+""")
+def lines_in_buffer_cells_and_texts_from_the_origin(s):
+    s.wait_line("████")
+    rows = s.lines()
+    top = rows.index("████")
+    check(rows[top + 5] == "      hi", s.screen())
+    s.wait_colored("\x1b[38;5;196mhi")
+    escape_closes(s, "      hi")
+
+
+@case("""
+view [text "top" base 10x3 draw [
+\tfill-pen 0.255.0 circle 0x0 100000000 triangle -99999999x-5 99999999x-5 0x99999999
+\tellipse -100000000x-100000000 200000000x200000000 line -2000000000x1 2000000000x2
+]]
+print "closed"
+""")
+def huge_shapes_are_bounded_by_the_buffer(s):
+    s.wait_colored("\x1b[48;5;46m")
+    s.keys("Escape")
+    s.wait_line("closed")
+    s.finish()
+
+
+@case("""
+view [rich-text 10x1 "abcde" data [1x2 bold 3x10 255.0.0] button "Q" [unview]]
+print "closed"
+""")
+def rich_text_ranges_bold_and_coloured(s):
+    s.wait_line(" abcde      Q")
+    # Each run comes after its own sequence, with only colour changes between.
+    check(re.search(r"\x1b\[1m(\x1b\[[0-9;]*m)*ab\x1b", s.colored()), s.colored())
+    check(re.search(r"\x1b\[38;5;196m(\x1b\[[0-9;]*m)*cde\x1b", s.colored()), s.colored())
+    s.keys("Escape")
+    s.wait_line("closed")
+    s.finish()
+
+
+@case(width=60, script="""
+system/view/platform/mouse-event?: true
+d: [pen 255.0.0 box 0x0 2x2]
+append/only d d
+w: make face! [type: 'window size: 12x4 offset: 0x0 pane: reduce [
+\tmake face! [type: 'base offset: 0x0 size: 10x3 draw: d]
+]]
+either error? try [view w] [print "caught"] [print "no error"]
+print "after"
+""")
+def a_draw_error_leaves_the_terminal_as_it_was(s):
+    s.wait_line("after")
+    rows = s.lines()
+    first = next(i for i, r in enumerate(rows) if r.startswith("*** Script Error:"))
+    check(rows[first].startswith("*** Script Error: DRAW - infinite recursion at:"), s.screen())
+    check(lines_after(s, "caught")[0] == "after", s.screen())
+    s.finish()
+
 
 def signal_case(number):
     def test(s):

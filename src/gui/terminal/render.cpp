@@ -2,7 +2,8 @@
 //
 // Rendering reads faces through the widgets' copies of their cells and
 // calls no Kez code, so no buffer moves while a text is walked; the draw
-// hook is the one exception and is called last for its widget.
+// run is the one exception (a set-word in it may fire an on-change) and is
+// called last for its widget.
 #include "gui/terminal/render.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "foundation/casefold.h"
 #include "gui/face.h"
 #include "gui/terminal/calls.h"
+#include "gui/terminal/draw.h"
 #include "gui/terminal/reactions.h"
 #include "gui/terminal/screen.h"
 #include "values/block.h"
@@ -23,7 +25,6 @@ namespace kez::gui::render {
 
 screen_buffer screen;
 paint_state paint;
-void (*draw_hook)(widgets::widget*, int32_t, int32_t, clip_box) = nullptr;
 
 namespace {
 
@@ -32,7 +33,6 @@ using colors::screen_cell;
 
 constexpr uint32_t ESCAPE = 27;
 // Frame characters: square and round corners, the sides.
-constexpr uint32_t SQUARE_CORNERS[4] = {0x250C, 0x2510, 0x2514, 0x2518};
 constexpr uint32_t ROUND_CORNERS[4] = {0x256D, 0x256E, 0x2570, 0x256F};
 constexpr uint32_t VERTICAL = 0x2502;
 constexpr uint32_t HORIZONTAL = 0x2500;
@@ -93,25 +93,6 @@ const Cell* option(const Cell* face, uint32_t sym) {
   for (int32_t i = 0; i + 1 < n; i++)
     if (word_is(block::rs_head(&o) + i, sym)) return block::rs_head(&o) + i + 1;
   return nullptr;
-}
-
-uint32_t para_flags(const Cell* face) {
-  static const uint32_t center = canonical("center"), right = canonical("right"),
-                        middle = canonical("middle"), bottom = canonical("bottom");
-  const Cell* para = face::get(face, face::PARA);
-  if (TYPE_OF(para) != TYPE_OBJECT) return 0;
-  uint32_t flags = 0;
-  if (const Cell* a = calls::field(para, "align")) {
-    if (word_is(a, center)) flags |= ALIGN_CENTER;
-    else if (word_is(a, right)) flags |= ALIGN_RIGHT;
-  }
-  if (const Cell* v = calls::field(para, "v-align")) {
-    if (word_is(v, middle)) flags |= ALIGN_MIDDLE;
-    else if (word_is(v, bottom)) flags |= ALIGN_BOTTOM;
-  }
-  if (const Cell* wrap = calls::field(para, "wrap?"); wrap && TYPE_OF(wrap) == TYPE_LOGIC && wrap->w1)
-    flags |= WRAP;
-  return flags;
 }
 
 uint32_t font_color(const Cell* face) {
@@ -180,25 +161,8 @@ void draw_frame(screen_buffer& b, const widget* w, int32_t x, int32_t y, clip_bo
   bool colored = color && TYPE_OF(color) == TYPE_TUPLE;
   uint32_t fg = colored ? colors::from_tuple(color) : 0;
   int32_t right = x + span_of(w->width()) - 1, bottom = y + span_of(w->height()) - 1;
-  auto put = [&](int32_t col, int32_t row, uint32_t code) {
-    if (col < clip.left || col >= clip.right || row < clip.top || row >= clip.bottom) return;
-    screen_cell& c = b.at(col, row);
-    c.code = code;
-    if (colored) c.fg = fg;
-  };
   if (right < x || bottom < y) return;
-  for (int32_t col = x + 1; col < right; col++) {
-    put(col, y, HORIZONTAL);
-    put(col, bottom, HORIZONTAL);
-  }
-  for (int32_t row = y + 1; row < bottom; row++) {
-    put(x, row, VERTICAL);
-    put(right, row, VERTICAL);
-  }
-  put(x, y, glyphs[0]);
-  put(right, y, glyphs[1]);
-  put(x, bottom, glyphs[2]);
-  put(right, bottom, glyphs[3]);
+  frame(b, x, y, right, bottom, clip, glyphs, colored, fg);
   const Cell* text = face::get(&w->face, face::TEXT);
   if (TYPE_OF(text) == TYPE_STRING)
     draw_text(b, text::of(text), x + 1, y, clip, 0, INTERPRET, font_color(&w->face),
@@ -230,27 +194,17 @@ void draw_face(screen_buffer& b, widget* w, int32_t x, int32_t y, uint32_t flags
         text_flags = (flags & ~MASK) | colors::DIM;
       }
     }
-    if (has_text) {
+    if (w->type == widgets::kind::rich_text && TYPE_OF(text) == TYPE_STRING) {
+      draw_styled(b, w->styled, x, y, clip, para);
+    } else if (has_text) {
       text::span s = text::of(text);
       int32_t tx = x, ty = y;
-      if (para & (ALIGN_CENTER | ALIGN_RIGHT | ALIGN_MIDDLE | ALIGN_BOTTOM)) {
-        int32_t box_w = span_of(w->width()), box_h = span_of(w->height());
-        text::extent e = text::measure(s, para & WRAP ? box_w : text::NO_WRAP);
-        if (e.width < box_w) {
-          if (para & ALIGN_CENTER) tx += (box_w - e.width) / 2;
-          else if (para & ALIGN_RIGHT) tx += box_w - e.width;
-        }
-        if (e.lines < box_h) {
-          if (para & ALIGN_MIDDLE) ty += (box_h - e.lines) / 2;
-          else if (para & ALIGN_BOTTOM) ty += box_h - e.lines;
-        }
-      }
+      align(s, span_of(w->width()), span_of(w->height()), para, tx, ty);
       draw_text(b, s, tx, ty, clip, para, text_flags, fg, bg);
     }
   }
   const Cell* draw = face::get(face, face::DRAW);
-  if (draw_hook && TYPE_OF(draw) == TYPE_BLOCK && block::rs_length(draw) > 0)
-    draw_hook(w, x, y, clip);
+  if (TYPE_OF(draw) == TYPE_BLOCK && block::rs_length(draw) > 0) draw::draw_face(b, w, x, y, clip);
 }
 
 // The caret base: a base naming a face in its options places the caret
@@ -321,6 +275,49 @@ void render_tree(screen_buffer& b, uint32_t id, int depth) {
 
 }  // namespace
 
+uint32_t para_flags(const Cell* face) {
+  static const uint32_t center = canonical("center"), right = canonical("right"),
+                        middle = canonical("middle"), bottom = canonical("bottom");
+  const Cell* para = face::get(face, face::PARA);
+  if (TYPE_OF(para) != TYPE_OBJECT) return 0;
+  uint32_t flags = 0;
+  if (const Cell* a = calls::field(para, "align")) {
+    if (word_is(a, center)) flags |= ALIGN_CENTER;
+    else if (word_is(a, right)) flags |= ALIGN_RIGHT;
+  }
+  if (const Cell* v = calls::field(para, "v-align")) {
+    if (word_is(v, middle)) flags |= ALIGN_MIDDLE;
+    else if (word_is(v, bottom)) flags |= ALIGN_BOTTOM;
+  }
+  if (const Cell* wrap = calls::field(para, "wrap?"); wrap && TYPE_OF(wrap) == TYPE_LOGIC && wrap->w1)
+    flags |= WRAP;
+  return flags;
+}
+
+void frame(screen_buffer& b, int64_t x0, int64_t y0, int64_t x1, int64_t y1, clip_box limits,
+           const uint32_t* corners, bool colored, uint32_t fg) {
+  auto put = [&](int64_t col, int64_t row, uint32_t code) {
+    if (col < limits.left || col >= limits.right || row < limits.top || row >= limits.bottom) return;
+    screen_cell& c = b.at(int32_t(col), int32_t(row));
+    c.code = code;
+    if (colored) c.fg = fg;
+  };
+  for (int64_t col = std::max<int64_t>(x0 + 1, limits.left); col < std::min<int64_t>(x1, limits.right);
+       col++) {
+    put(col, y0, HORIZONTAL);
+    put(col, y1, HORIZONTAL);
+  }
+  for (int64_t row = std::max<int64_t>(y0 + 1, limits.top); row < std::min<int64_t>(y1, limits.bottom);
+       row++) {
+    put(x0, row, VERTICAL);
+    put(x1, row, VERTICAL);
+  }
+  put(x0, y0, corners[0]);
+  put(x1, y0, corners[1]);
+  put(x0, y1, corners[2]);
+  put(x1, y1, corners[3]);
+}
+
 void screen_buffer::reset(int32_t w, int32_t h) {
   width = std::max(w, 0);
   height = std::max(h, 0);
@@ -329,30 +326,29 @@ void screen_buffer::reset(int32_t w, int32_t h) {
   std::fill(cells.begin(), cells.begin() + std::ptrdiff_t(n), screen_cell{});
 }
 
-void draw_text(screen_buffer& b, text::span text, int32_t x, int32_t y, clip_box clip,
-               uint32_t para, uint32_t flags, uint32_t fg, uint32_t bg) {
-  bool wrap = para & WRAP;
-  bool interpret = flags & INTERPRET;
-  bool masked = flags & MASK;
-  uint32_t extra = flags & (colors::DIM | colors::REVERSE);
-  colors::text_style style{fg, bg, 0};
+namespace {
+
+// The walk of a text drawn into the buffer, over a source that gives each
+// character's code point, the escape sequence starting there (its length,
+// 0 for none) and the cell it becomes in the style in force.
+template <class Source>
+void walk_text(screen_buffer& b, Source& src, uint32_t length, int32_t x, int32_t y, clip_box clip,
+               bool wrap, bool masked, colors::text_style& style) {
   int32_t col = x, row = y;
   uint32_t i = 0;
   // Skips to the next line feed: the rest of a line that went past the
   // right edge without wrapping (style sequences in it still count).
   auto skip_line = [&]() {
-    while (i < text.length && text.at(i) != '\n') {
-      uint32_t n = interpret && text.at(i) == ESCAPE ? colors::read_sequence(text, i, style) : 0;
+    while (i < length && src.code(i) != '\n') {
+      uint32_t n = src.escape(i, style);
       i += n ? n : 1;
     }
   };
-  while (i < text.length && row < clip.bottom) {
-    uint32_t c = text.at(i);
-    if (interpret && c == ESCAPE) {
-      if (uint32_t n = colors::read_sequence(text, i, style)) {
-        i += n;
-        continue;
-      }
+  while (i < length && row < clip.bottom) {
+    uint32_t c = src.code(i);
+    if (uint32_t n = src.escape(i, style)) {
+      i += n;
+      continue;
     }
     if (c == '\n') {
       row++;
@@ -375,11 +371,7 @@ void draw_text(screen_buffer& b, text::span text, int32_t x, int32_t y, clip_box
       else skip_line();
       continue;
     }
-    if (row >= clip.top && col >= clip.left) {
-      screen_cell cell{masked ? uint32_t('*') : c, bg, style.fg, style.attr | extra};
-      if (masked) cell.attr |= colors::MASKED;
-      put_char(b, col, row, width, cell);
-    }
+    if (row >= clip.top && col >= clip.left) put_char(b, col, row, width, src.cell(i, style));
     col += width;
     i++;
     if (col >= clip.right) {
@@ -390,6 +382,54 @@ void draw_text(screen_buffer& b, text::span text, int32_t x, int32_t y, clip_box
         skip_line();
       }
     }
+  }
+}
+
+}  // namespace
+
+void draw_text(screen_buffer& b, text::span text, int32_t x, int32_t y, clip_box clip,
+               uint32_t para, uint32_t flags, uint32_t fg, uint32_t bg) {
+  struct source {
+    text::span text;
+    bool interpret, masked;
+    uint32_t bg, extra;
+    uint32_t code(uint32_t i) const { return text.at(i); }
+    uint32_t escape(uint32_t i, colors::text_style& style) const {
+      return interpret && text.at(i) == ESCAPE ? colors::read_sequence(text, i, style) : 0;
+    }
+    screen_cell cell(uint32_t i, const colors::text_style& style) const {
+      screen_cell c{masked ? uint32_t('*') : text.at(i), bg, style.fg, style.attr | extra};
+      if (masked) c.attr |= colors::MASKED;
+      return c;
+    }
+  } src{text, (flags & INTERPRET) != 0, (flags & MASK) != 0, bg,
+        flags & (colors::DIM | colors::REVERSE)};
+  colors::text_style style{fg, bg, 0};
+  walk_text(b, src, text.length, x, y, clip, para & WRAP, src.masked, style);
+}
+
+void draw_styled(screen_buffer& b, const std::vector<screen_cell>& cells, int32_t x, int32_t y,
+                 clip_box clip, uint32_t para) {
+  struct source {
+    const std::vector<screen_cell>& cells;
+    uint32_t code(uint32_t i) const { return cells[i].code; }
+    uint32_t escape(uint32_t, colors::text_style&) const { return 0; }
+    screen_cell cell(uint32_t i, const colors::text_style&) const { return cells[i]; }
+  } src{cells};
+  colors::text_style style;
+  walk_text(b, src, uint32_t(cells.size()), x, y, clip, para & WRAP, false, style);
+}
+
+void align(text::span s, int32_t box_w, int32_t box_h, uint32_t para, int32_t& x, int32_t& y) {
+  if (!(para & (ALIGN_CENTER | ALIGN_RIGHT | ALIGN_MIDDLE | ALIGN_BOTTOM))) return;
+  text::extent e = text::measure(s, para & WRAP ? box_w : text::NO_WRAP);
+  if (e.width < box_w) {
+    if (para & ALIGN_CENTER) x += (box_w - e.width) / 2;
+    else if (para & ALIGN_RIGHT) x += box_w - e.width;
+  }
+  if (e.lines < box_h) {
+    if (para & ALIGN_MIDDLE) y += (box_h - e.lines) / 2;
+    else if (para & ALIGN_BOTTOM) y += box_h - e.lines;
   }
 }
 

@@ -81,13 +81,28 @@ void leave_to(std::string& out, paint_state& p);
 void draw_text(screen_buffer& b, text::span text, int32_t x, int32_t y, clip_box clip,
                uint32_t para, uint32_t flags, uint32_t fg, uint32_t bg);
 
+// Draws a rich-text face's styled cells at (x, y) inside the clip box, as
+// a text without escapes: each cell keeps its colours and attributes.
+void draw_styled(screen_buffer& b, const std::vector<colors::screen_cell>& cells, int32_t x,
+                 int32_t y, clip_box clip, uint32_t para);
+// Moves (x, y) by the paragraph alignment of the text in a box of the size
+// given; nothing when the text is not smaller than the box.
+void align(text::span s, int32_t box_w, int32_t box_h, uint32_t para, int32_t& x, int32_t& y);
+
 // Renders the active window into `screen`: sized to the window's extent
 // within the console's size, zero-filled, its widget tree drawn. False
 // when no window is active.
 bool render_active();
 
-// The draw dialect, run for a face whose `draw` is a non-empty block (the
-// draw-dialect module sets it).
-extern void (*draw_hook)(widgets::widget* w, int32_t x, int32_t y, clip_box clip);
+// Square frame corners: top left, top right, bottom left, bottom right.
+inline constexpr uint32_t SQUARE_CORNERS[4] = {0x250C, 0x2510, 0x2514, 0x2518};
+// A frame of box-drawing characters along the box (x0, y0)-(x1, y1), its
+// corners as given, written only inside `limits` (the walk stays inside
+// them too); with `colored` the frame's cells take the foreground `fg`.
+void frame(screen_buffer& b, int64_t x0, int64_t y0, int64_t x1, int64_t y1, clip_box limits,
+           const uint32_t* corners, bool colored, uint32_t fg);
+
+// The paragraph flags of a face's `para`.
+uint32_t para_flags(const Cell* face);
 
 }  // namespace kez::gui::render

@@ -24,6 +24,7 @@
 #include "gui/event.h"
 #include "gui/face.h"
 #include "gui/terminal/calls.h"
+#include "gui/terminal/draw.h"
 #include "gui/terminal/events.h"
 #include "gui/terminal/image_cells.h"
 #include "gui/terminal/reactions.h"
@@ -715,6 +716,7 @@ void run_update(uint32_t id) {
     case kind::check: builder = "make-checkbox-ui"; break;
     case kind::radio: builder = "make-radio-ui"; break;
     case kind::text_list: builder = "make-text-list-ui"; break;
+    case kind::rich_text: draw::update_rich_text(id); return;
     default: return;
   }
   Cell fn = calls::helper(builder);

@@ -78,6 +78,7 @@ struct widget {
   int32_t data = 0;                                // text list: rows scrolled off the top
   edit_state edit;
   image_cells image;
+  std::vector<colors::screen_cell> styled;  // rich text: a cell for each character
 
   float width() const { return right - left; }
   float height() const { return bottom - top; }
