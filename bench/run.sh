@@ -18,6 +18,11 @@ for src in bench/*.cpp; do
   echo "== $name (C++)"
   "build/release/bench-$name"
 done
+# The GUI event loop in a real terminal.
+if [[ -z "$filter" || "gui_loop" == *"$filter"* ]] && command -v tmux >/dev/null; then
+  echo "== gui_loop (tmux)"
+  python3 bench/gui_loop.py "$kez"
+fi
 for src in bench/*.kez; do
   [ -e "$src" ] || continue
   name=$(basename "$src" .kez)

@@ -19,6 +19,7 @@ step "boot pool against the sources (release)"
 python3 tests/compare-boot.py build/release/kez || status=1
 step "terminal tests (release, tmux)"
 python3 tests/run-tty.py build/release/kez || status=1
+python3 tests/run-gui-tty.py build/release/kez || status=1
 step "process tests (release: statuses, signals, streams)"
 python3 tests/run-process.py build/release/kez || status=1
 
@@ -34,6 +35,7 @@ step "boot pool against the sources (sanitizers)"
 python3 tests/compare-boot.py build/asan/kez || status=1
 step "terminal tests (sanitizers, tmux)"
 python3 tests/run-tty.py build/asan/kez || status=1
+python3 tests/run-gui-tty.py build/asan/kez || status=1
 step "process tests (sanitizers)"
 python3 tests/run-process.py build/asan/kez || status=1
 # Two intervals: a long one that lets state build up between moves, and a

@@ -36,7 +36,7 @@ class Session:
         self.socket = os.path.join(self.dir, "tmux")
         inner = 'echo $$ > pid; exec "$0"'
         script = (f"{shell}cd '{self.dir}' && stty -g > before; sh -c '{inner}' '{kez}'; "
-                  "echo $? > status; stty -g > after; exec sleep 600")
+                  "echo $? > status; stty -g > after.new; mv after.new after; exec sleep 600")
         self.tmux("new-session", "-d", "-s", "t", "-x", str(width), "-y", str(height),
                   "-e", f"HOME={home or self.dir}", script)
         try:
@@ -113,6 +113,8 @@ class Session:
 
     def wait_exit(self):
         end = time.time() + TIMEOUT
+        # The file appears whole (written aside, then renamed), empty when
+        # the terminal is gone.
         while self.file("after") is None:
             if time.time() > end:
                 raise Failure(f"kez did not end:\n{self.screen()}")
@@ -451,19 +453,21 @@ def the_screen_face_takes_the_terminal_size(s):
     s.wait(lambda screen: "\n70x20\n>>" in screen, "the size, then the prompt")
 
 
-def main():
+def run_cases(cases, start):
+    """Runs each case (fn, arguments of start) whose name holds the filter
+    given on the command line, in a session made by start(kez, *arguments)."""
     kez = os.path.abspath(sys.argv[1])
     pattern = sys.argv[2] if len(sys.argv) > 2 else ""
     if not shutil.which("tmux"):
         print("tmux is not installed")
         sys.exit(1)
     passed = failed = 0
-    for fn, options in CASES:
+    for fn, arguments in cases:
         if pattern not in fn.__name__:
             continue
         s = None
         try:
-            s = Session(kez, **options)
+            s = start(kez, *arguments)
             fn(s)
             passed += 1
         except Failure as e:
@@ -476,4 +480,6 @@ def main():
     sys.exit(1 if failed else 0)
 
 
-main()
+if __name__ == "__main__":
+    run_cases([(fn, (options,)) for fn, options in CASES],
+              lambda kez, options: Session(kez, **options))

@@ -135,8 +135,7 @@ void write_units(const void* text, size_t bytes, uint32_t unit, bool line_end) {
   if (n) write_all(buf, n);
 }
 
-void print_string(const Cell* value, bool line_end) {
-  gui::suspend_screen();
+void write_string(const Cell* value, bool line_end) {
   series_buffer* b = GET_BUFFER(value);
   uint32_t unit = b->unit();
   if (unit != 1 && unit != 2 && unit != 4) {
@@ -147,6 +146,11 @@ void print_string(const Cell* value, bool line_end) {
     size_t bytes = head < tail ? size_t(tail - head) : 0;
     write_units(head, bytes, unit, line_end);
   }
+}
+
+void print_string(const Cell* value, bool line_end) {
+  gui::suspend_screen();
+  write_string(value, line_end);
   gui::resume_screen();
 }
 

@@ -52,6 +52,9 @@ bool at_line_start();
 
 // The default value-output hook: writes a string value from its head.
 void print_string(const Cell* value, bool line_end);
+// The same without the GUI backend's hooks around it: for a caller that has
+// erased the drawing itself and is leaving the redraw.
+void write_string(const Cell* value, bool line_end);
 
 // Writes the NUL-terminated bytes as they are, then fires the text hooks.
 void print_c_string(const char* text);

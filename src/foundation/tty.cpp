@@ -45,6 +45,7 @@ bool output_tty = false;
 bool report_failed = false;
 volatile sig_atomic_t paste_on = 0;      // bracketed paste asked for
 volatile sig_atomic_t title_pushed = 0;  // the terminal keeps the old title
+void (*volatile screen_restore)() = nullptr;
 
 key_decoder decoder;
 // Events decoded ahead: keys that came before a terminal's answer. A paste
@@ -393,7 +394,7 @@ bool enter_raw() {
   termios mode;
   if (tcgetattr(STDIN_FILENO, &mode) != 0) return false;
   saved_modes[depth] = mode;
-  mode.c_iflag &= ~tcflag_t(BRKINT | ICRNL | INPCK | ISTRIP | IXON);
+  mode.c_iflag &= ~tcflag_t(BRKINT | ICRNL | INLCR | IGNCR | INPCK | ISTRIP | IXON);
   mode.c_cflag |= CS8;
   mode.c_lflag &= ~tcflag_t(ECHO | ICANON | IEXTEN | ISIG);
   mode.c_cc[VMIN] = 1;
@@ -411,7 +412,23 @@ void leave_raw() {
   if (depth > 0) tcgetattr(STDIN_FILENO, &raw_mode);
 }
 
+void set_screen_restore(void (*hook)()) { screen_restore = hook; }
+
+int wake_fd() { return wake_pipe[0]; }
+
+bool take_resize() {
+  if (wake_pipe[0] >= 0) {
+    char sink[64];
+    while (read(wake_pipe[0], sink, sizeof sink) > 0) {
+    }
+  }
+  if (!resized) return false;
+  resized = 0;
+  return true;
+}
+
 void restore_all() {
+  if (auto hook = screen_restore) hook();
   if (paste_on) {
     paste_on = 0;
     put_sequence("\x1b[?2004l");

@@ -88,8 +88,17 @@ bool output_is_terminal();
 bool enter_raw();
 void leave_raw();
 // Puts back the mode found before the first entry, turns bracketed paste
-// off and restores the window title (async-signal-safe).
+// off and restores the window title (async-signal-safe). The screen hook,
+// when set, runs first: the text-mode GUI puts back what it changed on the
+// screen (it must be async-signal-safe too).
 void restore_all();
+void set_screen_restore(void (*hook)());
+
+// For an event loop of its own: the descriptor that a window-size change
+// or a continue makes readable (-1 when there is none), and whether one
+// came since the last call (which drains the descriptor).
+int wake_fd();
+bool take_resize();
 
 // Asks the terminal to bracket pasted text (on), or no longer (off).
 void bracketed_paste(bool on);

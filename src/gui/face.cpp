@@ -1,6 +1,7 @@
 // Facets read by name from face objects.
 #include "gui/face.h"
 
+#include "values/context.h"
 #include "values/object.h"
 #include "values/symbol.h"
 #include "values/word.h"
@@ -22,6 +23,12 @@ uint32_t symbols[FACET_COUNT];
 const Cell* get(const Cell* face, facet f) {
   Cell w = word::make(TYPE_WORD, 0, symbols[f], 0xFFFFFFFF);
   return object::select_word(face, &w);
+}
+
+Cell* slot(const Cell* face, facet f) {
+  Cell w = word::make(TYPE_WORD, 0, symbols[f], 0xFFFFFFFF);
+  int32_t i = object::find_word(face, &w);
+  return i < 0 ? nullptr : context::values(face->w1) + i;
 }
 
 bool is_word(const Cell* value, uint32_t canonical_symbol) {

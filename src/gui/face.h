@@ -21,6 +21,9 @@ inline constexpr uint32_t change_flag(facet f) { return 1u << f; }
 
 // The facet's value, or none when the object has no such field.
 const Cell* get(const Cell* face, facet f);
+// The facet's value slot, written without change notification; null when
+// the object has no such field. Valid until the next allocation.
+Cell* slot(const Cell* face, facet f);
 // True when the value is a word! naming the symbol (case-insensitively).
 bool is_word(const Cell* value, uint32_t canonical_symbol);
 

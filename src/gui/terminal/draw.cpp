@@ -9,6 +9,7 @@
 // the next command.
 #include "gui/terminal/draw.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <span>
 #include <string_view>
@@ -16,6 +17,9 @@
 #include <vector>
 
 #include "evaluator/stack.h"
+#include "gui/face.h"
+#include "gui/terminal/text_metrics.h"
+#include "gui/terminal/widgets.h"
 #include "types/image.h"
 #include "types/point.h"
 #include "values/block.h"
@@ -496,7 +500,88 @@ std::span<const command> shape_commands() {
   return TABLE;
 }
 
+// --- rich-text styles -------------------------------------------------------------------
+
+// An optional colour and lit-word after `underline`, `strike` and `border`.
+void skip_line_style(cursor& c) {
+  try_tuple(c);
+  try_type(c, TYPE_LIT_WORD);
+}
+
 }  // namespace
+
+void styled_cells(const Cell* face_in, std::vector<colors::screen_cell>& out) {
+  static const uint32_t backdrop = sym("backdrop"), bold = sym("bold"), italic = sym("italic"),
+                        underline = sym("underline"), strike = sym("strike"), border = sym("border");
+  Cell face = *face_in;
+  Cell text = *face::get(&face, face::TEXT);
+  out.clear();
+  if (TYPE_OF(&text) != TYPE_STRING) return;
+  uint32_t bg = colors::from_tuple(face::get(&face, face::COLOR));
+  text::span chars = text::of(&text);
+  for (uint32_t i = 0; i < chars.length; i++) out.push_back({chars.at(i), bg, 0, 0});
+  Cell data = *face::get(&face, face::DATA);
+  if (TYPE_OF(&data) != TYPE_BLOCK) return;
+  // The current range: cells lo to hi - 1.
+  int64_t n = int64_t(out.size()), lo = 0, hi = 0;
+  auto apply = [&](auto&& change) {
+    for (int64_t k = lo; k < hi; k++) change(out[size_t(k)]);
+  };
+  auto attribute = [&](uint32_t bit) { apply([bit](colors::screen_cell& c) { c.attr |= bit; }); };
+  cursor c{data, data.w1};
+  while (!c.at_end()) {
+    uint32_t at = c.i;
+    Cell v = c.peek();
+    c.i++;
+    switch (TYPE_OF(&v)) {
+      case TYPE_PAIR: {
+        int64_t start = int32_t(v.w2), length = int32_t(v.w3);
+        lo = std::clamp<int64_t>(start - 1, 0, n);
+        hi = std::clamp<int64_t>(start - 1 + length, lo, n);
+        break;
+      }
+      case TYPE_TUPLE: {
+        uint32_t fg = colors::from_tuple(&v);
+        apply([fg](colors::screen_cell& cell) { cell.fg = fg; });
+        break;
+      }
+      case TYPE_STRING: case TYPE_INTEGER: case TYPE_FLOAT: break;  // font name and size
+      case TYPE_WORD: {
+        uint32_t w = word::canonical(&v);
+        if (w == backdrop) {
+          Cell color;
+          if (!try_tuple(c, &color)) fail(c, c.i);
+          uint32_t back = colors::from_tuple(&color);
+          apply([back](colors::screen_cell& cell) { cell.bg = back; });
+        } else if (w == bold) {
+          attribute(colors::BOLD);
+        } else if (w == italic) {
+          attribute(colors::ITALIC);
+        } else if (w == underline || w == strike) {
+          attribute(w == underline ? colors::UNDERLINE : colors::STRIKE);
+          skip_line_style(c);
+        } else if (w == border) {
+          skip_line_style(c);
+        } else {
+          fail(c, at);
+        }
+        break;
+      }
+      default: fail(c, at);
+    }
+  }
+}
+
+void update_rich_text(uint32_t id) {
+  widgets::widget* w = widgets::get(id);
+  if (!w) return;
+  Cell face = w->face;
+  try {
+    styled_cells(&face, w->styled);
+  } catch (const failure& f) {
+    raise(f);
+  }
+}
 
 void run(const Cell* block, run_state& s) {
   if (cycles::find(cycles::key_of(block))) throw failure{err::script::DRAW_INFINITE, *block};

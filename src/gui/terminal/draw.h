@@ -11,6 +11,10 @@
 #pragma once
 #include <cstdint>
 
+#include <vector>
+
+#include "gui/terminal/colors.h"
+#include "gui/terminal/render.h"
 #include "gui/terminal/shapes.h"
 #include "values/cell.h"
 
@@ -71,5 +75,18 @@ bool silent();
 // owner notified. A draw error is raised, or with silent? the run is
 // abandoned quietly.
 void draw_image();
+
+// Runs a face's `draw` block into the buffer from the face's position
+// (x, y) within its clip box. A draw error prints its report (unless
+// silent?) and is then raised, out of the redraw.
+void draw_face(render::screen_buffer& b, widgets::widget* w, int32_t x, int32_t y,
+               render::clip_box clip);
+
+// The styled cells of a rich-text face: a cell for each character of its
+// `text` (none when it is not a string), on the face's background, with the
+// style ranges of `data` applied. A bad style item raises draw-invalid.
+void styled_cells(const Cell* face, std::vector<colors::screen_cell>& out);
+// The rich-text widget's update: its styled cells rebuilt.
+void update_rich_text(uint32_t widget);
 
 }  // namespace kez::gui::draw

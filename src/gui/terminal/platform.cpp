@@ -13,13 +13,19 @@
 
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
+#include "foundation/collector.h"
 #include "gui/face.h"
+#include "gui/terminal/calls.h"
+#include "gui/terminal/event_loop.h"
+#include "gui/terminal/events.h"
+#include "gui/terminal/widgets.h"
 #include "gui/terminal/draw.h"
 #include "gui/terminal/screen.h"
 #include "gui/terminal/text_metrics.h"
 #include "types/handle.h"
 #include "types/point.h"
 #include "types/tuple.h"
+#include "values/block.h"
 #include "values/context.h"
 #include "values/error_ids.h"
 #include "values/number_support.h"
@@ -55,14 +61,156 @@ void make_null_handle() { *arg(0) = handle::make(0, handle::CLASS_NULL); }
 
 void get_screen_size() { *arg(0) = Cell{TYPE_PAIR, 0, uint32_t(screen_width), uint32_t(screen_height)}; }
 
-void make_view() { *arg(0) = handle::make(0, handle::CLASS_WINDOW); }
+uint32_t screen_symbol();
 
-void do_event_loop() { *arg(0) = make_logic(false); }
+uint32_t handle_value(const Cell* h) { return TYPE_OF(h) == TYPE_HANDLE ? h->w2 : 0; }
+
+void make_view() {
+  Cell face = *arg(0), parent = *arg(1);
+  uint32_t id = widgets::make_view(&face, handle_value(&parent));
+  *arg(0) = handle::make(id, handle::CLASS_WINDOW);
+}
+
+void update_view() {
+  Cell v = *arg(0);
+  if (TYPE_OF(&v) == TYPE_BLOCK) {
+    int32_t n = block::rs_length(&v);
+    for (int32_t i = 0; i < n; i++) {
+      const Cell* item = block::rs_head(&v) + i;
+      if (TYPE_OF(item) != TYPE_OBJECT) numbers::invalid_type(TYPE_OF(item));
+    }
+    for (int32_t i = 0; i < n; i++) {
+      if (i >= block::rs_length(&v)) break;
+      Cell face = block::rs_head(&v)[i];
+      if (TYPE_OF(&face) == TYPE_OBJECT && TYPE_OF(face::get(&face, face::STATE)) == TYPE_BLOCK)
+        widgets::update_view(&face);
+    }
+  } else if (TYPE_OF(&v) == TYPE_OBJECT) {
+    if (!face::is_word(face::get(&v, face::TYPE), screen_symbol())) widgets::update_view(&v);
+  } else {
+    numbers::invalid_type(TYPE_OF(&v));
+  }
+  answer_none();
+}
+
+void on_change_facet() {
+  Cell owner = *arg(0), word = *arg(1), value = *arg(2), action = *arg(3), fresh = *arg(4);
+  widgets::update_facet(&owner, &word, &value, &action, &fresh, get_integer(arg(5)),
+                        get_integer(arg(6)));
+  answer_none();
+}
+
+void destroy_view() {
+  Cell face = *arg(0);
+  if (widgets::destroy_view(&face, arg(1)->w1 != 0)) event_loop::post_quit();
+  answer_none();
+}
+
+void refresh_window() { widgets::mark_for_redraw(handle_value(arg(0))); }
+
+void redraw() {
+  if (widgets::widget* w = widgets::of_face(arg(0))) widgets::mark_for_redraw(w->id);
+}
+
+void show_window() {
+  widgets::show_window(handle_value(arg(0)));
+  answer_none();
+}
+
+// A change of the font's name, size, style, angle or anti-aliasing drops
+// what the backend made of it.
+void update_font() {
+  int32_t field = get_integer(arg(1));
+  if ((field >= 0 && field <= 3) || field == 5) {
+    Cell font = *arg(0);
+    Cell w = word::make(TYPE_WORD, 0, symbol::make("state"), context::NO_INDEX);
+    int32_t i = object::find_word(&font, &w);
+    if (i >= 0) context::values(font.w1)[i] = make_none();
+  }
+  answer_none();
+}
+
+void update_para() {
+  Cell face = *arg(0);
+  const Cell* state = face::get(&face, face::STATE);
+  if (TYPE_OF(face::get(&face, face::TYPE)) == TYPE_WORD && TYPE_OF(state) == TYPE_BLOCK &&
+      block::rs_length(state) >= 2) {
+    Cell s = *state;
+    Cell* flags = block::rs_head(&s) + 1;
+    if (TYPE_OF(flags) == TYPE_INTEGER)
+      *flags = make_integer(int32_t(uint32_t(get_integer(flags)) | face::change_flag(face::PARA)));
+  }
+  answer_none();
+}
+
+// The draw block is rendered on every redraw: drawing a face only checks
+// its flags.
+void draw_face() {
+  Cell face = *arg(0);
+  widgets::get_flags(face::get(&face, face::FLAGS));
+}
+
+void do_event_loop() { *arg(0) = make_logic(event_loop::do_events(arg(0)->w1 != 0)); }
+
+void exit_event_loop() {
+  event_loop::post_quit();
+  answer_none();
+}
+
+// The text-mode requesters are functions of TUI-helpers, and every argument
+// reaches them, so that a script's title, file or directory and filter take
+// effect. The call evaluates what it hands on, so only the types that the
+// requesters take pass: a word or a paren must never run there.
+void request(const char* name) {
+  static constexpr uint8_t TAKES[3][3] = {{TYPE_NONE, TYPE_STRING, TYPE_STRING},
+                                          {TYPE_NONE, TYPE_STRING, TYPE_FILE},
+                                          {TYPE_NONE, TYPE_BLOCK, TYPE_BLOCK}};
+  Cell args[5];
+  for (int i = 0; i < 5; i++) args[i] = *arg(i);
+  for (int i = 0; i < 3; i++) {
+    uint8_t t = TYPE_OF(&args[i]);
+    if (t != TAKES[i][0] && t != TAKES[i][1] && t != TAKES[i][2]) numbers::invalid_type(t);
+  }
+  Cell fn = calls::helper(name);
+  if (TYPE_OF(&fn) != TYPE_FUNCTION) return answer_none();
+  calls::outcome out =
+      calls::call(&fn, {args[0], args[1], args[2], args[3], args[4]}, calls::fence::none);
+  // A halt or a throw that left the window ends the request without a choice.
+  *arg(0) = out.exit ? make_none() : out.value;
+}
+
+void request_file() { request("request-file"); }
+void request_dir() { request("request-dir"); }
+
+// TUI-helpers' routines.
+void focused_q() {
+  widgets::widget* w = widgets::of_face(arg(0));
+  *arg(0) = make_logic(w && widgets::has_focus(w->id));
+}
+
+void widget_data() {
+  widgets::widget* w = widgets::of_face(arg(0));
+  *arg(0) = make_integer(w && w->type == widgets::kind::text_list ? w->data : 0);
+}
+
+void set_face_ui() {
+  if (widgets::widget* w = widgets::of_face(arg(0))) {
+    Cell ui = *arg(1);
+    w->ui = TYPE_OF(&ui) == TYPE_STRING ? ui : make_none();
+    widgets::mark_for_redraw(w->id);
+  }
+  answer_none();
+}
 
 void detach_image() {
   Cell img = *arg(0);
   ownership::unbind(&img);
   answer_none();
+}
+
+uint32_t screen_symbol() {
+  static uint32_t sym = symbol::resolve(symbol::make("screen"));
+  return sym;
 }
 
 void support_dark_mode_q() { *arg(0) = make_logic(false); }
@@ -153,9 +301,16 @@ void text_box_metrics() {
 
 // The backend's start-up: the platform context's version fields, the colour
 // depth, and the console size when standard output is a terminal (read once:
-// later the event loop keeps it).
+// later the event loop keeps it); the event reader and the collector's mark
+// callback, once.
 void backend_init() {
   Cell platform = *arg(0);
+  static bool started = false;
+  if (!started) {
+    started = true;
+    events::init();
+    collector::register_callback(widgets::mark);
+  }
   color_mode = get_integer(arg(1)) == 2 ? 2 : 4;
   static bool size_read = false;
   if (!size_read) read_screen_size();
@@ -184,34 +339,37 @@ std::span<const boot::routine_entry> platform_routines() {
       {"on-change-facet",
        "owner [object!] word [any-word!] value [any-type!] action [word!] new [any-type!] "
        "index [integer!] part [integer!]",
-       answer_none},
+       on_change_facet},
       {"update-text", "face [object!]", answer_none},
-      {"update-font", "font [object!] flags [integer!]", answer_none},
-      {"update-para", "face [object!] flags [integer!]", answer_none},
-      {"destroy-view", "face [object!] empty? [logic!]", answer_none},
+      {"update-font", "font [object!] flags [integer!]", update_font},
+      {"update-para", "face [object!] flags [integer!]", update_para},
+      {"destroy-view", "face [object!] empty? [logic!]", destroy_view},
       {"detach-image", "img [image!]", detach_image},
-      {"update-view", "face [any-type!]", answer_none},
-      {"refresh-window", "h [handle!]", answer_none},
-      {"redraw", "face [object!]", answer_none},
-      {"show-window", "id [handle!]", answer_none},
+      {"update-view", "face [any-type!]", update_view},
+      {"refresh-window", "h [handle!]", refresh_window},
+      {"redraw", "face [object!]", redraw},
+      {"show-window", "id [handle!]", show_window},
       {"make-view", "face [object!] parent [handle!] return: [handle!]", make_view},
       {"draw-image", "image [image!] cmds [block!]", draw::draw_image},
-      {"draw-face", "face [object!] cmds [block!]", answer_none},
+      {"draw-face", "face [object!] cmds [block!]", draw_face},
       {"do-event-loop", "no-wait? [logic!] return: [logic!]", do_event_loop},
-      {"exit-event-loop", "", answer_none},
+      {"exit-event-loop", "", exit_event_loop},
       {"request-font", "font [object!] selected [any-type!] mono? [logic!]", nothing},
       {"request-file",
        "title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]",
-       answer_none},
+       request_file},
       {"request-dir",
        "title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]",
-       answer_none},
+       request_dir},
       {"text-box-metrics", "box [object!] arg0 [any-type!] type [integer!]", text_box_metrics},
       {"update-scroller", "scroller [object!] flags [integer!]", answer_none},
       {"set-dark-mode", "face [object!] dark? [logic!]", nothing},
       {"support-dark-mode?", "return: [logic!]", support_dark_mode_q},
       {"toggle-GPU", "", answer_none},
       {"init", "platform [object!] color-depth [integer!]", backend_init},
+      {"focused?", "face [object!] return: [logic!]", focused_q},
+      {"widget-data", "face [object!] return: [integer!]", widget_data},
+      {"set-face-ui", "face [object!] ui [any-type!]", set_face_ui},
   };
   return TABLE;
 }
