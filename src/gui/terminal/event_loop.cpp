@@ -491,6 +491,10 @@ bool do_events(bool no_wait) {
       post_quit();
     }
     if (no_wait || loop_level <= frame.remembered) break;
+    // With no input to read and no timer to run, nothing could ever end
+    // this loop (standard input is not a terminal, or it has closed): it
+    // ends now, as if its window had been closed, rather than hang.
+    if ((!term.active || term.input_closed) && widgets::timers.empty()) break;
   }
   if (no_wait) redraw();
   return got;
