@@ -11,6 +11,7 @@
 #include "evaluator/stack.h"
 #include "foundation/hashtable.h"
 #include "foundation/raise.h"
+#include "values/block.h"
 #include "values/cycles.h"
 #include "values/error_ids.h"
 #include "values/object.h"
@@ -272,6 +273,64 @@ Cell* bind(Cell* block, node_t ctx, bool self) {
   bind_lookup to(ctx, self);
   bind_cells(block->w2, block->w1, to);
   return block;
+}
+
+namespace {
+
+// The shallow copy `copy` (on the stack) of the block `source` made deep and
+// bound: the walk of block::clone (deep, paths included) and of bind over
+// its result, in one pass over the new cells.
+void copy_bound(Cell* copy, node_t source, const bind_lookup& to) {
+  // A block met again inside itself cannot be copied deeply.
+  if (cycles::find(source)) {
+    cycles::reset();
+    fire(err::INTERNAL, err::internal::NO_CYCLE);
+  }
+  cycles::push(source);
+  node_t node = copy->w2;
+  uint32_t n = memory::buffer(node)->used() / sizeof(Cell);
+  for (uint32_t i = 0; i < n; i++) {
+    // Copying allocates: the cells are found again through the node.
+    Cell* v = cells_of(memory::buffer(node)) + i;
+    uint32_t t = TYPE_OF(v);
+    switch (t) {
+      case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
+      case TYPE_SET_PATH: case TYPE_GET_PATH: {
+        Cell inner = *v;
+        Cell* made = block::clone(&inner, false, false);
+        copy_bound(made, inner.w2, to);
+        cells_of(memory::buffer(node))[i] = *made;
+        stack::pop(1);
+        break;
+      }
+      case TYPE_HASH:
+        bind_cells(v->w2, v->w1, to);
+        break;
+      case TYPE_WORD:
+        if (to.self_sym && symbol::resolve(v->w2) == to.self_sym) {
+          v->w1 = to.ctx;
+          v->w3 = NO_INDEX;
+          break;
+        }
+        [[fallthrough]];
+      case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        to.word(v);
+        break;
+      default: break;
+    }
+  }
+  cycles::pop();
+}
+
+}  // namespace
+
+Cell* clone_bound(const Cell* block_in, node_t ctx) {
+  Cell source = *block_in;
+  cycles::guard guard;
+  bind_lookup to(ctx, false);
+  Cell* copy = block::clone(&source, false, false);
+  copy_bound(copy, source.w2, to);
+  return copy;
 }
 
 void get_global(uint32_t sym, Cell* out) {
