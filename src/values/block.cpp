@@ -631,20 +631,42 @@ void reserve_cells(Cell* b, uint64_t new_length, bool doubled) {
   return b;
 }
 
-// The buffer of b when one cell can go in at once: the value is a single
-// cell (not spread, not repeated), no owner must be told, no hash index
-// kept, and there is room, so nothing allocates; else nullptr.
-series_buffer* room_for_one(const Cell* b, const Cell* value, bool only, int32_t dup) {
-  if (dup != 1 || (!only && is_block_type(TYPE_OF(value))) || hash::is_hash(b)) return nullptr;
+// The buffer of b when `n` cells can go in at once: no owner must be told,
+// no hash index kept, and there is room, so nothing allocates; else nullptr.
+series_buffer* room_for(const Cell* b, uint64_t n) {
+  if (hash::is_hash(b)) return nullptr;
   series_buffer* buf = GET_BUFFER(b);
-  if ((buf->flags & SERIES_OWNED) || uint64_t(buf->tail) + sizeof(Cell) > buf->size ||
-      buf->used() + sizeof(Cell) > MAX_SERIES_SIZE)
+  uint64_t bytes = n * sizeof(Cell);
+  if ((buf->flags & SERIES_OWNED) || buf->tail + bytes > buf->size ||
+      buf->used() + bytes > MAX_SERIES_SIZE)
     return nullptr;
   return buf;
 }
 
+// A value that goes in as one cell: not spread, not repeated.
+inline bool is_one_cell(const Cell* value, bool only, int32_t dup) {
+  return dup == 1 && (only || !is_block_type(TYPE_OF(value)));
+}
+
+// The cells of a block from another buffer, copied at once where they fit.
+// Out of line, so that the one-cell path of append needs no frame.
+[[gnu::noinline]] Cell* append_spread(Cell* b, Cell* value, int32_t part) {
+  int64_t count = std::max(rs_length(value), 0);
+  if (part >= 0 && part < count) count = part;
+  series_buffer* buf = room_for(b, uint64_t(count));
+  if (!buf || value->w2 == b->w2) return insert_worker(b, value, part, false, 1, true);
+  if (count > 0)
+    std::memcpy(buf->tail_ptr(), first_cell(value) + value->w1, size_t(count) * sizeof(Cell));
+  buf->tail += uint32_t(count) * sizeof(Cell);
+  b->w1 = 0;
+  return b;
+}
+
 Cell* append(Cell* b, Cell* value, int32_t part, bool only, int32_t dup) {
-  if (series_buffer* buf = room_for_one(b, value, only, dup)) [[likely]] {
+  if (!is_one_cell(value, only, dup)) {
+    return dup == 1 ? append_spread(b, value, part) : insert_worker(b, value, part, only, dup, true);
+  }
+  if (series_buffer* buf = room_for(b, 1)) [[likely]] {
     *reinterpret_cast<Cell*>(buf->tail_ptr()) = *value;
     buf->tail += sizeof(Cell);
     b->w1 = 0;
@@ -653,7 +675,8 @@ Cell* append(Cell* b, Cell* value, int32_t part, bool only, int32_t dup) {
   return insert_worker(b, value, part, only, dup, true);
 }
 Cell* insert(Cell* b, Cell* value, int32_t part, bool only, int32_t dup) {
-  if (series_buffer* buf = room_for_one(b, value, only, dup)) [[likely]] {
+  series_buffer* buf = is_one_cell(value, only, dup) ? room_for(b, 1) : nullptr;
+  if (buf) [[likely]] {
     Cell v = *value;  // it may lie in the cells that move
     uint32_t n = buf->used() / sizeof(Cell);
     uint32_t at = std::min(b->w1, n);
