@@ -621,6 +621,7 @@ struct code_view {
   const Cell* code;
   const Cell* cells;  // the buffer's head cell
   uint32_t count;     // its cells
+  code_view() : code(nullptr), cells(nullptr), count(0) {}
   explicit code_view(const Cell* c) : code(c) { refresh(); }
   void refresh() {
     series_buffer* b = GET_BUFFER(code);
@@ -680,7 +681,7 @@ constexpr auto SELF_EVALUATING = [] {
 // The value of the code cell `at` when taking it needs no evaluation: a
 // self-evaluating value, or a word holding one (a word without a value
 // raises, on the general path). nullptr otherwise.
-inline const Cell* simple_value(const Cell* at) {
+inline __attribute__((always_inline)) const Cell* simple_value(const Cell* at) {
   uint32_t t = TYPE_OF(at);
   if (SELF_EVALUATING[t]) return at;
   if (t != TYPE_WORD) return nullptr;
@@ -723,7 +724,7 @@ inline uint32_t quick_kind_of(const Cell* op) {
 // Two integers under a quick operator, the result in `out`; false when the
 // exact result does not fit (the action then makes a float!) or the
 // operator is none of them.
-inline bool integer_op(uint32_t kind, int32_t a, int32_t b, Cell* out) {
+inline __attribute__((always_inline)) bool integer_op(uint32_t kind, int32_t a, int32_t b, Cell* out) {
   int32_t r;
   switch (kind) {
     case Q_ADD: if (__builtin_add_overflow(a, b, &r)) return false; break;
@@ -1198,23 +1199,35 @@ namespace {
 // runs. Each value lands at `base`: in its frame (IN_FRAME) that is the
 // frame's result slot, else the first cell above the caller's, pushed
 // there. The block's end is read again after each statement, which may
-// change its own block. False when a non-local exit is pending.
-template <bool IN_FRAME>
+// change its own block. False when a non-local exit is pending. HOLD_VIEW
+// (loop bodies) keeps the block's cells across the statements that
+// evaluate nothing, simple assignments, where the others read them again;
+// in every other block the view costs more than it saves.
+template <bool IN_FRAME, bool HOLD_VIEW = false>
 inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint32_t index,
                                                           uint32_t end, Cell* base) {
   constexpr bool keep = !IN_FRAME;
   current = *code;
+  code_view view = HOLD_VIEW ? code_view(code) : code_view();
   while (true) {
     current.w1 = index;
     Cell v;
     uint32_t after;
     if (trace::on) {
       index = walk_expression(code, index, end, false, keep, false);
-    } else if (TYPE_OF(code_at(code, index)) == TYPE_SET_WORD) {
+    } else if (TYPE_OF(HOLD_VIEW ? view.at(index) : code_at(code, index)) == TYPE_SET_WORD) {
       // The commonest statement, a simple one taken here without a call.
-      if ((after = quick_assignment(code_view(code), index, end, &v))) {
-        index = after;
+      after = quick_assignment(HOLD_VIEW ? view : code_view(code), index, end, &v);
+      if (after) {
         place_result(&v, keep);
+        if (HOLD_VIEW) {
+          // Nothing was evaluated: the block, its end and the view hold.
+          if (after >= end) return true;
+          index = after;
+          stack::top = base;
+          continue;
+        }
+        index = after;
       } else {
         index = assignment(code, index, end, keep);
       }
@@ -1224,9 +1237,48 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
       index = after;
     }
     if (stack::pending()) return false;
-    end = code_end(code, end);
+    if (HOLD_VIEW) {
+      view.refresh();
+      end = view.end(end);
+    } else {
+      end = code_end(code, end);
+    }
     if (index >= end) return true;
     stack::top = base;
+  }
+}
+
+// The untraced run of a block in the caller's frame, as run_block makes it,
+// after its depth guard: `saved` is the position put back on the way out.
+template <bool HOLD_VIEW = false>
+inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
+                                                    const Cell& saved) {
+  Cell* base = stack::top;
+  uint32_t index = code->w1;
+  uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
+  if (index >= end) {
+    place_result(&unset_value, keep);
+    return;
+  }
+  if (end - index == 1 || end - index == 3) {
+    // A block that is one simple expression (a branch's value, a loop's
+    // condition, a body giving its argument back) is computed in place.
+    // Computed in the cell at the top: the stack keeps top below its
+    // limit, so that cell is always there, and nothing here allocates.
+    Cell* v = stack::top;
+    if (quick_expression(code_view(code), index, end, false, v) == end) {
+      if (keep) stack::push_new();
+      else place_result(v, false);
+      return;
+    }
+  }
+  bool done = run_statements<false, HOLD_VIEW>(code, index, end, base);
+  current = saved;
+  if (!done) return;
+  if (trace::on && trace::fire(trace::EV_EXIT, code, int32_t(end), nullptr, base)) return;
+  if (!keep) {
+    Cell result = *base;
+    place_result(&result, false);
   }
 }
 
@@ -1265,33 +1317,53 @@ void run_block(const Cell* block, bool keep) {
   depth_guard();
   Cell code = *block;
   Cell saved = current;  // as in eval_block
-  Cell* base = stack::top;
-  uint32_t index = code.w1;
-  uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);
-  if (index >= end) {
-    place_result(&unset_value, keep);
-    return;
+  run_lean(&code, keep, saved);
+}
+
+namespace {
+
+// One run of a loop's block in its frame, as run_block runs it with keep
+// false; the statements that evaluate nothing keep the block's cells.
+inline __attribute__((always_inline)) void run_loop_block(const Cell* code) {
+  stack::clear_frame();
+  if (trace::on) {
+    run_block(code, false);
+  } else {
+    Cell saved = current;
+    run_lean<true>(code, false, saved);
   }
-  if (end - index == 1 || end - index == 3) {
-    // A block that is one simple expression (a branch's value, a loop's
-    // condition, a body giving its argument back) is computed in place.
-    // Computed in the cell at the top: the stack keeps top below its
-    // limit, so that cell is always there, and nothing here allocates.
-    Cell* v = stack::top;
-    if (quick_expression(code_view(&code), index, end, false, v) == end) {
-      if (keep) stack::push_new();
-      else place_result(v, false);
-      return;
+}
+
+}  // namespace
+
+uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, const Cell* condition) {
+  Cell code = *body;
+  Cell test = condition ? *condition : none_value;
+  depth_guard();
+  for (int32_t i = 0; count < 0 || i < count; i++) {
+    if (condition) {
+      run_loop_block(&test);
+      if (stack::pending()) {
+        if (stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK))
+          fire(err::THROW, err::throw_::WHILE_COND);
+        return 1;
+      }
+      if (!logic::true_q()) return 0;
+    }
+    stack::clear_frame();
+    if (trace::on) {
+      run_block(&code, false);
+    } else {
+      Cell saved = current;
+      run_lean<true>(&code, false, saved);
+    }
+    if (stack::pending()) {
+      uint32_t taken = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
+      if (taken == RAISE_CONTINUE) continue;
+      return taken == RAISE_BREAK ? uint32_t(RAISE_BREAK) : 1;
     }
   }
-  bool done = run_statements<false>(&code, index, end, base);
-  current = saved;
-  if (!done) return;
-  if (trace::on && trace::fire(trace::EV_EXIT, &code, int32_t(end), nullptr, base)) return;
-  if (!keep) {
-    Cell result = *base;
-    place_result(&result, false);
-  }
+  return 0;
 }
 
 uint32_t eval_next(const Cell* block, uint32_t index, uint32_t end, bool keep) {

@@ -10,6 +10,10 @@
 
 #include "values/cell.h"
 
+namespace kez::stack {
+struct call_frame;
+}
+
 namespace kez::interpreter {
 
 // The block being evaluated, its head at the current expression: errors
@@ -31,6 +35,15 @@ void eval_block(const Cell* block, bool chain);
 // before the next. keep true pushes the result, false (chain) copies it
 // into the caller's result slot with top just above it.
 void run_block(const Cell* block, bool keep);
+// Runs a loop body `count` times (forever when negative) as run_block does
+// with keep false, in the open loop frame `loop`, whose result slot takes
+// each value; with a `condition` block, that block runs first each time
+// and a falsy value ends the loop (a break or continue in it raises). A
+// break or continue that lands on `loop` is taken. Returns 0 when the loop
+// ended, RAISE_BREAK on a break, and 1 when another exit is pending (the
+// caller returns at once).
+uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count,
+                  const Cell* condition = nullptr);
 // Evaluates one expression (with infix lookahead) in an evaluated native
 // frame; keep true leaves the result on the stack, false writes it to the
 // caller's result slot. Returns the index after the expression.

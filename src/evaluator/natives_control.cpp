@@ -267,20 +267,7 @@ void all_star(bool, const int32_t*) {
 void while_star(bool, const int32_t*) {
   Cell cond = *arg(0), body = *arg(1);
   stack::call_frame* loop = open_loop();
-  while (true) {
-    stack::clear_frame();
-    interpreter::run_block(&cond, false);
-    if (stack::pending()) {
-      if (stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK)) {
-        fire(err::THROW, err::throw_::WHILE_COND);
-      }
-      return;
-    }
-    if (!logic::true_q()) break;
-    uint32_t r = run_body(loop, &body);
-    if (r == 1) return;
-    if (r == RAISE_BREAK) break;
-  }
+  if (interpreter::run_loop(&body, loop, -1, &cond) == 1) return;
   stack::pop_frame_return();
   unset::box();
 }
@@ -310,11 +297,7 @@ void loop_star(bool, const int32_t*) {
   }
   Cell body = *arg(1);
   stack::call_frame* loop = open_loop();
-  for (int32_t i = 0; i < count; i++) {
-    uint32_t r = run_body(loop, &body);
-    if (r == 1) return;
-    if (r == RAISE_BREAK) break;
-  }
+  if (interpreter::run_loop(&body, loop, count) == 1) return;
   stack::pop_frame_return();
 }
 
@@ -341,11 +324,7 @@ void repeat_star(bool, const int32_t*) {
 void forever_star(bool, const int32_t*) {
   Cell body = *arg(0);
   stack::call_frame* loop = open_loop();
-  while (true) {
-    uint32_t r = run_body(loop, &body);
-    if (r == 1) return;
-    if (r == RAISE_BREAK) break;
-  }
+  if (interpreter::run_loop(&body, loop, -1) == 1) return;
   stack::pop_frame_return();
 }
 
