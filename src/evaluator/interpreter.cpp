@@ -949,7 +949,9 @@ inline Cell* direct_slot(const Cell* word) {
 // A set-word at `index` whose value is a simple expression, assigned with
 // no frame: nothing in it can fail or be seen. Returns the index after the
 // expression, with its value in `out`; 0 when the general route must run.
-inline uint32_t quick_assignment(const code_view& view, uint32_t index, uint32_t end, Cell* out) {
+inline __attribute__((always_inline)) uint32_t quick_assignment_in(const code_view& view,
+                                                                   uint32_t index, uint32_t end,
+                                                                   Cell* out) {
   const Cell* word = view.at(index);
   Cell* slot;
   uint32_t after;
@@ -958,6 +960,9 @@ inline uint32_t quick_assignment(const code_view& view, uint32_t index, uint32_t
     return 0;
   *slot = *out;
   return after;
+}
+inline uint32_t quick_assignment(const code_view& view, uint32_t index, uint32_t end, Cell* out) {
+  return quick_assignment_in(view, index, end, out);
 }
 
 inline void set_word(Cell* word, const Cell* value) {
@@ -1217,16 +1222,20 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
       index = walk_expression(code, index, end, false, keep, false);
     } else if (TYPE_OF(HOLD_VIEW ? view.at(index) : code_at(code, index)) == TYPE_SET_WORD) {
       // The commonest statement, a simple one taken here without a call.
-      after = quick_assignment(HOLD_VIEW ? view : code_view(code), index, end, &v);
+      after = HOLD_VIEW ? quick_assignment_in(view, index, end, &v)
+                        : quick_assignment(code_view(code), index, end, &v);
       if (after) {
-        place_result(&v, keep);
         if (HOLD_VIEW) {
-          // Nothing was evaluated: the block, its end and the view hold.
-          if (after >= end) return true;
+          // Nothing was evaluated: the block, its end and the view hold,
+          // and only the last statement's value is kept.
+          if (after >= end) {
+            place_result(&v, keep);
+            return true;
+          }
           index = after;
-          stack::top = base;
           continue;
         }
+        place_result(&v, keep);
         index = after;
       } else {
         index = assignment(code, index, end, keep);
