@@ -633,6 +633,7 @@ struct code_view {
 };
 
 uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep);
+uint32_t infix_tail(const Cell* code, uint32_t next, uint32_t end, bool keep, Cell* start_top);
 
 const int32_t NO_REFINEMENTS[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                     -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
@@ -768,11 +769,20 @@ inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32
 // literal_op computes. It has no effect and cannot fail, so it needs no
 // frame, and a caller that finds it incomplete (0) evaluates the whole
 // expression again by the general route. Returns the index after it.
+// With PARTIAL, an operator that literal_op cannot compute leaves its index
+// in `partial_stop` (else 0) and the value so far in `out`: the general
+// route may go on from there, since the part taken had no effect and is
+// what that route would have computed.
+uint32_t partial_stop = 0;
+template <bool PARTIAL = false>
 inline __attribute__((always_inline)) uint32_t quick_expression(const code_view& view,
                                                                 uint32_t index, uint32_t end,
                                                                 bool no_infix, Cell* out) {
   const Cell* v = simple_value(view.at(index));
-  if (!v) return 0;
+  if (!v) {
+    if (PARTIAL) partial_stop = 0;
+    return 0;
+  }
   *out = *v;
   index++;
   if (no_infix) return index;
@@ -781,7 +791,10 @@ inline __attribute__((always_inline)) uint32_t quick_expression(const code_view&
     if (TYPE_OF(w) != TYPE_WORD) break;
     const Cell* op = bound_value(w);
     if (!op || TYPE_OF(op) != TYPE_OP) break;
-    if (!literal_op(op, out, view, index + 1, end)) return 0;
+    if (!literal_op(op, out, view, index + 1, end)) [[unlikely]] {
+      if (PARTIAL) partial_stop = index;
+      return 0;
+    }
     index += 2;
   }
   return index;
@@ -841,7 +854,13 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
 // action with no refinement used, or a function! with its locals.
 inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
   switch (TYPE_OF(fn)) {
-    case TYPE_NATIVE: natives::table[fn->w1 - 1](false, NO_REFINEMENTS); break;
+    case TYPE_NATIVE:
+      // The commonest natives, whose work is running a branch, are called
+      // straight, not through the table.
+      if (fn->w1 == natives::ID_EITHER) natives::either_star(false, NO_REFINEMENTS);
+      else if (fn->w1 == natives::ID_IF) natives::if_star(false, NO_REFINEMENTS);
+      else natives::table[fn->w1 - 1](false, NO_REFINEMENTS);
+      break;
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
     default:
       if (uint32_t locals = (d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS)
@@ -955,9 +974,11 @@ inline __attribute__((always_inline)) uint32_t quick_assignment_in(const code_vi
   const Cell* word = view.at(index);
   Cell* slot;
   uint32_t after;
-  if (index + 1 >= end || !(slot = direct_slot(word)) ||
-      !(after = quick_expression(view, index + 1, end, false, out)))
+  if (index + 1 >= end || !(slot = direct_slot(word))) {
+    partial_stop = 0;
     return 0;
+  }
+  if (!(after = quick_expression<true>(view, index + 1, end, false, out))) return 0;
   *slot = *out;
   return after;
 }
@@ -1024,29 +1045,40 @@ inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool ke
 }
 
 // A set-word: the next expression, evaluated in a frame named by the word,
-// assigned to it. LEAN is the untraced path; the other fires `set`.
+// assigned to it. LEAN is the untraced path; the other fires `set`. A
+// simple part of the expression already taken by quick_assignment (up to
+// the operator at `stop`, its value `partial`) is not taken again.
 template <bool LEAN>
 inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
                                                              const Cell* word_in, uint32_t next,
                                                              uint32_t end, bool keep,
                                                              Cell* start_top,
-                                                             bool try_quick = true) {
+                                                             bool try_quick = true,
+                                                             uint32_t stop = 0,
+                                                             const Cell* partial = nullptr) {
   Cell word = *word_in;
   end = code_end(code, end);
+  Cell v;
   if (LEAN && try_quick) {
-    Cell v;
     if (uint32_t after = quick_assignment(code_view(code), next - 1, end, &v)) {
       place_result(&v, keep);
       return after;
     }
+    stop = partial_stop;
+    partial = &v;
   }
   stack::open_eval_native_frame(&word);
   stack::push(word);
   if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
-  next = LEAN ? eval_lean(code, next, end, false, true)
-              : eval_expression(code, next, end, false, true, false);
+  if (LEAN && stop) {
+    Cell* left = stack::push(*partial);
+    next = infix_tail(code, stop, end, true, left);
+  } else {
+    next = LEAN ? eval_lean(code, next, end, false, true)
+                : eval_expression(code, next, end, false, true, false);
+  }
   if (stack::pending()) return next;
-  Cell v = stack::arguments[1];
+  v = stack::arguments[1];
   if (!LEAN && trace::on && trace::fire(trace::EV_SET, code, int32_t(next), &word, &v))
     return next;
   if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
@@ -1057,11 +1089,13 @@ inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
   return next;
 }
 
-// A statement that starts with a set-word whose value is not simple.
+// A statement that starts with a set-word whose value is not simple, after
+// quick_assignment took what it could (`partial`, up to partial_stop).
 __attribute__((noinline)) uint32_t assignment(const Cell* code, uint32_t index, uint32_t end,
-                                              bool keep) {
+                                              bool keep, const Cell* partial) {
   Cell word = *code_at(code, index);
-  return eval_set_word<true>(code, &word, index + 1, end, keep, stack::top, false);
+  return eval_set_word<true>(code, &word, index + 1, end, keep, stack::top, false, partial_stop,
+                             partial);
 }
 
 // Infix operators after the value at `start_top` (keep) or in the result
@@ -1238,7 +1272,7 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
         place_result(&v, keep);
         index = after;
       } else {
-        index = assignment(code, index, end, keep);
+        index = assignment(code, index, end, keep, &v);
       }
     } else if (!(after = direct_expression(code, index, end, false, keep))) {
       index = eval_lean(code, index, end, false, keep);
