@@ -1191,13 +1191,14 @@ __attribute__((noinline)) uint32_t infix_tail(const Cell* code, uint32_t next, u
   return infix_loop(view, next, end, keep, start_top);
 }
 
-// The commonest statements and arguments, a call by a word and a paren,
-// taken without entering eval_lean: the same steps in the same order, with
-// the infix loop entered only when a word follows. 0 for any other
-// expression, which the caller gives to eval_lean.
+// The commonest statements, a call by a word and a paren, taken without
+// entering eval_lean: the same steps in the same order, with the infix loop
+// entered only when a word follows. 0 for any other expression, which the
+// caller gives to eval_lean. Unless an exit is pending, `end` is read
+// again once the statement is done (it may have changed its own block).
 inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* code,
-                                                                 uint32_t index, uint32_t end,
-                                                                 bool no_infix, bool keep) {
+                                                                 uint32_t index, uint32_t& end,
+                                                                 bool keep) {
   const Cell* at = code_at(code, index);
   Cell* start_top = stack::top;
   uint32_t next = index + 1;
@@ -1219,9 +1220,12 @@ inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* cod
   } else {
     return 0;
   }
-  if (no_infix || stack::pending()) return next;
-  if (next >= code_end(code, end) || TYPE_OF(code_at(code, next)) != TYPE_WORD) return next;
-  return infix_tail(code, next, end, keep, start_top);
+  if (stack::pending()) return next;
+  end = code_end(code, end);
+  if (next >= end || TYPE_OF(code_at(code, next)) != TYPE_WORD) return next;
+  next = infix_tail(code, next, end, keep, start_top);
+  end = code_end(code, end);
+  return next;
 }
 
 }  // namespace
@@ -1274,10 +1278,15 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
       } else {
         index = assignment(code, index, end, keep, &v);
       }
-    } else if (!(after = direct_expression(code, index, end, false, keep))) {
-      index = eval_lean(code, index, end, false, keep);
-    } else {
+    } else if ((after = direct_expression(code, index, end, keep))) {
+      // Its end is read already.
+      if (stack::pending()) return false;
+      if (after >= end) return true;
       index = after;
+      stack::top = base;
+      continue;
+    } else {
+      index = eval_lean(code, index, end, false, keep);
     }
     if (stack::pending()) return false;
     if (HOLD_VIEW) {
