@@ -823,6 +823,21 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
   }
 }
 
+uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end, bool keep,
+                   const Cell* name);
+
+// An operator's right operand that is a call by a word, taken as eval_lean
+// takes it (no infix after it); 0 for any other operand.
+inline __attribute__((always_inline)) uint32_t operand_call(const code_view& view,
+                                                            uint32_t index, uint32_t end) {
+  const Cell* at = view.at(index);
+  if (TYPE_OF(at) != TYPE_WORD) return 0;
+  const Cell* v = bound_value(at);
+  if (!v || !is_function_type(TYPE_OF(v))) return 0;
+  Cell word = *at;
+  return call_lean(v, view.code, index + 1, end, true, &word);
+}
+
 // Fetches arguments `first` .. arity - 1 into the open frame.
 inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32_t d,
                                                           const Cell* code, uint32_t index,
@@ -840,6 +855,10 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
     } else if ((after = quick_expression(view, index, end, infix, stack::top))) {
       stack::push_new();
       index = after;
+    } else if (infix && (after = operand_call(view, index, end))) {
+      index = after;
+      if (stack::pending()) return index;
+      view.refresh();
     } else {
       index = eval_lean(code, index, end, infix, true);
       if (stack::pending()) return index;
