@@ -60,7 +60,7 @@ inline bool ref_on(const int32_t* refs, int i) { return refs[i] >= 0; }
 
 }  // namespace
 
-generic_fn lookup(uint32_t type, const Cell* value, int action) {
+generic_fn lookup_slow(uint32_t type, const Cell* value, int action) {
   // A port whose actor is a handle! is answered by the handle's own table.
   if (type == TYPE_PORT && action >= port::NATIVE_FIRST && value) [[unlikely]] {
     if (generic_fn f = port::native_action(value, action)) return f;
@@ -298,6 +298,12 @@ int32_t dup_count(const Cell* dup) {
 // the target for change; /dup repeats it.
 template <auto get, bool change>
 void modify_entry(const int32_t* r) {
+  // No refinement, the common call: nothing to measure or repeat, and the
+  // type's action takes its own short path for one value.
+  if (r[0] < 0 && r[1] < 0 && r[2] < 0) [[likely]] {
+    get(arg(0))(arg(0), arg(1), -1, false, 1);
+    return;
+  }
   // An image's change refuses /part and /dup itself: it gets "given" (0)
   // rather than a count measured on pixels.
   if (change && TYPE_OF(arg(0)) == TYPE_IMAGE) {

@@ -262,8 +262,15 @@ KEZ_ACTIONS(KEZ_ACTION_PEEK)
 #undef KEZ_ACTION_PEEK
 
 // Typed lookup for a value; raises script expect-arg (or access
-// no-port-action) when the type lacks the action.
-generic_fn lookup(uint32_t type, const Cell* value, int action);
+// no-port-action) when the type lacks the action. Inline for the common
+// case, a filled slot of a type other than port! (whose actor may answer
+// first); the rest goes out of line.
+generic_fn lookup_slow(uint32_t type, const Cell* value, int action);
+inline generic_fn lookup(uint32_t type, const Cell* value, int action) {
+  generic_fn f = table[type][action];
+  if (f && type != TYPE_PORT) [[likely]] return f;
+  return lookup_slow(type, value, action);
+}
 #define KEZ_ACTION_GET(id, name, sig)                                       \
   inline name##_fn get_##name(const Cell* value) {                        \
     return reinterpret_cast<name##_fn>(lookup(TYPE_OF(value), value, id)); \

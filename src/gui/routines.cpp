@@ -9,6 +9,7 @@
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
 #include "gui/event.h"
+#include "gui/face_change.h"
 #include "gui/face.h"
 #include "gui/terminal/platform.h"
 #include "values/error_ids.h"
@@ -21,7 +22,7 @@ namespace {
 void gui_routine() {
   Cell name = *stack::arguments;
   const char* text = symbol::to_cstr(name.w2);
-  for (auto table : {event::routines(), platform_routines()}) {
+  for (auto table : {event::routines(), face_change::routines(), platform_routines()}) {
     for (const auto& r : table) {
       if (std::strcmp(r.name, text) != 0) continue;
       Cell value = *boot::push_routine(r.spec, r.fn);

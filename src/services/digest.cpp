@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "foundation/library.h"
 #include "foundation/output.h"
 #include "foundation/raise.h"
 #include "values/error_ids.h"
@@ -34,8 +35,30 @@ constexpr int32_t METHOD_COUNT = int32_t(sizeof METHODS / sizeof METHODS[0]);
 
 uint32_t symbols[METHOD_COUNT];  // canonical symbol ids, 0 before init
 
-OSSL_LIB_CTX* library = nullptr;
+OSSL_LIB_CTX* library_context = nullptr;
 EVP_MD* fetched[METHOD_COUNT];
+
+// The crypto library is opened on the first digest rather than linked (see
+// foundation/library.h): without it, every digest raises not-here.
+#define CRYPTO_FUNCTIONS(X)                                                               \
+  X(EVP_MD_fetch) X(EVP_MD_free) X(EVP_MD_CTX_new) X(EVP_MD_CTX_free) X(EVP_DigestInit_ex) \
+  X(EVP_DigestUpdate) X(EVP_DigestFinal_ex)
+struct crypto_api {
+  CRYPTO_FUNCTIONS(KEZ_LIBRARY_MEMBER)
+};
+
+const crypto_api* open_crypto() {
+  static crypto_api api;
+  void* lib = library::open("libcrypto.so.3");
+  bool found = lib CRYPTO_FUNCTIONS(KEZ_LIBRARY_BIND);
+  return found ? &api : nullptr;
+}
+
+// The table, or null when the library cannot be used.
+const crypto_api* lib_crypto() {
+  static const crypto_api* api = open_crypto();
+  return api;
+}
 
 constexpr uint64_t PIECE = uint64_t(1) << 30;
 
@@ -44,8 +67,16 @@ constexpr uint64_t PIECE = uint64_t(1) << 30;
   fire(err::INTERNAL, err::internal::NOT_HERE, &w);
 }
 
+// The table; raises not-here for the method when there is no library.
+const crypto_api& crypto(int32_t code) {
+  const crypto_api* api = lib_crypto();
+  if (!api) not_here(code);
+  return *api;
+}
+
 const EVP_MD* algorithm(int32_t code) {
-  if (!fetched[code]) fetched[code] = EVP_MD_fetch(library, METHODS[code].algorithm, nullptr);
+  if (!fetched[code])
+    fetched[code] = crypto(code).EVP_MD_fetch(library_context, METHODS[code].algorithm, nullptr);
   if (!fetched[code]) not_here(code);
   return fetched[code];
 }
@@ -72,21 +103,22 @@ uint32_t digest_size(int32_t code) {
 
 uint32_t block_size(int32_t code) { return code == SHA384 || code == SHA512 ? 128 : 64; }
 
-void digest_context::release::operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+// A context exists only once the library was opened.
+void digest_context::release::operator()(EVP_MD_CTX* ctx) const { lib_crypto()->EVP_MD_CTX_free(ctx); }
 
-digest_context::digest_context(int32_t c) : code(c), ctx(EVP_MD_CTX_new()) {
+digest_context::digest_context(int32_t c) : code(c), ctx(crypto(c).EVP_MD_CTX_new()) {
   if (!ctx) not_here(code);
   restart();
 }
 
 void digest_context::restart() {
-  if (EVP_DigestInit_ex(ctx.get(), algorithm(code), nullptr) != 1) not_here(code);
+  if (crypto(code).EVP_DigestInit_ex(ctx.get(), algorithm(code), nullptr) != 1) not_here(code);
 }
 
 void digest_context::update(const uint8_t* data, uint64_t length) {
   do {
     uint64_t n = length < PIECE ? length : PIECE;
-    if (EVP_DigestUpdate(ctx.get(), data, size_t(n)) != 1) not_here(code);
+    if (crypto(code).EVP_DigestUpdate(ctx.get(), data, size_t(n)) != 1) not_here(code);
     data += n;
     length -= n;
   } while (length > 0);
@@ -95,7 +127,7 @@ void digest_context::update(const uint8_t* data, uint64_t length) {
 void digest_context::finish(uint8_t* out) {
   unsigned int n = 0;
   uint8_t md[EVP_MAX_MD_SIZE];
-  if (EVP_DigestFinal_ex(ctx.get(), md, &n) != 1 || n != digest_size(code)) not_here(code);
+  if (crypto(code).EVP_DigestFinal_ex(ctx.get(), md, &n) != 1 || n != digest_size(code)) not_here(code);
   std::memcpy(out, md, n);
 }
 
@@ -113,10 +145,10 @@ int32_t hash_not_implemented(const uint8_t*, uint64_t, int32_t) {
 
 void use_library_context(OSSL_LIB_CTX* ctx) {
   for (EVP_MD*& md : fetched) {
-    EVP_MD_free(md);
+    if (md) lib_crypto()->EVP_MD_free(md);
     md = nullptr;
   }
-  library = ctx;
+  library_context = ctx;
 }
 
 }  // namespace kez::crypto

@@ -10,17 +10,16 @@
 // The library is reached through the table below, never by its symbols.
 #define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <charconv>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
+#include "foundation/library.h"
 #include "services/files.h"
 #include "types/binary.h"
 #include "types/map.h"
@@ -207,35 +206,18 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
 // and loading and relocating them at every start of kez cost more than the
 // rest of start-up together. No library (or one without these functions)
 // makes every transfer fail, as an unreachable host does.
+#define CURL_FUNCTIONS(X)                                                                 \
+  X(curl_global_init) X(curl_easy_init) X(curl_easy_setopt) X(curl_easy_perform)            \
+  X(curl_easy_getinfo) X(curl_easy_cleanup) X(curl_slist_append) X(curl_slist_free_all)
 struct curl_api {
-  decltype(&::curl_global_init) global_init;
-  decltype(&::curl_easy_init) easy_init;
-  decltype(&::curl_easy_setopt) easy_setopt;
-  decltype(&::curl_easy_perform) easy_perform;
-  decltype(&::curl_easy_getinfo) easy_getinfo;
-  decltype(&::curl_easy_cleanup) easy_cleanup;
-  decltype(&::curl_slist_append) slist_append;
-  decltype(&::curl_slist_free_all) slist_free_all;
+  CURL_FUNCTIONS(KEZ_LIBRARY_MEMBER)
 };
 
 const curl_api* open_curl() {
-  void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-  if (!lib) return nullptr;
   static curl_api api;
-  bool found = true;
-  auto bind = [&](auto& fn, const char* name) {
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
-    found = found && fn;
-  };
-  bind(api.global_init, "curl_global_init");
-  bind(api.easy_init, "curl_easy_init");
-  bind(api.easy_setopt, "curl_easy_setopt");
-  bind(api.easy_perform, "curl_easy_perform");
-  bind(api.easy_getinfo, "curl_easy_getinfo");
-  bind(api.easy_cleanup, "curl_easy_cleanup");
-  bind(api.slist_append, "curl_slist_append");
-  bind(api.slist_free_all, "curl_slist_free_all");
-  if (!found || api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+  void* lib = library::open("libcurl.so.4");
+  bool found = lib CURL_FUNCTIONS(KEZ_LIBRARY_BIND);
+  if (!found || api.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
   return &api;
 }
 
@@ -246,17 +228,17 @@ const curl_api* lib_curl() {
 }
 
 struct curl_deleter {
-  void operator()(CURL* c) const { lib_curl()->easy_cleanup(c); }
+  void operator()(CURL* c) const { lib_curl()->curl_easy_cleanup(c); }
 };
 struct slist_deleter {
-  void operator()(curl_slist* l) const { lib_curl()->slist_free_all(l); }
+  void operator()(curl_slist* l) const { lib_curl()->curl_slist_free_all(l); }
 };
 
 using header_list = std::unique_ptr<curl_slist, slist_deleter>;
 
 // Appends a line to the header list; false when there is no room.
 bool add_header(header_list& list, const char* line) {
-  curl_slist* grown = lib_curl()->slist_append(list.get(), line);
+  curl_slist* grown = lib_curl()->curl_slist_append(list.get(), line);
   if (!grown) return false;
   list.release();
   list.reset(grown);
@@ -267,7 +249,7 @@ bool add_header(header_list& list, const char* line) {
 bool transfer(const request& q, reply& r) {
   const curl_api* lib = lib_curl();
   if (!lib) return false;
-  std::unique_ptr<CURL, curl_deleter> curl(lib->easy_init());
+  std::unique_ptr<CURL, curl_deleter> curl(lib->curl_easy_init());
   if (!curl) return false;
   CURL* c = curl.get();
   header_list list;
@@ -287,33 +269,33 @@ bool transfer(const request& q, reply& r) {
     if (given(name)) continue;
     if (!add_header(list, (std::string(name) + ":").c_str())) return false;
   }
-  bool ok = lib->easy_setopt(c, CURLOPT_URL, q.url.c_str()) == CURLE_OK;
-  lib->easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
-  lib->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  lib->easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
-  lib->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
-  lib->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  lib->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_SECONDS);
-  lib->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  lib->easy_setopt(c, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER);
-  lib->easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-  lib->easy_setopt(c, CURLOPT_WRITEDATA, &r.body);
-  lib->easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-  lib->easy_setopt(c, CURLOPT_HEADERDATA, &r);
+  bool ok = lib->curl_easy_setopt(c, CURLOPT_URL, q.url.c_str()) == CURLE_OK;
+  lib->curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
+  lib->curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  lib->curl_easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+  lib->curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
+  lib->curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  lib->curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_SECONDS);
+  lib->curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  lib->curl_easy_setopt(c, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER);
+  lib->curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+  lib->curl_easy_setopt(c, CURLOPT_WRITEDATA, &r.body);
+  lib->curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+  lib->curl_easy_setopt(c, CURLOPT_HEADERDATA, &r);
   switch (q.kind) {
-    case verb::get: lib->easy_setopt(c, CURLOPT_HTTPGET, 1L); break;
-    case verb::head: lib->easy_setopt(c, CURLOPT_NOBODY, 1L); break;
-    case verb::post: lib->easy_setopt(c, CURLOPT_POST, 1L); break;
-    case verb::other: lib->easy_setopt(c, CURLOPT_CUSTOMREQUEST, q.method.c_str()); break;
+    case verb::get: lib->curl_easy_setopt(c, CURLOPT_HTTPGET, 1L); break;
+    case verb::head: lib->curl_easy_setopt(c, CURLOPT_NOBODY, 1L); break;
+    case verb::post: lib->curl_easy_setopt(c, CURLOPT_POST, 1L); break;
+    case verb::other: lib->curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, q.method.c_str()); break;
   }
   // POST always sends a body, empty when there is none; another method
   // sends one only when it has one.
   if (q.kind == verb::post || q.has_body) {
-    lib->easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(q.body.size()));
-    lib->easy_setopt(c, CURLOPT_POSTFIELDS, q.body.data());
+    lib->curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(q.body.size()));
+    lib->curl_easy_setopt(c, CURLOPT_POSTFIELDS, q.body.data());
   }
-  if (!ok || lib->easy_perform(c) != CURLE_OK) return false;
-  return lib->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.status) == CURLE_OK;
+  if (!ok || lib->curl_easy_perform(c) != CURLE_OK) return false;
+  return lib->curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.status) == CURLE_OK;
 }
 
 // The reply's headers as a map!: each name a word key; a name seen more

@@ -45,6 +45,11 @@ namespace codecs = image_codecs;
 namespace {
 
 [[noreturn]] void bad_media() { fire(err::ACCESS, err::access::BAD_MEDIA); }
+// The only codec whose library is opened on first use is TIFF's.
+[[noreturn]] void no_library() {
+  Cell w = word::make_global(symbol::make("tiff"));
+  fire(err::INTERNAL, err::internal::NOT_HERE, &w);
+}
 [[noreturn]] void not_done() { fire(err::INTERNAL, err::internal::NOT_DONE); }
 [[noreturn]] void invalid_arg(const Cell* value) {
   Cell v = *value;
@@ -741,6 +746,7 @@ Cell* from_binary(const Cell* binary, Cell* out) {
     case codecs::OK: return adopt(d, out);
     case codecs::NOT_IMAGE: *out = make_none(); return out;
     case codecs::NO_MEMORY: fire(err::INTERNAL, err::internal::NO_MEMORY);
+    case codecs::NO_LIBRARY: no_library();
     default: bad_media();
   }
 }
@@ -756,6 +762,7 @@ Cell* load_file(const Cell* file, Cell* out) {
     case codecs::OK: return adopt(d, out);
     case codecs::TOO_LARGE: bad_media();
     case codecs::NO_MEMORY: fire(err::INTERNAL, err::internal::NO_MEMORY);
+    case codecs::NO_LIBRARY: no_library();
     default: cannot_open(file);
   }
 }
@@ -780,6 +787,7 @@ Cell* encode(const Cell* image, int32_t format, Cell* out) {
   if (s != codecs::OK) {
     std::free(e.data);
     if (s == codecs::NO_MEMORY) fire(err::INTERNAL, err::internal::NO_MEMORY);
+    if (s == codecs::NO_LIBRARY) no_library();
     bad_media();
   }
   binary::make_at(out, uint32_t(e.size));

@@ -34,6 +34,7 @@ enum status : int {
   CORRUPT,    // a known format that does not decode (or encode)
   TOO_LARGE,  // a side above 65535, or more pixels than a node holds
   NO_MEMORY,
+  NO_LIBRARY,  // the format's platform library is missing
 };
 
 struct decoded {

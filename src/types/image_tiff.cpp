@@ -7,7 +7,9 @@
 // read as their samples are; every other layout goes through the library's
 // RGBA reader, whose premultiplied alpha is undone. Writing gives 8-bit
 // RGBA with an unassociated alpha sample, LZW-compressed, in this
-// machine's byte order.
+// machine's byte order. The library is opened on first use rather than
+// linked (see foundation/library.h): it brings a dozen codec libraries of
+// its own; without it, TIFF files are not supported on the system.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -15,11 +17,38 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/library.h"
 #include "types/image_codecs.h"
 
 namespace kez::image_codecs {
 
 namespace {
+
+#define TIFF_FUNCTIONS(X)                                                                     \
+  X(TIFFOpenOptionsAlloc) X(TIFFOpenOptionsFree) X(TIFFOpenOptionsSetErrorHandlerExtR)         \
+  X(TIFFOpenOptionsSetWarningHandlerExtR) X(TIFFOpenOptionsSetMaxSingleMemAlloc)               \
+  X(TIFFClientOpenExt) X(TIFFClose) X(TIFFFlush) X(TIFFGetField) X(TIFFGetFieldDefaulted)       \
+  X(TIFFSetField) X(TIFFIsTiled) X(TIFFScanlineSize) X(TIFFReadScanline) X(TIFFWriteScanline)  \
+  X(TIFFReadRGBAImageOriented) X(TIFFDefaultStripSize)
+struct tiff_api {
+  TIFF_FUNCTIONS(KEZ_LIBRARY_MEMBER)
+};
+
+const tiff_api* open_tiff() {
+  static tiff_api api;
+  void* lib = library::open("libtiff.so.6");
+  bool found = lib TIFF_FUNCTIONS(KEZ_LIBRARY_BIND);
+  return found ? &api : nullptr;
+}
+
+// The table, or null when the library cannot be used.
+const tiff_api* lib_tiff() {
+  static const tiff_api* api = open_tiff();
+  return api;
+}
+
+// The table, once tiff_decode or tiff_encode found it.
+const tiff_api& tiff() { return *lib_tiff(); }
 
 // The largest single allocation a crafted file may ask libtiff for.
 constexpr tmsize_t MAX_LIBRARY_ALLOC = tmsize_t(256) << 20;
@@ -75,14 +104,14 @@ void unmap_proc(thandle_t, void*, toff_t) {}
 int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 TIFF* open(mem_file* f, const char* mode) {
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  TIFFOpenOptions* options = tiff().TIFFOpenOptionsAlloc();
   if (!options) return nullptr;
-  TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, MAX_LIBRARY_ALLOC);
-  TIFF* tif = TIFFClientOpenExt("memory", mode, f, read_proc, write_proc, seek_proc, close_proc,
+  tiff().TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
+  tiff().TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
+  tiff().TIFFOpenOptionsSetMaxSingleMemAlloc(options, MAX_LIBRARY_ALLOC);
+  TIFF* tif = tiff().TIFFClientOpenExt("memory", mode, f, read_proc, write_proc, seek_proc, close_proc,
                                 size_proc, map_proc, unmap_proc, options);
-  TIFFOpenOptionsFree(options);
+  tiff().TIFFOpenOptionsFree(options);
   return tif;
 }
 
@@ -90,11 +119,11 @@ TIFF* open(mem_file* f, const char* mode) {
 // alpha sample: read sample by sample, exactly as stored.
 bool plain_layout(TIFF* tif, uint16_t& channels, bool& alpha) {
   uint16_t photometric = 0, bits = 1, spp = 1, planar = PLANARCONFIG_CONTIG;
-  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  if (bits != 8 || planar != PLANARCONFIG_CONTIG || TIFFIsTiled(tif)) return false;
+  if (!tiff().TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) return false;
+  tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+  tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  if (bits != 8 || planar != PLANARCONFIG_CONTIG || tiff().TIFFIsTiled(tif)) return false;
   if (photometric == PHOTOMETRIC_RGB) channels = 3;
   else if (photometric == PHOTOMETRIC_MINISBLACK) channels = 1;
   else return false;
@@ -103,7 +132,7 @@ bool plain_layout(TIFF* tif, uint16_t& channels, bool& alpha) {
   if (spp != channels + 1) return false;
   uint16_t count = 0;
   uint16_t* kinds = nullptr;
-  if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count == 1) {
+  if (tiff().TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count == 1) {
     if (kinds[0] == EXTRASAMPLE_ASSOCALPHA) return false;
     alpha = kinds[0] == EXTRASAMPLE_UNASSALPHA;
   }
@@ -111,14 +140,14 @@ bool plain_layout(TIFF* tif, uint16_t& channels, bool& alpha) {
 }
 
 status read_plain(TIFF* tif, decoded* out, uint16_t channels, bool alpha) {
-  tmsize_t line = TIFFScanlineSize(tif);
+  tmsize_t line = tiff().TIFFScanlineSize(tif);
   uint32_t step = channels + (alpha ? 1 : 0), width = out->width;
   if (line < tmsize_t(uint64_t(width) * step)) return CORRUPT;
   auto* row = static_cast<uint8_t*>(std::malloc(size_t(line)));
   if (!row) return NO_MEMORY;
   status s = OK;
   for (uint32_t y = 0; y < out->height && s == OK; y++) {
-    if (TIFFReadScanline(tif, row, y, 0) < 0) {
+    if (tiff().TIFFReadScanline(tif, row, y, 0) < 0) {
       s = CORRUPT;
       break;
     }
@@ -137,7 +166,7 @@ status read_plain(TIFF* tif, decoded* out, uint16_t channels, bool alpha) {
 // Any other layout through the library's reader: words A, B, G, R (red
 // lowest) with alpha premultiplied, turned into straight BGRA.
 status read_rgba(TIFF* tif, decoded* out) {
-  if (!TIFFReadRGBAImageOriented(tif, out->width, out->height, out->pixels, ORIENTATION_TOPLEFT, 0))
+  if (!tiff().TIFFReadRGBAImageOriented(tif, out->width, out->height, out->pixels, ORIENTATION_TOPLEFT, 0))
     return CORRUPT;
   size_t n = size_t(out->width) * out->height;
   for (size_t i = 0; i < n; i++) {
@@ -158,12 +187,13 @@ status read_rgba(TIFF* tif, decoded* out) {
 }  // namespace
 
 status tiff_decode(const uint8_t* data, size_t size, decoded* out) {
+  if (!lib_tiff()) return NO_LIBRARY;
   mem_file f{const_cast<uint8_t*>(data), size, size, 0};
   TIFF* tif = open(&f, "rm");
   if (!tif) return CORRUPT;
   uint32_t width = 0, height = 0;
   status s = CORRUPT;
-  if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height))
+  if (tiff().TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) && tiff().TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height))
     s = allocate(out, width, height);
   if (s == OK) {
     uint16_t channels = 0;
@@ -171,7 +201,7 @@ status tiff_decode(const uint8_t* data, size_t size, decoded* out) {
     s = plain_layout(tif, channels, alpha) ? read_plain(tif, out, channels, alpha)
                                            : read_rgba(tif, out);
   }
-  TIFFClose(tif);
+  tiff().TIFFClose(tif);
   if (s != OK) {
     std::free(out->pixels);
     *out = {};
@@ -180,18 +210,19 @@ status tiff_decode(const uint8_t* data, size_t size, decoded* out) {
 }
 
 status tiff_encode(const uint32_t* pixels, uint32_t width, uint32_t height, encoded* out) {
+  if (!lib_tiff()) return NO_LIBRARY;
   mem_file f{nullptr, 0, 0, 0};
   TIFF* tif = open(&f, "w");
   if (!tif) return NO_MEMORY;
   const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
-  bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width) && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height) &&
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4) &&
-            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra) &&
-            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
-            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-            TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
-            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW) &&
-            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+  bool ok = tiff().TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width) && tiff().TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height) &&
+            tiff().TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) && tiff().TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4) &&
+            tiff().TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra) &&
+            tiff().TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+            tiff().TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+            tiff().TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+            tiff().TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW) &&
+            tiff().TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, tiff().TIFFDefaultStripSize(tif, 0));
   auto* row = static_cast<uint8_t*>(std::malloc(size_t(width) * 4));
   ok = ok && row;
   for (uint32_t y = 0; ok && y < height; y++) {
@@ -203,11 +234,11 @@ status tiff_encode(const uint32_t* pixels, uint32_t width, uint32_t height, enco
       row[x * 4 + 2] = uint8_t(v);
       row[x * 4 + 3] = uint8_t(v >> 24);
     }
-    ok = TIFFWriteScanline(tif, row, y, 0) >= 0;
+    ok = tiff().TIFFWriteScanline(tif, row, y, 0) >= 0;
   }
   std::free(row);
-  ok = ok && TIFFFlush(tif);
-  TIFFClose(tif);
+  ok = ok && tiff().TIFFFlush(tif);
+  tiff().TIFFClose(tif);
   if (!ok) {
     std::free(f.data);
     return CORRUPT;

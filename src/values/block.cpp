@@ -584,7 +584,9 @@ void reserve_cells(Cell* b, uint64_t new_length, bool doubled) {
   memory::expand_series(buf, size + buf->head);
 }
 
-Cell* insert_worker(Cell* b, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+// Out of line, so that the one-cell paths of append and insert need no frame.
+[[gnu::noinline]] Cell* insert_worker(Cell* b, Cell* value, int32_t part, bool only, int32_t dup,
+                                      bool append) {
   clamp_head(b);
   if (dup < 1) {  // nothing to insert: the target stays as it was
     if (append) b->w1 = 0;
@@ -629,10 +631,39 @@ Cell* insert_worker(Cell* b, Cell* value, int32_t part, bool only, int32_t dup, 
   return b;
 }
 
+// The buffer of b when one cell can go in at once: the value is a single
+// cell (not spread, not repeated), no owner must be told, no hash index
+// kept, and there is room, so nothing allocates; else nullptr.
+series_buffer* room_for_one(const Cell* b, const Cell* value, bool only, int32_t dup) {
+  if (dup != 1 || (!only && is_block_type(TYPE_OF(value))) || hash::is_hash(b)) return nullptr;
+  series_buffer* buf = GET_BUFFER(b);
+  if ((buf->flags & SERIES_OWNED) || uint64_t(buf->tail) + sizeof(Cell) > buf->size ||
+      buf->used() + sizeof(Cell) > MAX_SERIES_SIZE)
+    return nullptr;
+  return buf;
+}
+
 Cell* append(Cell* b, Cell* value, int32_t part, bool only, int32_t dup) {
+  if (series_buffer* buf = room_for_one(b, value, only, dup)) [[likely]] {
+    *reinterpret_cast<Cell*>(buf->tail_ptr()) = *value;
+    buf->tail += sizeof(Cell);
+    b->w1 = 0;
+    return b;
+  }
   return insert_worker(b, value, part, only, dup, true);
 }
 Cell* insert(Cell* b, Cell* value, int32_t part, bool only, int32_t dup) {
+  if (series_buffer* buf = room_for_one(b, value, only, dup)) [[likely]] {
+    Cell v = *value;  // it may lie in the cells that move
+    uint32_t n = buf->used() / sizeof(Cell);
+    uint32_t at = std::min(b->w1, n);
+    Cell* p = cell_head(buf) + at;
+    std::memmove(p + 1, p, size_t(n - at) * sizeof(Cell));
+    *p = v;
+    buf->tail += sizeof(Cell);
+    b->w1 = at + 1;
+    return b;
+  }
   return insert_worker(b, value, part, only, dup, false);
 }
 

@@ -531,9 +531,10 @@ bool tell_owner(Cell* series, uint32_t word, const Cell* value, uint32_t index, 
   return ownership::check(series, word, value, int32_t(index), int32_t(count));
 }
 
-}  // namespace
 
-Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+// Out of line, so that the one-character path of append needs no frame.
+[[gnu::noinline]] Cell* append_general(Cell* series, Cell* value, int32_t part, bool only,
+                                       int32_t dup) {
   uint32_t start = rs_abs_length(series);
   bool owned = tell_owner(series, words::append, value, start, 0);
   append_value(series, value, part, only);
@@ -545,6 +546,25 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   if (owned) tell_owner(series, words::appended, value, start, rs_abs_length(series) - start);
   series->w1 = 0;
   return series;
+}
+
+}  // namespace
+
+Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+  // One char! that fits the units and the room of a buffer no owner
+  // watches: stored at once, since nothing widens, grows or allocates.
+  if (TYPE_OF(value) == TYPE_CHAR && dup == 1) [[likely]] {
+    series_buffer* b = GET_BUFFER(series);
+    uint32_t unit = b->unit(), cp = value->w2;
+    if (!(b->flags & SERIES_OWNED) && (unit == 1 || unit == 2 || unit == 4) &&
+        unit_for_append(cp) <= unit && uint64_t(b->tail) + unit <= b->size) {
+      put_char(b->tail_ptr(), unit, cp);
+      b->tail += unit;
+      series->w1 = 0;
+      return series;
+    }
+  }
+  return append_general(series, value, part, only, dup);
 }
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
