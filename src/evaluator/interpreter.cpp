@@ -1407,11 +1407,13 @@ inline __attribute__((always_inline)) void run_loop_block(const Cell* code) {
 
 }  // namespace
 
-uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, const Cell* condition) {
+uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, const Cell* condition,
+                  loop_step step, void* state) {
   Cell code = *body;
   Cell test = condition ? *condition : none_value;
   depth_guard();
   for (int32_t i = 0; count < 0 || i < count; i++) {
+    if (step && !step(state)) return 0;
     if (condition) {
       run_loop_block(&test);
       if (stack::pending()) {
