@@ -1408,7 +1408,7 @@ inline __attribute__((always_inline)) void run_loop_block(const Cell* code) {
 }  // namespace
 
 uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, const Cell* condition,
-                  loop_step step, void* state) {
+                  loop_step step, void* state, bool until) {
   Cell code = *body;
   Cell test = condition ? *condition : none_value;
   depth_guard();
@@ -1423,18 +1423,13 @@ uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, cons
       }
       if (!logic::true_q()) return 0;
     }
-    stack::clear_frame();
-    if (trace::on) {
-      run_block(&code, false);
-    } else {
-      Cell saved = current;
-      run_lean<true>(&code, false, saved);
-    }
+    run_loop_block(&code);
     if (stack::pending()) {
       uint32_t taken = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
       if (taken == RAISE_CONTINUE) continue;
       return taken == RAISE_BREAK ? uint32_t(RAISE_BREAK) : 1;
     }
+    if (until && logic::true_q()) return 0;
   }
   return 0;
 }

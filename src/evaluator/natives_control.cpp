@@ -275,17 +275,7 @@ void while_star(bool, const int32_t*) {
 void until_star(bool, const int32_t*) {
   Cell body = *arg(0);
   stack::call_frame* loop = open_loop();
-  while (true) {
-    stack::clear_frame();
-    interpreter::run_block(&body, false);
-    if (stack::pending()) {
-      uint32_t code = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
-      if (code == RAISE_CONTINUE) continue;
-      if (code == RAISE_BREAK) break;
-      return;
-    }
-    if (logic::true_q()) break;
-  }
+  if (interpreter::run_loop(&body, loop, -1, nullptr, nullptr, nullptr, true) == 1) return;
   stack::pop_frame_return();
 }
 
