@@ -1301,6 +1301,7 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
       // Its end is read already.
       if (stack::pending()) return false;
       if (after >= end) return true;
+      if (HOLD_VIEW) view.refresh();
       index = after;
       stack::top = base;
       continue;
