@@ -311,7 +311,9 @@ void free_all_frames() {
   release_quarantine();
 }
 
-series_buffer* alloc_buffer(uint64_t count, uint32_t unit, uint32_t offset) {
+// Counts an allocation; in stress mode every stress_interval-th one first
+// runs the stress hook, which may move every movable buffer.
+void count_allocation() {
   // The interval may change at run time (tests set it): restart the count.
   if (stress_countdown == 0 || stress_countdown > stress_interval) stress_countdown = stress_interval;
   if (stress_interval && !relocating && --stress_countdown == 0) {
@@ -319,6 +321,10 @@ series_buffer* alloc_buffer(uint64_t count, uint32_t unit, uint32_t offset) {
     stress_hook();
   }
   allocations++;
+}
+
+series_buffer* alloc_buffer(uint64_t count, uint32_t unit, uint32_t offset) {
+  count_allocation();
   uint64_t size = data_size_for(count, unit);
   uint64_t footprint = size + BUFFER_OVERHEAD;
   uint32_t extra = 0;
@@ -404,6 +410,39 @@ node_t alloc_fixed_series(uint64_t count, uint32_t unit, uint32_t offset) {
 
 namespace {
 
+// Grows the big buffer of `node` to `count` units by remapping its pages:
+// nothing is copied, and the pages already written are not touched again,
+// which is most of the cost of growing a large series one element at a
+// time. The frame may move; its link in the list is rewritten. Returns
+// nullptr where the general path must copy instead (a buffer whose head is
+// not at the start, a smaller size, a refusal from the platform).
+series_buffer* grow_big(node_t node, uint64_t count, uint32_t unit) {
+  uint64_t size = data_size_for(count, unit);
+  uint64_t footprint = size + BUFFER_OVERHEAD;
+  if (footprint < root.max_frame_size) return nullptr;
+  count_allocation();
+  collect_if_active();
+  series_buffer* b = buffer(node);  // either may have moved it
+  if (!(b->flags & SERIES_BIG) || (b->flags & SERIES_FIXED) || b->head != 0 || size < b->size)
+    return nullptr;
+  big_frame* f = reinterpret_cast<big_frame*>(b) - 1;
+  big_frame** link = &root.first_big_frame;
+  while (*link && *link != f) link = &(*link)->next;
+  if (!*link) return nullptr;
+  size_t length = runtime::round_up(footprint + sizeof(big_frame), PAGE);
+  void* moved = mremap(f, f->mapped, length, MREMAP_MAYMOVE);
+  if (moved == MAP_FAILED) return nullptr;
+  f = static_cast<big_frame*>(moved);
+  *link = f;
+  root.total += length - f->mapped;
+  f->size = footprint;
+  f->mapped = length;
+  b = f->buffer();
+  b->size = uint32_t(size);
+  set_buffer(node, b);
+  return b;
+}
+
 // Moves the series of `b` to a new buffer of `new_size` bytes (0 = double),
 // copying the data from the old head when `copy` is set. The old buffer is
 // given up: node 0, not allocated; the collector reclaims it.
@@ -413,6 +452,10 @@ series_buffer* reallocate(series_buffer* b, uint64_t new_size, bool copy) {
   if (new_size == 0) new_size = b->size ? uint64_t(b->size) * 2 : 16;
   if (new_size > MAX_SERIES_SIZE) no_memory();
   uint64_t count = (new_size + unit - 1) / unit;
+  if (copy && (b->flags & SERIES_BIG) && !(b->flags & SERIES_FIXED)) {
+    if (series_buffer* grown = grow_big(node, count, unit)) return grown;
+    b = buffer(node);
+  }
   series_buffer* fresh;
   bool fixed = b->flags & SERIES_FIXED;
   if (fixed) {

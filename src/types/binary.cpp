@@ -421,7 +421,9 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
   return compare_bytes(a, b, op, false);
 }
 
-Cell* insert_bytes(Cell* series, Cell* value, int32_t part, int32_t dup, bool append) {
+// Out of line, so that the one-byte path of append needs no frame.
+[[gnu::noinline]] Cell* insert_bytes(Cell* series, Cell* value, int32_t part, int32_t dup,
+                                     bool append) {
   if (dup < 1) dup = 1;
   byte_source src;
   source_of(src, series, value, part, false);
@@ -459,6 +461,20 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
 }
 
 Cell* append(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
+  // One byte (an integer! in byte range, an ASCII char!) into a buffer with
+  // room and no owner: stored at once, since nothing grows or allocates.
+  uint32_t t = TYPE_OF(value);
+  if (dup == 1 && (t == TYPE_INTEGER || t == TYPE_CHAR)) [[likely]] {
+    int64_t v = t == TYPE_INTEGER ? get_integer(value) : value->w2 < 0x80 ? value->w2 : 256;
+    series_buffer* b = GET_BUFFER(series);
+    if (v >= -128 && v <= 255 && !(b->flags & SERIES_OWNED) && b->tail < b->size &&
+        b->used() < MAX_SERIES_SIZE) {
+      *b->tail_ptr() = uint8_t(v);
+      b->tail++;
+      series->w1 = 0;
+      return series;
+    }
+  }
   return insert_bytes(series, value, part, dup, true);
 }
 
