@@ -175,15 +175,18 @@ class reader {
   // A word of the given type bound to the global context (added there when
   // new); made once per table entry.
   Cell global_word(uint32_t index, uint32_t type) {
-    uint32_t sym = symbol(index);
-    Cell& w = globals_[index];
-    if (TYPE_OF(&w) == TYPE_UNSET) w = word::make_global(sym);
-    Cell made = w;
+    check(index < sym_count_);
+    if (TYPE_OF(&globals_[index]) == TYPE_UNSET) {
+      Cell made = word::make_global(symbol(index));
+      globals_[index] = made;
+    }
+    Cell made = globals_[index];
     made.header = type;
     return made;
   }
 
   lead read_lead();
+  bool read_common(Cell* made);
   slot read_value(node_t into);
   void read_into(slot out);
   void read_record(const lead& l, slot out, const slot* link);
@@ -308,27 +311,34 @@ lead reader::read_lead() {
   }
 }
 
+// The commonest records of code, read at once: a word bound to the global
+// context (with or without its new-line prefix) and a small integer. False,
+// having read nothing, for any other record.
+inline bool reader::read_common(Cell* made) {
+  if (!compact_ || left() < 2) return false;
+  const uint8_t* q = p_;
+  uint32_t nl = *q == C_NEW_LINE ? CELL_NEW_LINE : 0;
+  if (nl) q++;
+  uint8_t b = *q;
+  if (b >= TYPE_WORD && b <= TYPE_REFINEMENT) {
+    p_ = q + 1;
+    *made = global_word(uvar(), b);
+    made->header |= nl;
+    return true;
+  }
+  if (!nl && b >= C_SMALL_INTEGER && b < C_NEW_LINE) {
+    p_ = q + 1;
+    *made = make_integer(int32_t(b - C_SMALL_INTEGER));
+    return true;
+  }
+  return false;
+}
+
 // One record appended to `into`; answers where it landed.
 slot reader::read_value(node_t into) {
   if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
-  // The commonest records of code, read at once: a word bound to the global
-  // context (with or without its new-line prefix) and a small integer.
-  if (compact_ && left() >= 2) {
-    const uint8_t* q = p_;
-    uint32_t nl = *q == C_NEW_LINE ? CELL_NEW_LINE : 0;
-    if (nl) q++;
-    uint8_t b = *q;
-    if (b >= TYPE_WORD && b <= TYPE_REFINEMENT) {
-      p_ = q + 1;
-      Cell w = global_word(uvar(), b);
-      w.header |= nl;
-      return append(into, w);
-    }
-    if (!nl && b >= C_SMALL_INTEGER && b < C_NEW_LINE) {
-      p_ = q + 1;
-      return append(into, make_integer(int32_t(b - C_SMALL_INTEGER)));
-    }
-  }
+  Cell common;
+  if (read_common(&common)) return append(into, common);
   lead l = read_lead();
   slot out = append(into, make_unset());
   if (l.set_word) {
@@ -679,7 +689,18 @@ void reader::read_series(const lead& l, slot out) {
   }
   node_t node = memory::alloc_cells(count ? count : 1);
   *out.get() = Cell{t | nl, head, node, 0};
-  for (uint32_t i = 0; i < count; i++) read_value(node);
+  for (uint32_t i = 0; i < count; i++) {
+    // The block was made for all its cells: a common record goes straight
+    // into the next one (its buffer found again, as making a word allocates).
+    Cell common;
+    if (read_common(&common)) {
+      series_buffer* b = memory::buffer(node);
+      *reinterpret_cast<Cell*>(b->tail_ptr()) = common;
+      b->tail += sizeof(Cell);
+    } else {
+      read_value(node);
+    }
+  }
   if (t == TYPE_HASH) {
     Cell* h = stack::push(*out.get());
     hash::index_new(h);
