@@ -175,15 +175,18 @@ class reader {
   // A word of the given type bound to the global context (added there when
   // new); made once per table entry.
   Cell global_word(uint32_t index, uint32_t type) {
-    uint32_t sym = symbol(index);
-    Cell& w = globals_[index];
-    if (TYPE_OF(&w) == TYPE_UNSET) w = word::make_global(sym);
-    Cell made = w;
+    check(index < sym_count_);
+    if (TYPE_OF(&globals_[index]) == TYPE_UNSET) {
+      Cell made = word::make_global(symbol(index));
+      globals_[index] = made;
+    }
+    Cell made = globals_[index];
     made.header = type;
     return made;
   }
 
   lead read_lead();
+  bool read_common(Cell* made);
   slot read_value(node_t into);
   void read_into(slot out);
   void read_record(const lead& l, slot out, const slot* link);
@@ -308,27 +311,34 @@ lead reader::read_lead() {
   }
 }
 
+// The commonest records of code, read at once: a word bound to the global
+// context (with or without its new-line prefix) and a small integer. False,
+// having read nothing, for any other record.
+inline bool reader::read_common(Cell* made) {
+  if (!compact_ || left() < 2) return false;
+  const uint8_t* q = p_;
+  uint32_t nl = *q == C_NEW_LINE ? CELL_NEW_LINE : 0;
+  if (nl) q++;
+  uint8_t b = *q;
+  if (b >= TYPE_WORD && b <= TYPE_REFINEMENT) {
+    p_ = q + 1;
+    *made = global_word(uvar(), b);
+    made->header |= nl;
+    return true;
+  }
+  if (!nl && b >= C_SMALL_INTEGER && b < C_NEW_LINE) {
+    p_ = q + 1;
+    *made = make_integer(int32_t(b - C_SMALL_INTEGER));
+    return true;
+  }
+  return false;
+}
+
 // One record appended to `into`; answers where it landed.
 slot reader::read_value(node_t into) {
   if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
-  // The commonest records of code, read at once: a word bound to the global
-  // context (with or without its new-line prefix) and a small integer.
-  if (compact_ && left() >= 2) {
-    const uint8_t* q = p_;
-    uint32_t nl = *q == C_NEW_LINE ? CELL_NEW_LINE : 0;
-    if (nl) q++;
-    uint8_t b = *q;
-    if (b >= TYPE_WORD && b <= TYPE_REFINEMENT) {
-      p_ = q + 1;
-      Cell w = global_word(uvar(), b);
-      w.header |= nl;
-      return append(into, w);
-    }
-    if (!nl && b >= C_SMALL_INTEGER && b < C_NEW_LINE) {
-      p_ = q + 1;
-      return append(into, make_integer(int32_t(b - C_SMALL_INTEGER)));
-    }
-  }
+  Cell common;
+  if (read_common(&common)) return append(into, common);
   lead l = read_lead();
   slot out = append(into, make_unset());
   if (l.set_word) {
@@ -679,7 +689,18 @@ void reader::read_series(const lead& l, slot out) {
   }
   node_t node = memory::alloc_cells(count ? count : 1);
   *out.get() = Cell{t | nl, head, node, 0};
-  for (uint32_t i = 0; i < count; i++) read_value(node);
+  for (uint32_t i = 0; i < count; i++) {
+    // The block was made for all its cells: a common record goes straight
+    // into the next one (its buffer found again, as making a word allocates).
+    Cell common;
+    if (read_common(&common)) {
+      series_buffer* b = memory::buffer(node);
+      *reinterpret_cast<Cell*>(b->tail_ptr()) = common;
+      b->tail += sizeof(Cell);
+    } else {
+      read_value(node);
+    }
+  }
   if (t == TYPE_HASH) {
     Cell* h = stack::push(*out.get());
     hash::index_new(h);
@@ -1045,16 +1066,23 @@ void reader::read_error(slot out) {
 // `fail` reports a missing magic or corrupt compressed data.
 template <class Fail>
 void run(const uint8_t* data, size_t length, Cell* into, bool codec, Fail fail) {
-  std::vector<uint8_t> copy(data, data + length);
-  if (length < HEADER_SIZE || std::memcmp(copy.data(), MAGIC, 6) != 0) fail(false);
-  uint8_t flags = copy[7];
+  // The codec's input may be a binary! that moves when decoding allocates:
+  // it is read from a copy. A boot pool lies outside the heap and is read
+  // where it is.
+  std::vector<uint8_t> copy;
+  if (codec) {
+    copy.assign(data, data + length);
+    data = copy.data();
+  }
+  if (length < HEADER_SIZE || std::memcmp(data, MAGIC, 6) != 0) fail(false);
+  uint8_t flags = data[7];
   std::vector<uint8_t> unpacked;
-  const uint8_t* start = copy.data();
+  const uint8_t* start = data;
   size_t size = length;
   size_t skip = HEADER_SIZE;
   if (flags & FLAG_COMPRESSED) {
     uint32_t out_size = 0;
-    uint8_t* out = lz_codec::decompress(copy.data() + HEADER_SIZE, length - HEADER_SIZE, &out_size);
+    uint8_t* out = lz_codec::decompress(data + HEADER_SIZE, length - HEADER_SIZE, &out_size);
     if (!out) fail(true);
     unpacked.assign(out, out + out_size);
     lz_codec::free_buffer(out);

@@ -6,9 +6,12 @@
 // that could start a collection after its word list exists.
 #include "values/context.h"
 
+#include <vector>
+
 #include "evaluator/stack.h"
 #include "foundation/hashtable.h"
 #include "foundation/raise.h"
+#include "values/block.h"
 #include "values/cycles.h"
 #include "values/error_ids.h"
 #include "values/object.h"
@@ -184,27 +187,79 @@ int32_t bind_word(node_t ctx, Cell* word) {
 }
 
 namespace {
-void bind_cells(node_t block_node, uint32_t head, node_t ctx, bool self) {
+
+// Binding a block walks every word in it, often thousands (a module's or a
+// face's whole spec, or a function body at each copy): a lookup per word in
+// the context's hash table was most of start-up's binding time. A context of
+// at most BIND_TABLE_WORDS words is bound through a table instead, indexed by
+// canonical symbol and holding each word's index + 1 (0: not in the
+// context). The table is filled before a walk and emptied after it, even
+// when the walk raises; a walk neither allocates nor evaluates, so walks
+// never nest. Larger contexts (the global one) keep the hash lookup: filling
+// the table would cost more than the walk saves.
+constexpr uint32_t BIND_TABLE_WORDS = 512;
+std::vector<uint32_t> bind_table;
+
+struct bind_lookup {
+  node_t ctx;
+  bool table;
+  uint32_t self_sym;
+
+  bind_lookup(node_t c, bool self) : ctx(c), table(size(c) <= BIND_TABLE_WORDS) {
+    self_sym = self ? symbol::resolve(words::self) : 0;
+    if (!table) return;
+    uint32_t symbols = symbol::count() + 1;
+    if (bind_table.size() < symbols) bind_table.resize(symbols + symbols / 2, 0);
+    series_buffer* b = memory::buffer(words_node(ctx));
+    uint32_t n = b->used() / sizeof(Cell);
+    const Cell* w = cells_of(b);
+    // The first of two spellings of one word wins, as in the hash table.
+    for (uint32_t i = n; i-- > 0;) bind_table[symbol::resolve(w[i].w2)] = i + 1;
+  }
+  ~bind_lookup() {
+    if (!table) return;
+    series_buffer* b = memory::buffer(words_node(ctx));
+    uint32_t n = b->used() / sizeof(Cell);
+    const Cell* w = cells_of(b);
+    for (uint32_t i = 0; i < n; i++) bind_table[symbol::resolve(w[i].w2)] = 0;
+  }
+  bind_lookup(const bind_lookup&) = delete;
+  bind_lookup& operator=(const bind_lookup&) = delete;
+
+  // A word of any kind; a plain `self` takes the context itself when asked.
+  [[gnu::always_inline]] void any_word(Cell* v) const {
+    if (self_sym && TYPE_OF(v) == TYPE_WORD && symbol::resolve(v->w2) == self_sym) [[unlikely]] {
+      v->w1 = ctx;
+      v->w3 = NO_INDEX;
+      return;
+    }
+    if (!table) {
+      bind_word(ctx, v);
+      return;
+    }
+    uint32_t i = bind_table[symbol::resolve(v->w2)];
+    if (i) {
+      v->w1 = ctx;
+      v->w3 = i - 1;
+    }
+  }
+};
+
+void bind_cells(node_t block_node, uint32_t head, const bind_lookup& to) {
   if (cycles::find(block_node)) return;
   cycles::push(block_node);
   series_buffer* b = memory::buffer(block_node);
   uint32_t n = b->used() / sizeof(Cell);
   for (uint32_t i = head; i < n; i++) {
-    Cell* v = cells_of(memory::buffer(block_node)) + i;
+    Cell* v = cells_of(b) + i;
     switch (TYPE_OF(v)) {
       case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
       case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_HASH:
-        bind_cells(v->w2, v->w1, ctx, self);
+        bind_cells(v->w2, v->w1, to);
         break;
-      case TYPE_WORD:
-        if (self && symbol::resolve(v->w2) == symbol::resolve(words::self)) {
-          v->w1 = ctx;
-          v->w3 = NO_INDEX;
-          break;
-        }
-        [[fallthrough]];
-      case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
-        bind_word(ctx, v);
+      case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+      case TYPE_REFINEMENT:
+        to.any_word(v);
         break;
       default: break;
     }
@@ -215,8 +270,61 @@ void bind_cells(node_t block_node, uint32_t head, node_t ctx, bool self) {
 
 Cell* bind(Cell* block, node_t ctx, bool self) {
   cycles::guard guard;
-  bind_cells(block->w2, block->w1, ctx, self);
+  bind_lookup to(ctx, self);
+  bind_cells(block->w2, block->w1, to);
   return block;
+}
+
+namespace {
+
+// The shallow copy `copy` (on the stack) of the block `source` made deep and
+// bound: the walk of block::clone (deep, paths included) and of bind over
+// its result, in one pass over the new cells.
+void copy_bound(Cell* copy, node_t source, const bind_lookup& to) {
+  // A block met again inside itself cannot be copied deeply.
+  if (cycles::find(source)) {
+    cycles::reset();
+    fire(err::INTERNAL, err::internal::NO_CYCLE);
+  }
+  cycles::push(source);
+  node_t node = copy->w2;
+  uint32_t n = memory::buffer(node)->used() / sizeof(Cell);
+  for (uint32_t i = 0; i < n; i++) {
+    // Copying allocates: the cells are found again through the node.
+    Cell* v = cells_of(memory::buffer(node)) + i;
+    uint32_t t = TYPE_OF(v);
+    switch (t) {
+      case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
+      case TYPE_SET_PATH: case TYPE_GET_PATH: {
+        Cell inner = *v;
+        Cell* made = block::clone(&inner, false, false);
+        copy_bound(made, inner.w2, to);
+        cells_of(memory::buffer(node))[i] = *made;
+        stack::pop(1);
+        break;
+      }
+      case TYPE_HASH:
+        bind_cells(v->w2, v->w1, to);
+        break;
+      case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+      case TYPE_REFINEMENT:
+        to.any_word(v);
+        break;
+      default: break;
+    }
+  }
+  cycles::pop();
+}
+
+}  // namespace
+
+Cell* clone_bound(const Cell* block_in, node_t ctx) {
+  Cell source = *block_in;
+  cycles::guard guard;
+  bind_lookup to(ctx, false);
+  Cell* copy = block::clone(&source, false, false);
+  copy_bound(copy, source.w2, to);
+  return copy;
 }
 
 void get_global(uint32_t sym, Cell* out) {

@@ -58,6 +58,9 @@ node_t clone(Cell* value);
 bool collect_set_words(node_t ctx, const Cell* block);
 int32_t bind_word(node_t ctx, Cell* word);
 Cell* bind(Cell* block, node_t ctx, bool self);
+// A deep copy of the block (blocks, parens and paths copied), pushed on the
+// stack, with its words bound to `ctx`: block::clone then bind, in one walk.
+Cell* clone_bound(const Cell* block, node_t ctx);
 
 void get_global(uint32_t sym, Cell* out);
 Cell* get_global_value(uint32_t sym);

@@ -161,11 +161,10 @@ node_t push(const Cell* spec_in, const Cell* body_in, node_t ctx, uint32_t code,
   *fn = Cell{TYPE_FUNCTION | flags, ctx, spec->w2, more_node};
   *context::owner(ctx) = *fn;
   if (TYPE_OF(body) != TYPE_NONE) {
-    Cell* copy = block::clone(body, true, true);
+    Cell* copy = made_here ? context::clone_bound(body, ctx) : block::clone(body, true, true);
     Cell body_copy = *copy;
     more(fn)[MORE_BODY] = body_copy;
     stack::pop(1);
-    if (made_here) context::bind(&more(fn)[MORE_BODY], ctx, false);
   } else {
     more(fn)[MORE_BODY] = make_none();
   }

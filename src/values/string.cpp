@@ -35,8 +35,9 @@ inline uint32_t buffer_chars(series_buffer* b) {
   return unit == 1 ? b->used() : unit == 2 ? b->used() >> 1 : b->used() / unit;
 }
 
+inline bool is_unit(uint32_t unit) { return unit == 1 || unit == 2 || unit == 4; }
 inline void check_unit(uint32_t unit) {
-  if (unit != 1 && unit != 2 && unit != 4) unicode::bad_unit();
+  if (!is_unit(unit)) unicode::bad_unit();
 }
 
 [[noreturn]] void no_memory() { fire(err::INTERNAL, err::internal::NO_MEMORY); }
@@ -531,8 +532,7 @@ bool tell_owner(Cell* series, uint32_t word, const Cell* value, uint32_t index, 
   return ownership::check(series, word, value, int32_t(index), int32_t(count));
 }
 
-
-// Out of line, so that the one-character path of append needs no frame.
+// Out of line, so that the short paths of append need no frame.
 [[gnu::noinline]] Cell* append_general(Cell* series, Cell* value, int32_t part, bool only,
                                        int32_t dup) {
   uint32_t start = rs_abs_length(series);
@@ -548,22 +548,66 @@ bool tell_owner(Cell* series, uint32_t word, const Cell* value, uint32_t index, 
   return series;
 }
 
+// The short paths of append: a char!, or the text of another series in
+// units no wider, put at the tail of a buffer with room and no owner.
+// Nothing widens, grows or allocates; false leaves it all to the general path.
+inline bool takes_at_once(series_buffer* b) {
+  return !(b->flags & SERIES_OWNED) && is_unit(b->unit());
+}
+
+inline bool append_char_at_once(Cell* series, uint32_t cp) {
+  series_buffer* b = GET_BUFFER(series);
+  uint32_t unit = b->unit();
+  if (!takes_at_once(b) || unit_for_append(cp) > unit || uint64_t(b->tail) + unit > b->size)
+    return false;
+  put_char(b->tail_ptr(), unit, cp);
+  b->tail += unit;
+  return true;
+}
+
+inline bool append_text_at_once(Cell* series, const Cell* value, int32_t part) {
+  series_buffer* b = GET_BUFFER(series);
+  uint32_t unit = b->unit();
+  if (!takes_at_once(b) || value->w2 == series->w2) return false;
+  series_buffer* from = GET_BUFFER(value);
+  uint32_t from_unit = from->unit();
+  if (from_unit > unit || !is_unit(from_unit)) return false;
+  uint32_t total = buffer_chars(from);
+  uint32_t index = std::min(value->w1, total);
+  uint32_t count = total - index;
+  if (part >= 0 && uint32_t(part) < count) count = uint32_t(part);
+  uint64_t bytes = uint64_t(count) * unit;
+  if (b->tail + bytes > b->size || b->used() + bytes > MAX_SERIES_SIZE) return false;
+  const uint8_t* p = from->head_ptr() + uint64_t(index) * from_unit;
+  uint8_t* to = b->tail_ptr();
+  if (from_unit == unit) {
+    std::memcpy(to, p, bytes);
+  } else {
+    for (uint32_t i = 0; i < count; i++)
+      put_char(to + uint64_t(i) * unit, unit, get_char(p + uint64_t(i) * from_unit, from_unit));
+  }
+  b->tail += uint32_t(bytes);
+  return true;
+}
+
+// Out of line: its loop would give the char! path a frame.
+[[gnu::noinline]] Cell* append_text(Cell* series, Cell* value, int32_t part, bool only,
+                                    int32_t dup) {
+  if (!append_text_at_once(series, value, part))
+    return append_general(series, value, part, only, dup);
+  series->w1 = 0;
+  return series;
+}
+
 }  // namespace
 
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-  // One char! that fits the units and the room of a buffer no owner
-  // watches: stored at once, since nothing widens, grows or allocates.
-  if (TYPE_OF(value) == TYPE_CHAR && dup == 1) [[likely]] {
-    series_buffer* b = GET_BUFFER(series);
-    uint32_t unit = b->unit(), cp = value->w2;
-    if (!(b->flags & SERIES_OWNED) && (unit == 1 || unit == 2 || unit == 4) &&
-        unit_for_append(cp) <= unit && uint64_t(b->tail) + unit <= b->size) {
-      put_char(b->tail_ptr(), unit, cp);
-      b->tail += unit;
-      series->w1 = 0;
-      return series;
-    }
+  bool one_char = TYPE_OF(value) == TYPE_CHAR && dup == 1;
+  if (one_char && append_char_at_once(series, value->w2)) [[likely]] {
+    series->w1 = 0;
+    return series;
   }
+  if (dup == 1 && is_text_value(TYPE_OF(value))) return append_text(series, value, part, only, dup);
   return append_general(series, value, part, only, dup);
 }
 
