@@ -339,6 +339,16 @@ void define_routine(const char* name, std::string_view spec_text, routines::rout
   stack::pop(1);
 }
 
+void define_routine(const char* name, const Cell* spec_block, routines::routine_fn fn) {
+  uint32_t code = routines::add(fn);
+  Cell* spec = block::clone(spec_block, true, false);
+  routine::push(spec, code);
+  Cell value = *stack::top_cell();
+  stack::pop(2);
+  Cell w = word::make_global(symbol::make(name));
+  word::set(&w, &value);
+}
+
 void define_routines(std::span<const routine_entry> table) {
   for (const auto& r : table) define_routine(r.name, r.spec, r.fn);
 }

@@ -19,6 +19,9 @@ struct routine_entry {
 Cell* push_routine(std::string_view spec, routines::routine_fn fn);
 // Makes one routine from its spec text and binds it to its global word.
 void define_routine(const char* name, std::string_view spec, routines::routine_fn fn);
+// The same, from a spec block already loaded (copied for the routine): for
+// routines that share one spec, which is then lexed once.
+void define_routine(const char* name, const Cell* spec, routines::routine_fn fn);
 void define_routines(std::span<const routine_entry> table);
 
 // Makes every routine of the table and binds it to its word.

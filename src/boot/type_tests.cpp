@@ -97,9 +97,12 @@ constexpr auto TYPESET_FNS = typeset_fns(std::make_index_sequence<TYPESET_COUNT>
 }  // namespace
 
 void make_type_tests() {
-  for (const auto& t : TYPE_TESTS)
-    define_routine(t.name, R"("Returns true if the value is this type" value [any-type!] return: [logic!])",
-           t.fn);
+  // Every type test has the same spec: lexed once, copied for each.
+  constexpr std::string_view TEST_SPEC =
+      R"("Returns true if the value is this type" value [any-type!] return: [logic!])";
+  Cell* spec = lexer::scan_utf8(TEST_SPEC.data(), uint32_t(TEST_SPEC.size()));
+  for (const auto& t : TYPE_TESTS) define_routine(t.name, spec, t.fn);
+  stack::pop(1);
   for (size_t i = 0; i < TYPESET_COUNT; i++) {
     typeset_words[i] = word::make_global(symbol::make(TYPESET_TESTS[i][1]));
     std::string_view ts(TYPESET_TESTS[i][1]);

@@ -621,6 +621,7 @@ struct code_view {
   const Cell* code;
   const Cell* cells;  // the buffer's head cell
   uint32_t count;     // its cells
+  code_view() : code(nullptr), cells(nullptr), count(0) {}
   explicit code_view(const Cell* c) : code(c) { refresh(); }
   void refresh() {
     series_buffer* b = GET_BUFFER(code);
@@ -632,6 +633,7 @@ struct code_view {
 };
 
 uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep);
+uint32_t infix_tail(const Cell* code, uint32_t next, uint32_t end, bool keep, Cell* start_top);
 
 const int32_t NO_REFINEMENTS[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                     -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
@@ -680,7 +682,7 @@ constexpr auto SELF_EVALUATING = [] {
 // The value of the code cell `at` when taking it needs no evaluation: a
 // self-evaluating value, or a word holding one (a word without a value
 // raises, on the general path). nullptr otherwise.
-inline const Cell* simple_value(const Cell* at) {
+inline __attribute__((always_inline)) const Cell* simple_value(const Cell* at) {
   uint32_t t = TYPE_OF(at);
   if (SELF_EVALUATING[t]) return at;
   if (t != TYPE_WORD) return nullptr;
@@ -723,7 +725,7 @@ inline uint32_t quick_kind_of(const Cell* op) {
 // Two integers under a quick operator, the result in `out`; false when the
 // exact result does not fit (the action then makes a float!) or the
 // operator is none of them.
-inline bool integer_op(uint32_t kind, int32_t a, int32_t b, Cell* out) {
+inline __attribute__((always_inline)) bool integer_op(uint32_t kind, int32_t a, int32_t b, Cell* out) {
   int32_t r;
   switch (kind) {
     case Q_ADD: if (__builtin_add_overflow(a, b, &r)) return false; break;
@@ -767,11 +769,20 @@ inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32
 // literal_op computes. It has no effect and cannot fail, so it needs no
 // frame, and a caller that finds it incomplete (0) evaluates the whole
 // expression again by the general route. Returns the index after it.
+// With PARTIAL, an operator that literal_op cannot compute leaves its index
+// in `partial_stop` (else 0) and the value so far in `out`: the general
+// route may go on from there, since the part taken had no effect and is
+// what that route would have computed.
+uint32_t partial_stop = 0;
+template <bool PARTIAL = false>
 inline __attribute__((always_inline)) uint32_t quick_expression(const code_view& view,
                                                                 uint32_t index, uint32_t end,
                                                                 bool no_infix, Cell* out) {
   const Cell* v = simple_value(view.at(index));
-  if (!v) return 0;
+  if (!v) {
+    if (PARTIAL) partial_stop = 0;
+    return 0;
+  }
   *out = *v;
   index++;
   if (no_infix) return index;
@@ -780,7 +791,10 @@ inline __attribute__((always_inline)) uint32_t quick_expression(const code_view&
     if (TYPE_OF(w) != TYPE_WORD) break;
     const Cell* op = bound_value(w);
     if (!op || TYPE_OF(op) != TYPE_OP) break;
-    if (!literal_op(op, out, view, index + 1, end)) return 0;
+    if (!literal_op(op, out, view, index + 1, end)) [[unlikely]] {
+      if (PARTIAL) partial_stop = index;
+      return 0;
+    }
     index += 2;
   }
   return index;
@@ -809,6 +823,21 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
   }
 }
 
+uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end, bool keep,
+                   const Cell* name);
+
+// An operator's right operand that is a call by a word, taken as eval_lean
+// takes it (no infix after it); 0 for any other operand.
+inline __attribute__((always_inline)) uint32_t operand_call(const code_view& view,
+                                                            uint32_t index, uint32_t end) {
+  const Cell* at = view.at(index);
+  if (TYPE_OF(at) != TYPE_WORD) return 0;
+  const Cell* v = bound_value(at);
+  if (!v || !is_function_type(TYPE_OF(v))) return 0;
+  Cell word = *at;
+  return call_lean(v, view.code, index + 1, end, true, &word);
+}
+
 // Fetches arguments `first` .. arity - 1 into the open frame.
 inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32_t d,
                                                           const Cell* code, uint32_t index,
@@ -826,6 +855,10 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
     } else if ((after = quick_expression(view, index, end, infix, stack::top))) {
       stack::push_new();
       index = after;
+    } else if (infix && (after = operand_call(view, index, end))) {
+      index = after;
+      if (stack::pending()) return index;
+      view.refresh();
     } else {
       index = eval_lean(code, index, end, infix, true);
       if (stack::pending()) return index;
@@ -840,7 +873,13 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
 // action with no refinement used, or a function! with its locals.
 inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
   switch (TYPE_OF(fn)) {
-    case TYPE_NATIVE: natives::table[fn->w1 - 1](false, NO_REFINEMENTS); break;
+    case TYPE_NATIVE:
+      // The commonest natives, whose work is running a branch, are called
+      // straight, not through the table.
+      if (fn->w1 == natives::ID_EITHER) natives::either_star(false, NO_REFINEMENTS);
+      else if (fn->w1 == natives::ID_IF) natives::if_star(false, NO_REFINEMENTS);
+      else natives::table[fn->w1 - 1](false, NO_REFINEMENTS);
+      break;
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
     default:
       if (uint32_t locals = (d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS)
@@ -948,15 +987,22 @@ inline Cell* direct_slot(const Cell* word) {
 // A set-word at `index` whose value is a simple expression, assigned with
 // no frame: nothing in it can fail or be seen. Returns the index after the
 // expression, with its value in `out`; 0 when the general route must run.
-inline uint32_t quick_assignment(const code_view& view, uint32_t index, uint32_t end, Cell* out) {
+inline __attribute__((always_inline)) uint32_t quick_assignment_in(const code_view& view,
+                                                                   uint32_t index, uint32_t end,
+                                                                   Cell* out) {
   const Cell* word = view.at(index);
   Cell* slot;
   uint32_t after;
-  if (index + 1 >= end || !(slot = direct_slot(word)) ||
-      !(after = quick_expression(view, index + 1, end, false, out)))
+  if (index + 1 >= end || !(slot = direct_slot(word))) {
+    partial_stop = 0;
     return 0;
+  }
+  if (!(after = quick_expression<true>(view, index + 1, end, false, out))) return 0;
   *slot = *out;
   return after;
+}
+inline uint32_t quick_assignment(const code_view& view, uint32_t index, uint32_t end, Cell* out) {
+  return quick_assignment_in(view, index, end, out);
 }
 
 inline void set_word(Cell* word, const Cell* value) {
@@ -1018,29 +1064,40 @@ inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool ke
 }
 
 // A set-word: the next expression, evaluated in a frame named by the word,
-// assigned to it. LEAN is the untraced path; the other fires `set`.
+// assigned to it. LEAN is the untraced path; the other fires `set`. A
+// simple part of the expression already taken by quick_assignment (up to
+// the operator at `stop`, its value `partial`) is not taken again.
 template <bool LEAN>
 inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
                                                              const Cell* word_in, uint32_t next,
                                                              uint32_t end, bool keep,
                                                              Cell* start_top,
-                                                             bool try_quick = true) {
+                                                             bool try_quick = true,
+                                                             uint32_t stop = 0,
+                                                             const Cell* partial = nullptr) {
   Cell word = *word_in;
   end = code_end(code, end);
+  Cell v;
   if (LEAN && try_quick) {
-    Cell v;
     if (uint32_t after = quick_assignment(code_view(code), next - 1, end, &v)) {
       place_result(&v, keep);
       return after;
     }
+    stop = partial_stop;
+    partial = &v;
   }
   stack::open_eval_native_frame(&word);
   stack::push(word);
   if (next >= end) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
-  next = LEAN ? eval_lean(code, next, end, false, true)
-              : eval_expression(code, next, end, false, true, false);
+  if (LEAN && stop) {
+    Cell* left = stack::push(*partial);
+    next = infix_tail(code, stop, end, true, left);
+  } else {
+    next = LEAN ? eval_lean(code, next, end, false, true)
+                : eval_expression(code, next, end, false, true, false);
+  }
   if (stack::pending()) return next;
-  Cell v = stack::arguments[1];
+  v = stack::arguments[1];
   if (!LEAN && trace::on && trace::fire(trace::EV_SET, code, int32_t(next), &word, &v))
     return next;
   if (TYPE_OF(&v) == TYPE_UNSET) fire(err::SCRIPT, err::script::NEED_VALUE, &word);
@@ -1051,11 +1108,13 @@ inline __attribute__((always_inline)) uint32_t eval_set_word(const Cell* code,
   return next;
 }
 
-// A statement that starts with a set-word whose value is not simple.
+// A statement that starts with a set-word whose value is not simple, after
+// quick_assignment took what it could (`partial`, up to partial_stop).
 __attribute__((noinline)) uint32_t assignment(const Cell* code, uint32_t index, uint32_t end,
-                                              bool keep) {
+                                              bool keep, const Cell* partial) {
   Cell word = *code_at(code, index);
-  return eval_set_word<true>(code, &word, index + 1, end, keep, stack::top, false);
+  return eval_set_word<true>(code, &word, index + 1, end, keep, stack::top, false, partial_stop,
+                             partial);
 }
 
 // Infix operators after the value at `start_top` (keep) or in the result
@@ -1151,13 +1210,14 @@ __attribute__((noinline)) uint32_t infix_tail(const Cell* code, uint32_t next, u
   return infix_loop(view, next, end, keep, start_top);
 }
 
-// The commonest statements and arguments, a call by a word and a paren,
-// taken without entering eval_lean: the same steps in the same order, with
-// the infix loop entered only when a word follows. 0 for any other
-// expression, which the caller gives to eval_lean.
+// The commonest statements, a call by a word and a paren, taken without
+// entering eval_lean: the same steps in the same order, with the infix loop
+// entered only when a word follows. 0 for any other expression, which the
+// caller gives to eval_lean. Unless an exit is pending, `end` is read
+// again once the statement is done (it may have changed its own block).
 inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* code,
-                                                                 uint32_t index, uint32_t end,
-                                                                 bool no_infix, bool keep) {
+                                                                 uint32_t index, uint32_t& end,
+                                                                 bool keep) {
   const Cell* at = code_at(code, index);
   Cell* start_top = stack::top;
   uint32_t next = index + 1;
@@ -1179,9 +1239,12 @@ inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* cod
   } else {
     return 0;
   }
-  if (no_infix || stack::pending()) return next;
-  if (next >= code_end(code, end) || TYPE_OF(code_at(code, next)) != TYPE_WORD) return next;
-  return infix_tail(code, next, end, keep, start_top);
+  if (stack::pending()) return next;
+  end = code_end(code, end);
+  if (next >= end || TYPE_OF(code_at(code, next)) != TYPE_WORD) return next;
+  next = infix_tail(code, next, end, keep, start_top);
+  end = code_end(code, end);
+  return next;
 }
 
 }  // namespace
@@ -1198,35 +1261,96 @@ namespace {
 // runs. Each value lands at `base`: in its frame (IN_FRAME) that is the
 // frame's result slot, else the first cell above the caller's, pushed
 // there. The block's end is read again after each statement, which may
-// change its own block. False when a non-local exit is pending.
-template <bool IN_FRAME>
+// change its own block. False when a non-local exit is pending. HOLD_VIEW
+// (loop bodies) keeps the block's cells across the statements that
+// evaluate nothing, simple assignments, where the others read them again;
+// in every other block the view costs more than it saves.
+template <bool IN_FRAME, bool HOLD_VIEW = false>
 inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint32_t index,
                                                           uint32_t end, Cell* base) {
   constexpr bool keep = !IN_FRAME;
   current = *code;
+  code_view view = HOLD_VIEW ? code_view(code) : code_view();
   while (true) {
     current.w1 = index;
     Cell v;
     uint32_t after;
     if (trace::on) {
       index = walk_expression(code, index, end, false, keep, false);
-    } else if (TYPE_OF(code_at(code, index)) == TYPE_SET_WORD) {
+    } else if (TYPE_OF(HOLD_VIEW ? view.at(index) : code_at(code, index)) == TYPE_SET_WORD) {
       // The commonest statement, a simple one taken here without a call.
-      if ((after = quick_assignment(code_view(code), index, end, &v))) {
-        index = after;
+      after = HOLD_VIEW ? quick_assignment_in(view, index, end, &v)
+                        : quick_assignment(code_view(code), index, end, &v);
+      if (after) {
+        if (HOLD_VIEW) {
+          // Nothing was evaluated: the block, its end and the view hold,
+          // and only the last statement's value is kept.
+          if (after >= end) {
+            place_result(&v, keep);
+            return true;
+          }
+          index = after;
+          continue;
+        }
         place_result(&v, keep);
+        index = after;
       } else {
-        index = assignment(code, index, end, keep);
+        index = assignment(code, index, end, keep, &v);
       }
-    } else if (!(after = direct_expression(code, index, end, false, keep))) {
-      index = eval_lean(code, index, end, false, keep);
-    } else {
+    } else if ((after = direct_expression(code, index, end, keep))) {
+      // Its end is read already.
+      if (stack::pending()) return false;
+      if (after >= end) return true;
+      if (HOLD_VIEW) view.refresh();
       index = after;
+      stack::top = base;
+      continue;
+    } else {
+      index = eval_lean(code, index, end, false, keep);
     }
     if (stack::pending()) return false;
-    end = code_end(code, end);
+    if (HOLD_VIEW) {
+      view.refresh();
+      end = view.end(end);
+    } else {
+      end = code_end(code, end);
+    }
     if (index >= end) return true;
     stack::top = base;
+  }
+}
+
+// The untraced run of a block in the caller's frame, as run_block makes it,
+// after its depth guard: `saved` is the position put back on the way out.
+template <bool HOLD_VIEW = false>
+inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
+                                                    const Cell& saved) {
+  Cell* base = stack::top;
+  uint32_t index = code->w1;
+  uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
+  if (index >= end) {
+    place_result(&unset_value, keep);
+    return;
+  }
+  if (end - index == 1 || end - index == 3) {
+    // A block that is one simple expression (a branch's value, a loop's
+    // condition, a body giving its argument back) is computed in place.
+    // Computed in the cell at the top: the stack keeps top below its
+    // limit, so that cell is always there, and nothing here allocates.
+    Cell* v = stack::top;
+    if (quick_expression(code_view(code), index, end, false, v) == end) {
+      if (keep) stack::push_new();
+      else place_result(v, false);
+      return;
+    }
+  }
+  bool done = run_statements<false, HOLD_VIEW>(code, index, end, base);
+  current = saved;
+  if (!done) return;
+  if (trace::on && trace::fire(trace::EV_EXIT, code, int32_t(end), nullptr, base)) return;
+  if (!keep) {
+    Cell result = *base;
+    place_result(&result, false);
   }
 }
 
@@ -1265,33 +1389,50 @@ void run_block(const Cell* block, bool keep) {
   depth_guard();
   Cell code = *block;
   Cell saved = current;  // as in eval_block
-  Cell* base = stack::top;
-  uint32_t index = code.w1;
-  uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);
-  if (index >= end) {
-    place_result(&unset_value, keep);
-    return;
+  run_lean(&code, keep, saved);
+}
+
+namespace {
+
+// One run of a loop's block in its frame, as run_block runs it with keep
+// false; the statements that evaluate nothing keep the block's cells.
+inline __attribute__((always_inline)) void run_loop_block(const Cell* code) {
+  stack::clear_frame();
+  if (trace::on) {
+    run_block(code, false);
+  } else {
+    Cell saved = current;
+    run_lean<true>(code, false, saved);
   }
-  if (end - index == 1 || end - index == 3) {
-    // A block that is one simple expression (a branch's value, a loop's
-    // condition, a body giving its argument back) is computed in place.
-    // Computed in the cell at the top: the stack keeps top below its
-    // limit, so that cell is always there, and nothing here allocates.
-    Cell* v = stack::top;
-    if (quick_expression(code_view(&code), index, end, false, v) == end) {
-      if (keep) stack::push_new();
-      else place_result(v, false);
-      return;
+}
+
+}  // namespace
+
+uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, const Cell* condition,
+                  loop_step step, void* state, bool until) {
+  Cell code = *body;
+  Cell test = condition ? *condition : none_value;
+  depth_guard();
+  for (int32_t i = 0; count < 0 || i < count; i++) {
+    if (step && !step(state)) return 0;
+    if (condition) {
+      run_loop_block(&test);
+      if (stack::pending()) {
+        if (stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK))
+          fire(err::THROW, err::throw_::WHILE_COND);
+        return 1;
+      }
+      if (!logic::true_q()) return 0;
     }
+    run_loop_block(&code);
+    if (stack::pending()) {
+      uint32_t taken = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
+      if (taken == RAISE_CONTINUE) continue;
+      return taken == RAISE_BREAK ? uint32_t(RAISE_BREAK) : 1;
+    }
+    if (until && logic::true_q()) return 0;
   }
-  bool done = run_statements<false>(&code, index, end, base);
-  current = saved;
-  if (!done) return;
-  if (trace::on && trace::fire(trace::EV_EXIT, &code, int32_t(end), nullptr, base)) return;
-  if (!keep) {
-    Cell result = *base;
-    place_result(&result, false);
-  }
+  return 0;
 }
 
 uint32_t eval_next(const Cell* block, uint32_t index, uint32_t end, bool keep) {

@@ -10,6 +10,10 @@
 
 #include "values/cell.h"
 
+namespace kez::stack {
+struct call_frame;
+}
+
 namespace kez::interpreter {
 
 // The block being evaluated, its head at the current expression: errors
@@ -31,6 +35,19 @@ void eval_block(const Cell* block, bool chain);
 // before the next. keep true pushes the result, false (chain) copies it
 // into the caller's result slot with top just above it.
 void run_block(const Cell* block, bool keep);
+// Runs a loop body `count` times (forever when negative) as run_block does
+// with keep false, in the open loop frame `loop`, whose result slot takes
+// each value. Before each run, `step` (when given) is called with `state`
+// and false from it ends the loop; then a `condition` block (when given)
+// runs and a falsy value ends the loop (a break or continue in it raises).
+// With `until`, a truthy value of the body ends the loop. A break or
+// continue that lands on `loop` is taken. Returns 0 when the loop ended,
+// RAISE_BREAK on a break, and 1 when another exit is pending (the caller
+// returns at once).
+using loop_step = bool (*)(void* state);
+uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count,
+                  const Cell* condition = nullptr, loop_step step = nullptr,
+                  void* state = nullptr, bool until = false);
 // Evaluates one expression (with infix lookahead) in an evaluated native
 // frame; keep true leaves the result on the stack, false writes it to the
 // caller's result slot. Returns the index after the expression.

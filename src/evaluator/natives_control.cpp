@@ -267,20 +267,7 @@ void all_star(bool, const int32_t*) {
 void while_star(bool, const int32_t*) {
   Cell cond = *arg(0), body = *arg(1);
   stack::call_frame* loop = open_loop();
-  while (true) {
-    stack::clear_frame();
-    interpreter::run_block(&cond, false);
-    if (stack::pending()) {
-      if (stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK)) {
-        fire(err::THROW, err::throw_::WHILE_COND);
-      }
-      return;
-    }
-    if (!logic::true_q()) break;
-    uint32_t r = run_body(loop, &body);
-    if (r == 1) return;
-    if (r == RAISE_BREAK) break;
-  }
+  if (interpreter::run_loop(&body, loop, -1, &cond) == 1) return;
   stack::pop_frame_return();
   unset::box();
 }
@@ -288,17 +275,7 @@ void while_star(bool, const int32_t*) {
 void until_star(bool, const int32_t*) {
   Cell body = *arg(0);
   stack::call_frame* loop = open_loop();
-  while (true) {
-    stack::clear_frame();
-    interpreter::run_block(&body, false);
-    if (stack::pending()) {
-      uint32_t code = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
-      if (code == RAISE_CONTINUE) continue;
-      if (code == RAISE_BREAK) break;
-      return;
-    }
-    if (logic::true_q()) break;
-  }
+  if (interpreter::run_loop(&body, loop, -1, nullptr, nullptr, nullptr, true) == 1) return;
   stack::pop_frame_return();
 }
 
@@ -310,11 +287,7 @@ void loop_star(bool, const int32_t*) {
   }
   Cell body = *arg(1);
   stack::call_frame* loop = open_loop();
-  for (int32_t i = 0; i < count; i++) {
-    uint32_t r = run_body(loop, &body);
-    if (r == 1) return;
-    if (r == RAISE_BREAK) break;
-  }
+  if (interpreter::run_loop(&body, loop, count) == 1) return;
   stack::pop_frame_return();
 }
 
@@ -324,28 +297,29 @@ void repeat_star(bool, const int32_t*) {
     none::box();
     return;
   }
-  Cell word = *arg(0), body = *arg(2);
-  *arg(1) = make_integer(1);
-  Cell* counter = arg(1);
+  Cell body = *arg(2);
+  *arg(1) = make_integer(0);
+  // Each step counts on and sets the word (the counter is a cell of the
+  // frame, the word a copy: nothing here moves).
+  struct counting {
+    Cell word;
+    Cell* counter;
+  } state{*arg(0), arg(1)};
+  auto next = [](void* p) {
+    auto* c = static_cast<counting*>(p);
+    c->counter->w2++;
+    word::set(&c->word, c->counter);
+    return true;
+  };
   stack::call_frame* loop = open_loop();
-  for (int32_t i = 0; i < count; i++) {
-    word::set(&word, counter);
-    uint32_t r = run_body(loop, &body);
-    if (r == 1) return;
-    if (r == RAISE_BREAK) break;
-    counter->w2++;
-  }
+  if (interpreter::run_loop(&body, loop, count, nullptr, next, &state) == 1) return;
   stack::pop_frame_return();
 }
 
 void forever_star(bool, const int32_t*) {
   Cell body = *arg(0);
   stack::call_frame* loop = open_loop();
-  while (true) {
-    uint32_t r = run_body(loop, &body);
-    if (r == 1) return;
-    if (r == RAISE_BREAK) break;
-  }
+  if (interpreter::run_loop(&body, loop, -1) == 1) return;
   stack::pop_frame_return();
 }
 
@@ -354,12 +328,17 @@ void foreach_star(bool, const int32_t*) {
   Cell* words = stack::push(*arg(0));
   Cell body = *arg(2);
   int32_t n = loop_words(words, series);
+  struct stepping {
+    Cell* series;
+    Cell* words;
+    int32_t n;
+  } state{series, words, n};
+  auto next = [](void* p) {
+    auto* s = static_cast<stepping*>(p);
+    return step(s->series, s->words, s->n);
+  };
   stack::call_frame* loop = open_loop();
-  while (step(series, words, n)) {
-    uint32_t r = run_body(loop, &body);
-    if (r == 1) return;
-    if (r == RAISE_BREAK) break;
-  }
+  if (interpreter::run_loop(&body, loop, -1, nullptr, next, &state) == 1) return;
   stack::pop_frame_return();
 }
 

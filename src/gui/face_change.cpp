@@ -9,7 +9,7 @@
 // done, `update` or `show` when the face is to be synchronised now (a shown
 // face with auto-sync on), and true when the whole hook (`on-face-change*`)
 // must run: traces on, a pane, font, para, data or selected facet, the text
-// of a field or text, reactions to check, a rich text without a state, a
+// of a field or text, reactions of the face to check, a rich text without a state, a
 // value of another kind than block, string, object or the plain ones, or
 // anything these checks cannot judge exactly as the hook would. What must
 // stay true: it finishes a change only where the whole hook would have done
@@ -130,6 +130,21 @@ owned owned_kind(const Cell* v) {
 
 inline Cell* arg(int i) { return stack::arguments + i; }
 
+// True unless the registry of reactive relations (records of four: source
+// object, field, reaction, target) surely holds none whose source is this
+// face, so that checking its reactions would find nothing to run.
+bool has_relations(const Cell* relations, const Cell* face) {
+  if (TYPE_OF(relations) != TYPE_BLOCK) return true;
+  Cell list = *relations;
+  int32_t n = block::rs_length(&list);
+  if (n % 4) return true;
+  const Cell* record = block::rs_head(&list);
+  for (int32_t i = 0; i < n; i += 4) {
+    if (TYPE_OF(record + i) == TYPE_OBJECT && record[i].w1 == face->w1) return true;
+  }
+  return false;
+}
+
 enum class road { whole, done, show, update };
 
 // Judges the change; marks the face's change flag where the hook would.
@@ -158,8 +173,7 @@ road judge(const symbols& n, const Cell* face, uint32_t word, const Cell* old_va
 
   const Cell* relations =
       field(field(system, n.reactivity, slots.reactivity), n.relations, slots.relations);
-  if (!relations || TYPE_OF(relations) != TYPE_BLOCK || !block::rs_tail_q(relations))
-    return road::whole;
+  if (!relations || has_relations(relations, face)) return road::whole;
 
   const Cell* state = field(face, n.state, slots.state);
   const Cell* type = field(face, n.type, slots.type);

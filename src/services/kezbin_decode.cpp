@@ -1066,16 +1066,23 @@ void reader::read_error(slot out) {
 // `fail` reports a missing magic or corrupt compressed data.
 template <class Fail>
 void run(const uint8_t* data, size_t length, Cell* into, bool codec, Fail fail) {
-  std::vector<uint8_t> copy(data, data + length);
-  if (length < HEADER_SIZE || std::memcmp(copy.data(), MAGIC, 6) != 0) fail(false);
-  uint8_t flags = copy[7];
+  // The codec's input may be a binary! that moves when decoding allocates:
+  // it is read from a copy. A boot pool lies outside the heap and is read
+  // where it is.
+  std::vector<uint8_t> copy;
+  if (codec) {
+    copy.assign(data, data + length);
+    data = copy.data();
+  }
+  if (length < HEADER_SIZE || std::memcmp(data, MAGIC, 6) != 0) fail(false);
+  uint8_t flags = data[7];
   std::vector<uint8_t> unpacked;
-  const uint8_t* start = copy.data();
+  const uint8_t* start = data;
   size_t size = length;
   size_t skip = HEADER_SIZE;
   if (flags & FLAG_COMPRESSED) {
     uint32_t out_size = 0;
-    uint8_t* out = lz_codec::decompress(copy.data() + HEADER_SIZE, length - HEADER_SIZE, &out_size);
+    uint8_t* out = lz_codec::decompress(data + HEADER_SIZE, length - HEADER_SIZE, &out_size);
     if (!out) fail(true);
     unpacked.assign(out, out + out_size);
     lz_codec::free_buffer(out);

@@ -226,7 +226,13 @@ struct bind_lookup {
   bind_lookup(const bind_lookup&) = delete;
   bind_lookup& operator=(const bind_lookup&) = delete;
 
-  void word(Cell* v) const {
+  // A word of any kind; a plain `self` takes the context itself when asked.
+  [[gnu::always_inline]] void any_word(Cell* v) const {
+    if (self_sym && TYPE_OF(v) == TYPE_WORD && symbol::resolve(v->w2) == self_sym) [[unlikely]] {
+      v->w1 = ctx;
+      v->w3 = NO_INDEX;
+      return;
+    }
     if (!table) {
       bind_word(ctx, v);
       return;
@@ -251,15 +257,9 @@ void bind_cells(node_t block_node, uint32_t head, const bind_lookup& to) {
       case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_HASH:
         bind_cells(v->w2, v->w1, to);
         break;
-      case TYPE_WORD:
-        if (to.self_sym && symbol::resolve(v->w2) == to.self_sym) {
-          v->w1 = to.ctx;
-          v->w3 = NO_INDEX;
-          break;
-        }
-        [[fallthrough]];
-      case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
-        to.word(v);
+      case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+      case TYPE_REFINEMENT:
+        to.any_word(v);
         break;
       default: break;
     }
@@ -306,15 +306,9 @@ void copy_bound(Cell* copy, node_t source, const bind_lookup& to) {
       case TYPE_HASH:
         bind_cells(v->w2, v->w1, to);
         break;
-      case TYPE_WORD:
-        if (to.self_sym && symbol::resolve(v->w2) == to.self_sym) {
-          v->w1 = to.ctx;
-          v->w3 = NO_INDEX;
-          break;
-        }
-        [[fallthrough]];
-      case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
-        to.word(v);
+      case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+      case TYPE_REFINEMENT:
+        to.any_word(v);
         break;
       default: break;
     }
