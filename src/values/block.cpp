@@ -223,6 +223,9 @@ void clone_into(Cell* target, bool deep, bool with_paths) {
     if (!deep || !nested) continue;
     Cell source = *c;
     Cell* copy = clone(&source, true, with_paths);
+    // The copy's cell is new, but the line break before it belongs to the
+    // enclosing block: `source` and `mold` must still show it.
+    copy->header |= source.header & CELL_NEW_LINE;
     cell_head(GET_BUFFER(target))[i] = *copy;
     stack::pop(1);
   }

@@ -298,6 +298,7 @@ void copy_bound(Cell* copy, node_t source, const bind_lookup& to) {
       case TYPE_SET_PATH: case TYPE_GET_PATH: {
         Cell inner = *v;
         Cell* made = block::clone(&inner, false, false);
+        made->header |= inner.header & CELL_NEW_LINE;  // the break belongs to the outer block
         copy_bound(made, inner.w2, to);
         cells_of(memory::buffer(node))[i] = *made;
         stack::pop(1);
