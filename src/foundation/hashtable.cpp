@@ -348,6 +348,17 @@ node_t init(uint32_t size, const Cell* block, uint32_t kind, uint32_t value_cell
   return table;
 }
 
+node_t init_deferred(uint32_t size) {
+  collector::hold hold;
+  node_t table = hold.add(memory::alloc_bytes_filled(sizeof(header), 0));
+  node_t block = hold.add(memory::alloc_cells(std::max(std::min(size, MAX_SIZE), 1u)));
+  memory::buffer(table)->tail = sizeof(header);
+  header* h = get_header(table);
+  h->block = block;
+  h->kind = KIND_SYMBOLS;
+  return table;
+}
+
 node_t init_from(node_t prototype) {
   collector::hold hold;
   node_t block = hold.add(clone_series(get_header(prototype)->block));
@@ -595,7 +606,29 @@ int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode) 
 
 // --- Context word tables ----------------------------------------------------------
 
+namespace {
+
+// Gives a deferred word table (no buckets yet) its flags and keys and
+// indexes the words its block holds.
+void index_deferred(node_t table) {
+  uint32_t buckets = initial_buckets(block_length(get_header(table)->block));
+  collector::hold hold;
+  node_t flags = hold.add(alloc_flags(buckets));
+  node_t keys = hold.add(alloc_keys(buckets));
+  header* h = get_header(table);
+  h->flags = flags;
+  h->keys = keys;
+  h->buckets = buckets;
+  h->upper = initial_upper(buckets);
+  h->size = 0;
+  h->occupied = 0;
+  index_unique(table, 0);
+}
+
+}  // namespace
+
 int32_t find_symbol(node_t table, int32_t symbol, bool resolve, node_t context, int32_t* index) {
+  if (get_header(table)->buckets == 0) index_deferred(table);
   if (context) grow_if_full(table);
   header* h = get_header(table);
   uint32_t canonical = symbol::resolve(uint32_t(symbol));

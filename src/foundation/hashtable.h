@@ -144,6 +144,11 @@ inline uint32_t* keys_of(const header* h) {
 // a kind-2 table of 4,000 or more is doubled first; a hash! table also gets
 // its position index (all -1) and an empty list of chains.
 node_t init(uint32_t size, const Cell* block, uint32_t kind, uint32_t value_cells);
+// A kind-2 word table whose index is built on its first lookup: only the
+// header and a word block of `size` cells exist until then (no buckets).
+// Most function contexts are never looked up by name, so their words are
+// never hashed. The caller keeps the block's words unique.
+node_t init_deferred(uint32_t size);
 // A kind-2 table copied whole from `prototype`: header, flags, keys and a
 // copy of its block.
 node_t init_from(node_t prototype);
@@ -181,7 +186,7 @@ int32_t lookup_text(node_t table, const uint8_t* text, uint32_t length, int mode
 // block (matching canonical ids when `resolve`, else exact ids). When absent
 // and `context` is given, a word! {context, symbol, position} is appended and
 // indexed, its position stored in `index` and -1 answered; when absent
-// without a context, -1.
+// without a context, -1. A deferred table is indexed first.
 int32_t find_symbol(node_t table, int32_t symbol, bool resolve, node_t context, int32_t* index);
 
 // --- hash! tables (kind 0) ----------------------------------------------------

@@ -32,6 +32,24 @@ void append_value(node_t ctx, const Cell* value) {
   *alloc_tail_cell(vals) = copy;
 }
 
+// The most words a function spec may have for make to keep them unique by
+// scanning its word list instead of hashing them.
+constexpr uint32_t SCAN_WORDS = 32;
+
+// Appends a word for `sym` to `ctx`'s word list unless one with the same
+// canonical symbol is there (answers true then), without touching the index.
+bool add_unindexed(node_t ctx, uint32_t sym) {
+  uint32_t canonical = symbol::resolve(sym);
+  node_t words = words_node(ctx);
+  series_buffer* b = memory::buffer(words);
+  for (const Cell* w = cell_head(b); w < cell_tail(b); w++)
+    if (symbol::resolve(w->w2) == canonical) return true;
+  uint32_t position = uint32_t(b->used() / sizeof(Cell));
+  Cell* word = alloc_tail_cell(words);
+  *word = Cell{TYPE_WORD, ctx, sym, position};
+  return false;
+}
+
 }  // namespace
 
 node_t words_node(node_t ctx) { return hashtable::get_header(record(ctx)->w1)->block; }
@@ -104,8 +122,11 @@ node_t create(uint32_t slots, bool stack_values, bool self, node_t proto, uint32
   memory::buffer(ctx)->tail = 2 * sizeof(Cell);
   // Keep the new context reachable while its parts are allocated.
   Cell* hold = stack::push(make_series(TYPE_BLOCK, ctx));
+  // A function context's words are seldom looked up by name (binding to
+  // it goes through the bind table): its index waits for the first lookup.
   node_t table = proto ? hashtable::init_from(record(proto)->w1)
-                      : hashtable::init(slots, nullptr, hashtable::KIND_SYMBOLS, 0);
+                 : kind == CONTEXT_FUNCTION ? hashtable::init_deferred(slots)
+                                            : hashtable::init(slots, nullptr, hashtable::KIND_SYMBOLS, 0);
   if (proto) {
     // The copied word list belongs to the new context.
     series_buffer* b = memory::buffer(hashtable::get_header(table)->block);
@@ -131,14 +152,21 @@ node_t make(const Cell* spec, bool stack_values, bool self, uint32_t kind) {
   node_t ctx = create(count, stack_values, self, 0, kind);
   Cell* hold = stack::push(make_series(TYPE_BLOCK, ctx));
   (void)hold;
+  // A short spec is kept unique by a scan, which leaves a deferred index
+  // unbuilt; a long one is indexed as it is read.
+  bool deferred = kind == CONTEXT_FUNCTION && count <= SCAN_WORDS;
   for (uint32_t i = 0; i < count; i++) {
     const Cell* v = cells_of(GET_BUFFER(spec)) + spec->w1 + i;
     uint32_t t = TYPE_OF(v);
     if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT) {
       uint32_t sym = v->w2;
       uint32_t added;
-      if (add_word(ctx, sym, true, &added) < 0 && !stack_values)
-        append_value(ctx, &unset_value);
+      if (deferred) {
+        if (add_unindexed(ctx, sym)) continue;
+      } else if (add_word(ctx, sym, true, &added) >= 0) {
+        continue;
+      }
+      if (!stack_values) append_value(ctx, &unset_value);
     }
   }
   stack::pop(1);
