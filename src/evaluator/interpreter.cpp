@@ -38,8 +38,8 @@
 #include "evaluator/interpreter.h"
 
 #include <array>
-#include <type_traits>
 #include <cstring>
+#include <type_traits>
 
 #include "boot/system.h"
 #include "evaluator/actions.h"
@@ -798,8 +798,9 @@ inline __attribute__((always_inline)) bool integer_op(uint32_t kind, int32_t a, 
 // A literal right operand (an integer!, or a word holding one) computed
 // with no frame at all: nothing can be evaluated out of order.
 template <typename View>
-inline __attribute__((always_inline)) bool literal_op(const Cell* op, Cell* left, const View& view, uint32_t at,
-                       uint32_t end) {
+inline __attribute__((always_inline)) bool literal_op(const Cell* op, Cell* left,
+                                                      const View& view, uint32_t at,
+                                                      uint32_t end) {
   if (TYPE_OF(left) != TYPE_INTEGER || at >= end) return false;
   const Cell* r = view.at(at);
   if (TYPE_OF(r) == TYPE_WORD) {
