@@ -39,6 +39,7 @@
 
 #include <array>
 #include <cstring>
+#include <type_traits>
 
 #include "boot/system.h"
 #include "evaluator/actions.h"
@@ -630,6 +631,26 @@ struct code_view {
   }
   const Cell* at(uint32_t i) const { return cells + i; }
   uint32_t end(uint32_t e) const { return e < count ? e : count; }
+  inline Cell* value_of(const Cell* w) const;  // bound_value
+};
+
+// A view that also keeps the values of the last context a word was looked
+// up in through it (the one a loop body's words mostly share), under the
+// same rule: a context's values move, or go to or from the stack, only
+// when something is evaluated or allocated. Only contexts that are no
+// object's are kept, so a set-word may write straight to a slot found
+// there. Loop bodies use it: elsewhere the cache costs more than it saves.
+struct cached_view : code_view {
+  static constexpr node_t NO_CONTEXT = ~node_t(0);
+  mutable node_t ctx = NO_CONTEXT;  // the context whose values are `vals`
+  mutable Cell* vals = nullptr;
+  cached_view() = default;
+  explicit cached_view(const Cell* c) : code_view(c) {}
+  void refresh() {
+    code_view::refresh();
+    ctx = NO_CONTEXT;
+  }
+  inline Cell* value_of(const Cell* w) const;
 };
 
 uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep);
@@ -668,6 +689,27 @@ inline __attribute__((always_inline)) Cell* bound_value(const Cell* w) {
   return vals ? vals + w->w3 : nullptr;
 }
 
+inline __attribute__((always_inline)) Cell* code_view::value_of(const Cell* w) const {
+  return bound_value(w);
+}
+// The values of a context that is no object's, else nullptr.
+Cell* plain_values(node_t ctx) {
+  const Cell* r = context::record(ctx);
+  if (((r->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT) == CONTEXT_OBJECT) return nullptr;
+  return values_of(ctx);
+}
+inline __attribute__((always_inline)) Cell* cached_view::value_of(const Cell* w) const {
+  if (w->w3 == context::NO_INDEX) return nullptr;
+  if (w->w1 == ctx) return vals + w->w3;
+  if (!w->w1) return nullptr;
+  if (Cell* v = plain_values(w->w1)) {
+    ctx = w->w1;
+    vals = v;
+    return v + w->w3;
+  }
+  return bound_value(w);
+}
+
 // Types whose value is the value itself, with nothing to evaluate.
 constexpr auto SELF_EVALUATING = [] {
   std::array<bool, 256> t{};
@@ -682,11 +724,13 @@ constexpr auto SELF_EVALUATING = [] {
 // The value of the code cell `at` when taking it needs no evaluation: a
 // self-evaluating value, or a word holding one (a word without a value
 // raises, on the general path). nullptr otherwise.
-inline __attribute__((always_inline)) const Cell* simple_value(const Cell* at) {
+template <typename View>
+inline __attribute__((always_inline)) const Cell* simple_value(const View& view,
+                                                              const Cell* at) {
   uint32_t t = TYPE_OF(at);
   if (SELF_EVALUATING[t]) return at;
   if (t != TYPE_WORD) return nullptr;
-  const Cell* v = bound_value(at);
+  const Cell* v = view.value_of(at);
   return v && SELF_EVALUATING[TYPE_OF(v)] && TYPE_OF(v) != TYPE_UNSET ? v : nullptr;
 }
 
@@ -714,7 +758,7 @@ constexpr auto QUICK_KIND = [] {
   return t;
 }();
 
-inline uint32_t quick_kind_of(const Cell* op) {
+inline __attribute__((always_inline)) uint32_t quick_kind_of(const Cell* op) {
   uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
   if (op->w1 >= 128) return Q_NONE;
   if (wrapped == TYPE_ACTION) return QUICK_KIND[op->w1];
@@ -753,12 +797,14 @@ inline __attribute__((always_inline)) bool integer_op(uint32_t kind, int32_t a, 
 
 // A literal right operand (an integer!, or a word holding one) computed
 // with no frame at all: nothing can be evaluated out of order.
-inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32_t at,
-                       uint32_t end) {
+template <typename View>
+inline __attribute__((always_inline)) bool literal_op(const Cell* op, Cell* left,
+                                                      const View& view, uint32_t at,
+                                                      uint32_t end) {
   if (TYPE_OF(left) != TYPE_INTEGER || at >= end) return false;
   const Cell* r = view.at(at);
   if (TYPE_OF(r) == TYPE_WORD) {
-    r = bound_value(r);
+    r = view.value_of(r);
     if (!r) return false;
   }
   if (TYPE_OF(r) != TYPE_INTEGER) return false;
@@ -774,11 +820,11 @@ inline bool literal_op(const Cell* op, Cell* left, const code_view& view, uint32
 // route may go on from there, since the part taken had no effect and is
 // what that route would have computed.
 uint32_t partial_stop = 0;
-template <bool PARTIAL = false>
-inline __attribute__((always_inline)) uint32_t quick_expression(const code_view& view,
+template <bool PARTIAL = false, typename View>
+inline __attribute__((always_inline)) uint32_t quick_expression(const View& view,
                                                                 uint32_t index, uint32_t end,
                                                                 bool no_infix, Cell* out) {
-  const Cell* v = simple_value(view.at(index));
+  const Cell* v = simple_value(view, view.at(index));
   if (!v) {
     if (PARTIAL) partial_stop = 0;
     return 0;
@@ -789,7 +835,7 @@ inline __attribute__((always_inline)) uint32_t quick_expression(const code_view&
   while (index < end) {
     const Cell* w = view.at(index);
     if (TYPE_OF(w) != TYPE_WORD) break;
-    const Cell* op = bound_value(w);
+    const Cell* op = view.value_of(w);
     if (!op || TYPE_OF(op) != TYPE_OP) break;
     if (!literal_op(op, out, view, index + 1, end)) [[unlikely]] {
       if (PARTIAL) partial_stop = index;
@@ -987,17 +1033,35 @@ inline Cell* direct_slot(const Cell* word) {
 // A set-word at `index` whose value is a simple expression, assigned with
 // no frame: nothing in it can fail or be seen. Returns the index after the
 // expression, with its value in `out`; 0 when the general route must run.
-inline __attribute__((always_inline)) uint32_t quick_assignment_in(const code_view& view,
+template <typename View>
+inline __attribute__((always_inline)) uint32_t quick_assignment_in(const View& view,
                                                                    uint32_t index, uint32_t end,
                                                                    Cell* out) {
   const Cell* word = view.at(index);
-  Cell* slot;
+  Cell* slot = nullptr;
   uint32_t after;
-  if (index + 1 >= end || !(slot = direct_slot(word))) {
+  if constexpr (std::is_same_v<View, cached_view>) {
+    if (word->w1 == view.ctx && word->w3 != context::NO_INDEX) {
+      slot = view.vals + word->w3;
+    } else if (index + 1 < end && (slot = direct_slot(word))) {
+      view.ctx = word->w1;
+      view.vals = slot - word->w3;
+    }
+  } else if (index + 1 < end) {
+    slot = direct_slot(word);
+  }
+  if (!slot || index + 1 >= end) {
     partial_stop = 0;
     return 0;
   }
-  if (!(after = quick_expression<true>(view, index + 1, end, false, out))) return 0;
+  // A copy the compiler keeps in registers: stores to cells cannot touch it.
+  View local = view;
+  after = quick_expression<true>(local, index + 1, end, false, out);
+  if constexpr (std::is_same_v<View, cached_view>) {
+    view.ctx = local.ctx;
+    view.vals = local.vals;
+  }
+  if (!after) return 0;
   *slot = *out;
   return after;
 }
@@ -1270,7 +1334,7 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
                                                           uint32_t end, Cell* base) {
   constexpr bool keep = !IN_FRAME;
   current = *code;
-  code_view view = HOLD_VIEW ? code_view(code) : code_view();
+  cached_view view = HOLD_VIEW ? cached_view(code) : cached_view();
   while (true) {
     current.w1 = index;
     Cell v;
