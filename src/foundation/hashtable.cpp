@@ -608,13 +608,9 @@ int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode) 
 
 namespace {
 
-// Gives a deferred word table (no buckets yet) its flags and keys and
-// indexes the words its block holds.
-void index_deferred(node_t table) {
-  uint32_t buckets = initial_buckets(block_length(get_header(table)->block));
-  collector::hold hold;
-  node_t flags = hold.add(alloc_flags(buckets));
-  node_t keys = hold.add(alloc_keys(buckets));
+// Puts freshly made (empty) flags and keys of `buckets` buckets into the
+// table, which then holds no key.
+header* take_empty_buckets(node_t table, node_t flags, node_t keys, uint32_t buckets) {
   header* h = get_header(table);
   h->flags = flags;
   h->keys = keys;
@@ -622,6 +618,17 @@ void index_deferred(node_t table) {
   h->upper = initial_upper(buckets);
   h->size = 0;
   h->occupied = 0;
+  return h;
+}
+
+// Gives a deferred word table (no buckets yet) its flags and keys and
+// indexes the words its block holds.
+void index_deferred(node_t table) {
+  uint32_t buckets = initial_buckets(block_length(get_header(table)->block));
+  collector::hold hold;
+  node_t flags = hold.add(alloc_flags(buckets));
+  node_t keys = hold.add(alloc_keys(buckets));
+  take_empty_buckets(table, flags, keys, buckets);
   index_unique(table, 0);
 }
 
@@ -787,14 +794,8 @@ void rebuild(node_t table) {
   node_t flags = hold.add(alloc_flags(buckets));
   node_t keys = hold.add(alloc_keys(buckets));
   node_t index = hold.add(memory::alloc_bytes_filled(uint64_t(std::max(count, 1u)) * 4, 0xFF));
-  h = get_header(table);
-  h->flags = flags;
-  h->keys = keys;
+  h = take_empty_buckets(table, flags, keys, buckets);
   h->index = index;
-  h->buckets = buckets;
-  h->upper = initial_upper(buckets);
-  h->size = 0;
-  h->occupied = 0;
   array::clear(h->chains);
   for (uint32_t pos = 0; pos < count; pos++) place(table, pos);
 }
