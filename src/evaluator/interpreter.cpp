@@ -736,6 +736,7 @@ inline __attribute__((always_inline)) const Cell* simple_value(const View& view,
 
 // The operators computed in place, by the function an op! wraps: an
 // action's id indexes the first half of the table, a native's the second.
+// quick_kind reads it once, as the op! is made, into the op!'s header.
 enum quick_kind : uint8_t {
   Q_NONE, Q_ADD, Q_SUB, Q_MUL, Q_DIV, Q_AND, Q_OR, Q_XOR, Q_EQ, Q_NE, Q_LT, Q_GT, Q_LE, Q_GE
 };
@@ -759,11 +760,7 @@ constexpr auto QUICK_KIND = [] {
 }();
 
 inline __attribute__((always_inline)) uint32_t quick_kind_of(const Cell* op) {
-  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
-  if (op->w1 >= 128) return Q_NONE;
-  if (wrapped == TYPE_ACTION) return QUICK_KIND[op->w1];
-  if (wrapped == TYPE_NATIVE) return QUICK_KIND[128 + op->w1];
-  return Q_NONE;
+  return (op->header >> OP_QUICK_SHIFT) & 0xF;
 }
 
 // Two integers under a quick operator, the result in `out`; false when the
@@ -1312,6 +1309,14 @@ inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* cod
 }
 
 }  // namespace
+
+uint32_t quick_kind(uint32_t wrapped, uint32_t id) {
+  static_assert(Q_GE <= 0xF, "an op!'s header keeps its quick kind in four bits");
+  if (id >= 128) return Q_NONE;
+  if (wrapped == TYPE_ACTION) return QUICK_KIND[id];
+  if (wrapped == TYPE_NATIVE) return QUICK_KIND[128 + id];
+  return Q_NONE;
+}
 
 void init() {
   current = make_unset();
