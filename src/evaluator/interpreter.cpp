@@ -720,6 +720,13 @@ constexpr auto SELF_EVALUATING = [] {
     t[i] = false;
   return t;
 }();
+// Types a word's value may have and be taken as it is: a self-evaluating
+// one, but not unset! (the word raises).
+constexpr auto WORD_VALUE_READY = [] {
+  std::array<bool, 256> t = SELF_EVALUATING;
+  t[TYPE_UNSET] = false;
+  return t;
+}();
 
 // The value of the code cell `at` when taking it needs no evaluation: a
 // self-evaluating value, or a word holding one (a word without a value
@@ -731,7 +738,7 @@ inline __attribute__((always_inline)) const Cell* simple_value(const View& view,
   if (SELF_EVALUATING[t]) return at;
   if (t != TYPE_WORD) return nullptr;
   const Cell* v = view.value_of(at);
-  return v && SELF_EVALUATING[TYPE_OF(v)] && TYPE_OF(v) != TYPE_UNSET ? v : nullptr;
+  return v && WORD_VALUE_READY[TYPE_OF(v)] ? v : nullptr;
 }
 
 // The operators computed in place, by the function an op! wraps: an
