@@ -1473,7 +1473,9 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
   current = saved;
   if (!done) return;
   if (trace::on && trace::fire(trace::EV_EXIT, code, int32_t(end), nullptr, base)) return;
-  if (!keep) {
+  // A loop's block starts on its cleared frame: its value already is in
+  // the result slot, with the top just above.
+  if (!keep && !HOLD_VIEW) {
     Cell result = *base;
     place_result(&result, false);
   }
