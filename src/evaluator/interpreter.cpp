@@ -1538,8 +1538,20 @@ inline __attribute__((always_inline)) void run_loop_block(const Cell* code,
 
 }  // namespace
 
-uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, const Cell* condition,
-                  loop_step step, void* state, bool until) {
+namespace {
+
+// run_loop, where PLAIN (a loop with neither step, condition, until test
+// nor after step) leaves out their tests.
+template <bool PLAIN>
+uint32_t run_loop_as(const Cell* body, stack::call_frame* loop, int32_t count,
+                     const Cell* condition, loop_step step, void* state, bool until,
+                     loop_step after) {
+  if constexpr (PLAIN) {
+    condition = nullptr;
+    step = nullptr;
+    until = false;
+    after = nullptr;
+  }
   Cell code = *body;
   Cell test = condition ? *condition : none_value;
   depth_guard();
@@ -1568,8 +1580,21 @@ uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, cons
       return taken == RAISE_BREAK ? uint32_t(RAISE_BREAK) : 1;
     }
     if (until && logic::true_q()) return 0;
+    if (after) {
+      if (!after(state)) return 0;
+      cache.ctx = NO_CONTEXT;
+    }
   }
   return 0;
+}
+
+}  // namespace
+
+uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, const Cell* condition,
+                  loop_step step, void* state, bool until, loop_step after) {
+  if (!condition && !step && !until && !after)
+    return run_loop_as<true>(body, loop, count, nullptr, nullptr, nullptr, false, nullptr);
+  return run_loop_as<false>(body, loop, count, condition, step, state, until, after);
 }
 
 uint32_t eval_next(const Cell* block, uint32_t index, uint32_t end, bool keep) {

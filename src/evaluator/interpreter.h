@@ -40,14 +40,16 @@ void run_block(const Cell* block, bool keep);
 // each value. Before each run, `step` (when given) is called with `state`
 // and false from it ends the loop; then a `condition` block (when given)
 // runs and a falsy value ends the loop (a break or continue in it raises).
-// With `until`, a truthy value of the body ends the loop. A break or
+// With `until`, a truthy value of the body ends the loop. After each run of
+// the body that ends without an exit (a continue skips it), `after` (when
+// given) is called with `state`, and false from it ends the loop. A break or
 // continue that lands on `loop` is taken. Returns 0 when the loop ended,
 // RAISE_BREAK on a break, and 1 when another exit is pending (the caller
 // returns at once).
 using loop_step = bool (*)(void* state);
 uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count,
                   const Cell* condition = nullptr, loop_step step = nullptr,
-                  void* state = nullptr, bool until = false);
+                  void* state = nullptr, bool until = false, loop_step after = nullptr);
 // Evaluates one expression (with infix lookahead) in an evaluated native
 // frame; keep true leaves the result on the stack, false writes it to the
 // caller's result slot. Returns the index after the expression.

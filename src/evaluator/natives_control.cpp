@@ -364,27 +364,33 @@ void remove_each_star(bool, const int32_t*) {
   Cell* words = stack::push(*arg(0));
   Cell body = *arg(2);
   int32_t n = loop_words(words, series);
-  uint32_t width = uint32_t(n ? n : 1);
+  // The series and the words are cells below the loop's frame: nothing
+  // here moves them.
+  struct removing {
+    Cell* series;
+    Cell* words;
+    int32_t n;
+    uint32_t width;
+  } state{series, words, n, uint32_t(n ? n : 1)};
+  auto next = [](void* p) {
+    auto* r = static_cast<removing*>(p);
+    return step(r->series, r->words, r->n);
+  };
+  // A truthy value of the body removes the values it was given.
+  auto judge = [](void* p) {
+    auto* r = static_cast<removing*>(p);
+    if (logic::falsy(stack::arguments)) return true;
+    uint32_t back = std::min<uint32_t>(r->series->w1, r->width);
+    r->series->w1 -= back;
+    Cell* target = stack::push(*r->series);
+    Cell part = make_integer(int32_t(back));
+    actions::get_remove(target)(target, back > 1 ? &part : nullptr, nullptr);
+    r->series->w1 = target->w1;
+    stack::pop(1);
+    return true;
+  };
   stack::call_frame* loop = open_loop();
-  while (step(series, words, n)) {
-    stack::clear_frame();
-    interpreter::eval_block(&body, true);
-    if (stack::pending()) {
-      uint32_t code = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
-      if (code == RAISE_CONTINUE) continue;
-      if (code == RAISE_BREAK) break;
-      return;
-    }
-    if (!logic::falsy(stack::arguments)) {
-      uint32_t back = std::min<uint32_t>(series->w1, width);
-      series->w1 -= back;
-      Cell* target = stack::push(*series);
-      Cell part = make_integer(int32_t(back));
-      actions::get_remove(target)(target, back > 1 ? &part : nullptr, nullptr);
-      series->w1 = target->w1;
-      stack::pop(1);
-    }
-  }
+  if (interpreter::run_loop(&body, loop, -1, nullptr, next, &state, false, judge) == 1) return;
   stack::pop_frame_return();
   // The result is the series at its starting position.
   *arg(0) = *arg(1);
