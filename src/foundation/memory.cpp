@@ -53,11 +53,13 @@ std::vector<quarantine_entry>* quarantine = nullptr;
 [[noreturn]] void no_memory() { fire(err::INTERNAL, err::internal::NO_MEMORY); }
 
 // Pages from the platform, with the platform's refusal turned into the
-// internal no-memory error.
+// internal no-memory error. A whole number of huge pages is asked for as
+// huge pages.
 void* alloc_virtual(size_t length) {
   void* p = nullptr;
   uint32_t code = runtime::catch_region(THROW_VIRTUAL_LEVEL, [&] {
-    p = platform::allocate_virtual(length);
+    p = length % platform::HUGE_PAGE == 0 ? platform::allocate_huge_pages(length)
+                                          : platform::allocate_virtual(length);
   });
   if (code >= THROW_NO_RELEASE && code <= THROW_VIRTUAL_LEVEL) {
     runtime::rt.thrown = 0;
