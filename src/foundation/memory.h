@@ -81,7 +81,8 @@ struct node_frame {
   node_frame* next;
   node_frame* prev;
   uint32_t capacity;
-  node_t free_head;   // first free node, 0 when full
+  node_t free_head;   // first node given back, 0 when none
+  uint32_t unused;    // nodes base + unused .. base + capacity - 1 never given
   uint32_t used;
   uint32_t stamp;     // collector cycle when made
   uint32_t used_before;
