@@ -9,6 +9,9 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#if defined(__x86_64__)
+#include <sys/platform/x86.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -302,5 +305,13 @@ clock_reading get_now(bool utc, bool precise) {
 }
 
 bool stdout_is_terminal() { return terminal_output; }
+
+#if defined(__x86_64__)
+bool cpu_has_avx2() { return CPU_FEATURE_ACTIVE(AVX2); }
+bool cpu_has_clmul() { return CPU_FEATURE_ACTIVE(PCLMULQDQ) && CPU_FEATURE_ACTIVE(SSE4_1); }
+#else
+bool cpu_has_avx2() { return false; }
+bool cpu_has_clmul() { return false; }
+#endif
 
 }  // namespace kez::platform

@@ -73,4 +73,10 @@ clock_reading get_now(bool utc, bool precise);
 // Whether standard output is a terminal (decided once at start).
 bool stdout_is_terminal();
 
+// Processor features for the checksums' wide paths, as the C library found
+// them when it loaded: asking the processor again costs tens of
+// microseconds at every start on a virtual machine.
+bool cpu_has_avx2();
+bool cpu_has_clmul();  // carry-less multiply and SSE4.1
+
 }  // namespace kez::platform
