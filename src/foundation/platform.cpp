@@ -192,18 +192,24 @@ void* allocate_virtual(size_t size) {
 }
 
 void* allocate_huge_pages(size_t size) {
-  // Over-map by one huge page, then trim both ends to the aligned span.
-  size_t span = size + HUGE_PAGE;
-  void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) runtime::throw_code(THROW_NO_PAGES);
+  // The kernel aligns a large mapping to huge pages by itself where it can;
+  // elsewhere, over-map by one huge page and trim both ends.
+  void* p = allocate_virtual(size);
   auto start = reinterpret_cast<uintptr_t>(p);
-  uintptr_t aligned = (start + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
-  if (aligned > start) munmap(p, aligned - start);
-  if (aligned + size < start + span)
-    munmap(reinterpret_cast<void*>(aligned + size), start + span - (aligned + size));
+  if (start % HUGE_PAGE != 0) {
+    munmap(p, size);
+    size_t span = size + HUGE_PAGE;
+    p = allocate_virtual(span);
+    start = reinterpret_cast<uintptr_t>(p);
+    uintptr_t aligned = (start + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
+    if (aligned > start) munmap(p, aligned - start);
+    if (aligned + size < start + span)
+      munmap(reinterpret_cast<void*>(aligned + size), start + span - (aligned + size));
+    p = reinterpret_cast<void*>(aligned);
+  }
   // Only advice: where huge pages are off or none is free, small ones serve.
-  madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
-  return reinterpret_cast<void*>(aligned);
+  madvise(p, size, MADV_HUGEPAGE);
+  return p;
 }
 
 void free_virtual(void* address, size_t size) {
