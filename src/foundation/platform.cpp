@@ -10,7 +10,10 @@
 #include <signal.h>
 #include <sys/mman.h>
 #if defined(__x86_64__)
+// The C library's feature header is C: its _Bool is spelt bool in C++.
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
 #endif
 #include <time.h>
 #include <unistd.h>
