@@ -571,7 +571,8 @@ int32_t lookup_text(node_t table, const uint8_t* text, uint32_t length, int mode
   return r.exact ? r.exact : r.any_case;
 }
 
-int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode) {
+int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode_and_flags) {
+  int mode = mode_and_flags & ~FIND_STABLE;
   text_probe r = probe_text(get_header(table), text, length, mode);
   if (r.exact) return r.exact;
   if (mode != FIND_EXACT && r.any_case) return r.any_case;
@@ -579,8 +580,10 @@ int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode) 
   // A new symbol. The text may lie in a buffer that the allocations below
   // move (a lexer's source, a conversion cache): keep a copy of it.
   static std::string name_copy;
-  name_copy.assign(reinterpret_cast<const char*>(text), length);
-  text = reinterpret_cast<const uint8_t*>(name_copy.data());
+  if (!(mode_and_flags & FIND_STABLE)) {
+    name_copy.assign(reinterpret_cast<const char*>(text), length);
+    text = reinterpret_cast<const uint8_t*>(name_copy.data());
+  }
   if (get_header(table)->occupied >= get_header(table)->upper) {
     grow_if_full(table);
     r = probe_text(get_header(table), text, length, mode);

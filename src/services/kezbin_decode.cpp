@@ -28,6 +28,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "foundation/collector.h"
+#include "foundation/hashtable.h"
 #include "foundation/lz.h"
 #include "foundation/platform.h"
 #include "foundation/raise.h"
@@ -153,7 +154,24 @@ class reader {
     p_ += 4;
     return v;
   }
-  uint32_t uvar() {
+  // A varint of one or two bytes (nearly all of them) at once; longer ones
+  // byte by byte.
+  [[gnu::always_inline]] uint32_t uvar() {
+    if (end_ - p_ >= 2) [[likely]] {
+      uint32_t b0 = p_[0];
+      if (b0 < 0x80) {
+        p_ += 1;
+        return b0;
+      }
+      uint32_t b1 = p_[1];
+      if (b1 < 0x80) {
+        p_ += 2;
+        return (b0 & 0x7F) | b1 << 7;
+      }
+    }
+    return uvar_long();
+  }
+  [[gnu::noinline]] uint32_t uvar_long() {
     uint32_t v = 0;
     for (int i = 0; i < 5; i++) {
       uint8_t b = u8();
@@ -176,11 +194,11 @@ class reader {
   // new); made once per table entry.
   Cell global_word(uint32_t index, uint32_t type) {
     check(index < sym_count_);
-    if (TYPE_OF(&globals_[index]) == TYPE_UNSET) {
-      Cell made = word::make_global(symbol(index));
+    Cell made = globals_[index];
+    if (TYPE_OF(&made) == TYPE_UNSET) [[unlikely]] {
+      made = word::make_global(symbol(index));
       globals_[index] = made;
     }
-    Cell made = globals_[index];
     made.header = type;
     return made;
   }
@@ -188,6 +206,7 @@ class reader {
   lead read_lead();
   bool read_common(Cell* made);
   slot read_value(node_t into);
+  slot read_other(node_t into);
   void read_into(slot out);
   void read_record(const lead& l, slot out, const slot* link);
   void read_path(std::vector<uint32_t>& path);
@@ -252,7 +271,9 @@ uint32_t reader::symbol(uint32_t index) {
     q = unicode::fast_decode_utf8_char(q, b + n, &cp);
     check(cp >= 0);
   }
-  return sym_ids_[index] = symbol::make_alt(name, uint32_t(n));
+  // The image never moves (see above): its names need no copy while interned.
+  return sym_ids_[index] = uint32_t(hashtable::find_text(
+             symbol::text_index, b, uint32_t(n), hashtable::FIND_EXACT | hashtable::FIND_STABLE));
 }
 
 void reader::read_payload(Cell* into) {
@@ -282,6 +303,16 @@ lead reader::read_lead() {
     l.reference = (h & N_REFERENCE) && l.type != TYPE_OP;
     return l;
   }
+  uint8_t first = u8();
+  if (first < 0x80) [[likely]] {
+    // A leading byte with no prefix.
+    l.flag = first & C_FLAG;
+    l.type = first & C_TYPE_MASK;
+    if (l.type == C_WIDE_TYPE) l.type = uvar();
+    check(l.type != 0 && l.type != TYPE_LOGIC);
+    return l;
+  }
+  p_--;
   for (;;) {
     uint8_t b = u8();
     if (b == C_NEW_LINE) l.new_line = true;
@@ -317,16 +348,18 @@ lead reader::read_lead() {
 inline bool reader::read_common(Cell* made) {
   if (!compact_ || left() < 2) return false;
   const uint8_t* q = p_;
-  uint32_t nl = *q == C_NEW_LINE ? CELL_NEW_LINE : 0;
-  if (nl) q++;
+  uint32_t nl = 0;
   uint8_t b = *q;
-  if (b >= TYPE_WORD && b <= TYPE_REFINEMENT) {
+  if (b == C_NEW_LINE) {
+    nl = CELL_NEW_LINE;
+    b = *++q;
+  }
+  if (uint8_t(b - TYPE_WORD) <= TYPE_REFINEMENT - TYPE_WORD) {
     p_ = q + 1;
-    *made = global_word(uvar(), b);
-    made->header |= nl;
+    *made = global_word(uvar(), b | nl);
     return true;
   }
-  if (!nl && b >= C_SMALL_INTEGER && b < C_NEW_LINE) {
+  if (!nl && uint8_t(b - C_SMALL_INTEGER) < C_NEW_LINE - C_SMALL_INTEGER) {
     p_ = q + 1;
     *made = make_integer(int32_t(b - C_SMALL_INTEGER));
     return true;
@@ -336,9 +369,14 @@ inline bool reader::read_common(Cell* made) {
 
 // One record appended to `into`; answers where it landed.
 slot reader::read_value(node_t into) {
-  if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
   Cell common;
   if (read_common(&common)) return append(into, common);
+  return read_other(into);
+}
+
+// read_value for a record that is not a common one.
+slot reader::read_other(node_t into) {
+  if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
   lead l = read_lead();
   slot out = append(into, make_unset());
   if (l.set_word) {
@@ -698,7 +736,7 @@ void reader::read_series(const lead& l, slot out) {
       *reinterpret_cast<Cell*>(b->tail_ptr()) = common;
       b->tail += sizeof(Cell);
     } else {
-      read_value(node);
+      read_other(node);
     }
   }
   if (t == TYPE_HASH) {

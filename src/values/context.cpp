@@ -232,40 +232,54 @@ struct bind_lookup {
   node_t ctx;
   bool table;
   uint32_t self_sym;
+  // The symbol table's entries, read for each word's canonical symbol. A
+  // walk that allocates (copy_bound) reads them again after each allocation.
+  mutable const Cell* symbols;
 
   bind_lookup(node_t c, bool self) : ctx(c), table(size(c) <= BIND_TABLE_WORDS) {
     self_sym = self ? symbol::resolve(words::self) : 0;
+    refresh();
     if (!table) return;
-    uint32_t symbols = symbol::count() + 1;
-    if (bind_table.size() < symbols) bind_table.resize(symbols + symbols / 2, 0);
+    uint32_t count = symbol::count() + 1;
+    if (bind_table.size() < count) bind_table.resize(count + count / 2, 0);
     series_buffer* b = memory::buffer(words_node(ctx));
     uint32_t n = b->used() / sizeof(Cell);
     const Cell* w = cells_of(b);
     // The first of two spellings of one word wins, as in the hash table.
-    for (uint32_t i = n; i-- > 0;) bind_table[symbol::resolve(w[i].w2)] = i + 1;
+    for (uint32_t i = n; i-- > 0;) bind_table[canonical(w[i].w2)] = i + 1;
   }
   ~bind_lookup() {
     if (!table) return;
+    refresh();
     series_buffer* b = memory::buffer(words_node(ctx));
     uint32_t n = b->used() / sizeof(Cell);
     const Cell* w = cells_of(b);
-    for (uint32_t i = 0; i < n; i++) bind_table[symbol::resolve(w[i].w2)] = 0;
+    for (uint32_t i = 0; i < n; i++) bind_table[canonical(w[i].w2)] = 0;
   }
   bind_lookup(const bind_lookup&) = delete;
   bind_lookup& operator=(const bind_lookup&) = delete;
 
+  void refresh() const { symbols = cells_of(memory::buffer(symbol::table.w2)); }
+  // symbol::resolve through the entries read at the last refresh.
+  [[gnu::always_inline]] uint32_t canonical(uint32_t id) const {
+    int32_t alias = int32_t(symbols[id - 1].w1);
+    return alias > 0 ? uint32_t(alias) : id;
+  }
+
   // A word of any kind; a plain `self` takes the context itself when asked.
   [[gnu::always_inline]] void any_word(Cell* v) const {
-    if (self_sym && TYPE_OF(v) == TYPE_WORD && symbol::resolve(v->w2) == self_sym) [[unlikely]] {
+    uint32_t sym = canonical(v->w2);
+    if (sym == self_sym && TYPE_OF(v) == TYPE_WORD) [[unlikely]] {
       v->w1 = ctx;
       v->w3 = NO_INDEX;
       return;
     }
     if (!table) {
       bind_word(ctx, v);
+      refresh();  // a deferred word table is indexed on first use
       return;
     }
-    uint32_t i = bind_table[symbol::resolve(v->w2)];
+    uint32_t i = bind_table[sym];
     if (i) {
       v->w1 = ctx;
       v->w3 = i - 1;
@@ -273,13 +287,18 @@ struct bind_lookup {
   }
 };
 
+// Binding a word again to the same context changes nothing, so a block met
+// again inside itself only has to stop the walk before it goes on forever:
+// the cycle stack is searched once the walk is this deep, not at each block.
+constexpr uint32_t BIND_CYCLE_DEPTH = 8;
+
 void bind_cells(node_t block_node, uint32_t head, const bind_lookup& to) {
-  if (cycles::find(block_node)) return;
+  if (cycles::top >= BIND_CYCLE_DEPTH && cycles::find(block_node)) return;
   cycles::push(block_node);
   series_buffer* b = memory::buffer(block_node);
-  uint32_t n = b->used() / sizeof(Cell);
-  for (uint32_t i = head; i < n; i++) {
-    Cell* v = cells_of(b) + i;
+  Cell* v = cells_of(b) + head;
+  Cell* end = cells_of(b) + b->used() / sizeof(Cell);
+  for (; v < end; v++) {
     switch (TYPE_OF(v)) {
       case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
       case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_HASH:
@@ -326,6 +345,7 @@ void copy_bound(Cell* copy, node_t source, const bind_lookup& to) {
       case TYPE_SET_PATH: case TYPE_GET_PATH: {
         Cell inner = *v;
         Cell* made = block::clone(&inner, false, false);
+        to.refresh();
         made->header |= inner.header & CELL_NEW_LINE;  // the break belongs to the outer block
         copy_bound(made, inner.w2, to);
         cells_of(memory::buffer(node))[i] = *made;
@@ -352,6 +372,7 @@ Cell* clone_bound(const Cell* block_in, node_t ctx) {
   cycles::guard guard;
   bind_lookup to(ctx, false);
   Cell* copy = block::clone(&source, false, false);
+  to.refresh();
   copy_bound(copy, source.w2, to);
   return copy;
 }
