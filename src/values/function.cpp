@@ -5,8 +5,12 @@
 // made here (a caller passing its own context has bound the body itself).
 #include "values/function.h"
 
+#include <cstring>
+#include <vector>
+
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
+#include "foundation/hashtable.h"
 #include "foundation/raise.h"
 #include "values/block.h"
 #include "values/context.h"
@@ -25,6 +29,28 @@ namespace {
 uint32_t canon(const Cell* c) { return symbol::resolve(c->w2); }
 bool is_refinement(const Cell* c, uint32_t sym) {
   return TYPE_OF(c) == TYPE_REFINEMENT && canon(c) == symbol::resolve(sym);
+}
+
+// The bodies mark_once_bodies found, by node; each is taken by the one call
+// that makes its function. `seen`: every body found, to leave out a block met
+// twice. The pool's blocks stay reachable from the root block for good, so
+// their nodes are never given to other series.
+std::vector<bool> once_bodies, once_seen;
+
+// Takes `node` out of the once bodies; false when it is not one of them.
+bool take_once_body(node_t node) {
+  if (node >= once_bodies.size() || !once_bodies[node]) return false;
+  once_bodies[node] = false;
+  return true;
+}
+
+void add_once_body(node_t node) {
+  if (node >= once_bodies.size()) {
+    once_bodies.resize(node + node / 2 + 1024);
+    once_seen.resize(node + node / 2 + 1024);
+  }
+  once_bodies[node] = !once_seen[node];
+  once_seen[node] = true;
 }
 
 [[noreturn]] void bad_def(const Cell* spec) {
@@ -138,6 +164,93 @@ uint32_t validate(const Cell* spec_in) {
   return flags;
 }
 
+namespace {
+
+// The canonical symbol of a name the boot library already interned, or 0.
+uint32_t known_symbol(const char* name) {
+  return uint32_t(hashtable::lookup_text(symbol::text_index, reinterpret_cast<const uint8_t*>(name),
+                                         uint32_t(std::strlen(name)), hashtable::FIND_ANY_CASE));
+}
+
+struct once_words {
+  uint32_t func, function, has, does, context, object, make, object_type;
+};
+
+bool is_word_of(const Cell* c, uint32_t sym) {
+  return sym && TYPE_OF(c) == TYPE_WORD && symbol::resolve(c->w2) == sym;
+}
+
+// Scans one block that is evaluated once, from its head, and that nothing
+// but its evaluation reaches: a boot source, or the spec of an object made
+// by a statement of such a block. A statement is recognised only where an
+// expression surely starts (the head, after a set-word or set-path, or after
+// a statement recognised before) and only when what follows it cannot take
+// its last block (the end, a set-word or a set-path: never a word, which may
+// be an infix op):
+//   func SPEC BODY, function SPEC BODY, has SPEC BODY, does BODY: the body
+//     is taken by that one call;
+//   context SPEC, object SPEC, make object! SPEC: the spec is scanned too.
+// The boot library's func, function, has and does are the natives, context
+// and object make the object at once, and no boot object has fields of
+// these names; its blocks come from the lexer, so no block is held twice.
+void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) {
+  if (depth > 64) return;
+  uint32_t n = memory::buffer(node)->used() / sizeof(Cell);
+  auto at = [&](uint32_t i) { return cells_of(memory::buffer(node)) + i; };
+  auto ends_statement = [&](uint32_t i) {
+    return i == n || TYPE_OF(at(i)) == TYPE_SET_WORD || TYPE_OF(at(i)) == TYPE_SET_PATH;
+  };
+  auto is_block = [&](uint32_t i) { return i < n && TYPE_OF(at(i)) == TYPE_BLOCK && at(i)->w1 == 0; };
+  bool start = true;
+  for (uint32_t i = head; i < n;) {
+    const Cell* c = at(i);
+    uint32_t t = TYPE_OF(c);
+    if (t == TYPE_SET_WORD || t == TYPE_SET_PATH) {
+      start = true;
+      i++;
+      continue;
+    }
+    if (start && t == TYPE_WORD) {
+      if ((is_word_of(c, w.func) || is_word_of(c, w.function) || is_word_of(c, w.has)) &&
+          is_block(i + 1) && is_block(i + 2) && ends_statement(i + 3)) {
+        add_once_body(at(i + 2)->w2);
+        i += 3;
+        continue;
+      }
+      if (is_word_of(c, w.does) && is_block(i + 1) && ends_statement(i + 2)) {
+        add_once_body(at(i + 1)->w2);
+        i += 2;
+        continue;
+      }
+      if ((is_word_of(c, w.context) || is_word_of(c, w.object)) && is_block(i + 1) &&
+          ends_statement(i + 2)) {
+        scan_once(at(i + 1)->w2, 0, w, depth + 1);
+        i += 2;
+        continue;
+      }
+      if (is_word_of(c, w.make) && i + 1 < n && is_word_of(at(i + 1), w.object_type) &&
+          is_block(i + 2) && ends_statement(i + 3)) {
+        scan_once(at(i + 2)->w2, 0, w, depth + 1);
+        i += 3;
+        continue;
+      }
+    }
+    start = false;
+    i++;
+  }
+}
+
+}  // namespace
+
+void mark_once_bodies(const Cell* source) {
+  // Symbol ids never change: these are looked up once.
+  static const once_words w{known_symbol("func"),    known_symbol("function"),
+                            known_symbol("has"),     known_symbol("does"),
+                            known_symbol("context"), known_symbol("object"),
+                            known_symbol("make"),    known_symbol("object!")};
+  scan_once(source->w2, source->w1, w, 0);
+}
+
 node_t push(const Cell* spec_in, const Cell* body_in, node_t ctx, uint32_t code, uint32_t extra,
             uint32_t flags) {
   Cell* spec = stack::push(spec_in);
@@ -160,7 +273,12 @@ node_t push(const Cell* spec_in, const Cell* body_in, node_t ctx, uint32_t code,
   if (made_here) ctx = context::make(spec, true, false, CONTEXT_FUNCTION);
   *fn = Cell{TYPE_FUNCTION | flags, ctx, spec->w2, more_node};
   *context::owner(ctx) = *fn;
-  if (TYPE_OF(body) != TYPE_NONE) {
+  if (TYPE_OF(body) != TYPE_NONE && made_here && body->w1 == 0 && take_once_body(body->w2)) {
+    // A body no one else reaches: bound in place, it is what a copy would be.
+    Cell own = make_series(TYPE_BLOCK, body->w2);
+    context::bind(&own, ctx, false);
+    more(fn)[MORE_BODY] = own;
+  } else if (TYPE_OF(body) != TYPE_NONE) {
     Cell* copy = made_here ? context::clone_bound(body, ctx) : block::clone(body, true, true);
     Cell body_copy = *copy;
     more(fn)[MORE_BODY] = body_copy;
