@@ -213,6 +213,7 @@ class reader {
   Cell resolve(const std::vector<uint32_t>& path);
   Cell resolve_reference();
   void read_series(const lead& l, slot out);
+  void read_cells(node_t node, uint32_t count);
   void read_text(const lead& l, slot out);
   void read_word(const lead& l, slot out);
   void read_image(const lead& l, slot out);
@@ -727,23 +728,84 @@ void reader::read_series(const lead& l, slot out) {
   }
   node_t node = memory::alloc_cells(count ? count : 1);
   *out.get() = Cell{t | nl, head, node, 0};
-  for (uint32_t i = 0; i < count; i++) {
-    // The block was made for all its cells: a common record goes straight
-    // into the next one (its buffer found again, as making a word allocates).
-    Cell common;
-    if (read_common(&common)) {
-      series_buffer* b = memory::buffer(node);
-      *reinterpret_cast<Cell*>(b->tail_ptr()) = common;
-      b->tail += sizeof(Cell);
-    } else {
-      read_other(node);
-    }
-  }
+  read_cells(node, count);
   if (t == TYPE_HASH) {
     Cell* h = stack::push(*out.get());
     hash::index_new(h);
     *out.get() = *h;
     stack::pop(1);
+  }
+}
+
+// A block, paren or path record with no head index, in the compact form.
+bool is_plain_cells_lead(uint32_t c) {
+  return c == TYPE_BLOCK || c == TYPE_PAREN || (c >= TYPE_PATH && c <= TYPE_GET_PATH);
+}
+
+// The `count` records of a block made for all of them. The commonest go
+// straight into the next cell: a word bound to the global context whose
+// global word is made already and a small integer, and a block, paren or
+// path with no head index, whose records follow at once (each with or
+// without its new-line prefix, their numbers of one or two bytes). Any other
+// record, and any record near the end of the bytes, is read by read_common
+// or read_other. Whatever allocates may move the buffer: it is found again.
+void reader::read_cells(node_t node, uint32_t count) {
+  series_buffer* b = memory::buffer(node);
+  const Cell* globals = globals_.data();
+  for (uint32_t i = 0; i < count; i++) {
+    const uint8_t* q = p_;
+    if (compact_ && end_ - q >= 4) [[likely]] {
+      uint32_t c = q[0], nl = 0;
+      if (c == C_NEW_LINE) {
+        nl = CELL_NEW_LINE;
+        c = *++q;
+      }
+      auto* cell = reinterpret_cast<Cell*>(b->tail_ptr());
+      bool word = c - TYPE_WORD <= TYPE_REFINEMENT - TYPE_WORD;
+      if (word || is_plain_cells_lead(c)) {
+        // The table index of a word, the record count of a block.
+        uint32_t number = q[1];
+        const uint8_t* next = q + 2;
+        if (number >= 0x80) {
+          number = (number & 0x7F) | uint32_t(q[2]) << 7;
+          next = q + 3;
+          if (q[2] >= 0x80) number = UINT32_MAX;
+        }
+        if (word && number < sym_count_ && TYPE_OF(&globals[number]) != TYPE_UNSET) {
+          *cell = globals[number];
+          cell->header = c | nl;
+          b->tail += sizeof(Cell);
+          p_ = next;
+          continue;
+        }
+        if (!word && number != UINT32_MAX) {
+          if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
+          p_ = next;
+          need_records(number);
+          node_t inner = memory::alloc_cells(number ? number : 1);
+          b = memory::buffer(node);
+          *reinterpret_cast<Cell*>(b->tail_ptr()) = Cell{c | nl, 0, inner, 0};
+          b->tail += sizeof(Cell);
+          read_cells(inner, number);
+          b = memory::buffer(node);
+          continue;
+        }
+      } else if (!nl && c - C_SMALL_INTEGER < C_NEW_LINE - C_SMALL_INTEGER) {
+        *cell = make_integer(int32_t(c - C_SMALL_INTEGER));
+        b->tail += sizeof(Cell);
+        p_ = q + 1;
+        continue;
+      }
+    }
+    Cell common;
+    if (read_common(&common)) {
+      b = memory::buffer(node);
+      *reinterpret_cast<Cell*>(b->tail_ptr()) = common;
+      b->tail += sizeof(Cell);
+    } else {
+      read_other(node);
+      b = memory::buffer(node);
+    }
   }
 }
 
