@@ -61,8 +61,10 @@ void add_once_body(node_t node) {
 void check_type_block(const Cell* block) {
   Cell b = *block;
   int32_t n = block::rs_length(&b);
+  // Nothing here allocates: the cells stay where they are.
+  const Cell* cells = block::rs_head(&b);
   for (int32_t i = 0; i < n; i++) {
-    Cell entry = block::rs_head(&b)[i];
+    Cell entry = cells[i];
     Cell value = entry;
     if (TYPE_OF(&entry) == TYPE_WORD) {
       const Cell* v = context::get(&entry);
@@ -81,13 +83,16 @@ uint32_t validate(const Cell* spec_in) {
   Cell spec = *spec_in;
   uint32_t flags = 0;
   int32_t n = block::rs_length(&spec);
-  auto at = [&](int32_t i) { return block::rs_head(&spec) + i; };
+  // Checking allocates nothing until it raises: the cells stay where they are.
+  const Cell* cells = block::rs_head(&spec);
+  auto at = [&](int32_t i) { return cells + i; };
   int32_t i = 0;
   if (n > 0 && TYPE_OF(at(0)) == TYPE_BLOCK) {
     Cell attrs = *at(0);
     int32_t m = block::rs_length(&attrs);
+    const Cell* attr_cells = block::rs_head(&attrs);
     for (int32_t k = 0; k < m; k++) {
-      Cell* a = block::rs_head(&attrs) + k;
+      const Cell* a = attr_cells + k;
       if (TYPE_OF(a) != TYPE_WORD) bad_def(&spec);
       if (canon(a) == symbol::resolve(words::trace)) flags |= ATTR_TRACE;
       if (canon(a) == symbol::resolve(words::no_trace)) flags |= ATTR_NO_TRACE;
@@ -96,7 +101,7 @@ uint32_t validate(const Cell* spec_in) {
   }
   bool after_return = false, after_local = false;
   for (; i < n; i++) {
-    Cell* v = at(i);
+    const Cell* v = at(i);
     uint32_t t = TYPE_OF(v);
     switch (t) {
       case TYPE_WORD:
@@ -146,18 +151,38 @@ uint32_t validate(const Cell* spec_in) {
       default: bad_def(&spec);
     }
   }
-  // Repeated names, compared through canonical symbols.
+  // Repeated names, compared through canonical symbols: the first name met
+  // again is reported, at its second place.
+  auto is_name = [](uint32_t t) {
+    return t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_REFINEMENT;
+  };
+  constexpr int32_t KEPT = 64;
+  uint32_t names[KEPT];
+  int32_t positions[KEPT];
+  int32_t count = 0;
   for (int32_t a = 0; a < n; a++) {
-    uint32_t ta = TYPE_OF(at(a));
-    if (ta != TYPE_WORD && ta != TYPE_LIT_WORD && ta != TYPE_GET_WORD && ta != TYPE_REFINEMENT)
-      continue;
-    for (int32_t b = a + 1; b < n; b++) {
-      uint32_t tb = TYPE_OF(at(b));
-      if (tb != TYPE_WORD && tb != TYPE_LIT_WORD && tb != TYPE_GET_WORD && tb != TYPE_REFINEMENT)
-        continue;
-      if (canon(at(a)) == canon(at(b))) {
-        Cell dup = *at(b);
+    if (!is_name(TYPE_OF(at(a)))) continue;
+    if (count == KEPT) {
+      count = -1;  // a spec this long is checked pair by pair below
+      break;
+    }
+    names[count] = canon(at(a));
+    positions[count++] = a;
+  }
+  for (int32_t x = 0; x < count; x++)
+    for (int32_t y = x + 1; y < count; y++)
+      if (names[x] == names[y]) {
+        Cell dup = *at(positions[y]);
         fire(err::SCRIPT, err::script::DUP_VARS, &dup);
+      }
+  if (count < 0) {
+    for (int32_t a = 0; a < n; a++) {
+      if (!is_name(TYPE_OF(at(a)))) continue;
+      for (int32_t b = a + 1; b < n; b++) {
+        if (is_name(TYPE_OF(at(b))) && canon(at(a)) == canon(at(b))) {
+          Cell dup = *at(b);
+          fire(err::SCRIPT, err::script::DUP_VARS, &dup);
+        }
       }
     }
   }
