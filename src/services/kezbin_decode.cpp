@@ -20,6 +20,7 @@
 //    vector's element type is one vector! has.
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -214,7 +215,10 @@ class reader {
   Cell resolve_reference();
   void read_series(const lead& l, slot out);
   void read_cells(node_t node, uint32_t count);
+  void read_plain_block(node_t node, uint32_t header, uint32_t count);
+  void read_plain_text(node_t node, uint32_t header, uint32_t units);
   void read_text(const lead& l, slot out);
+  node_t read_units(uint32_t count, uint32_t unit, bool code_points);
   void read_word(const lead& l, slot out);
   void read_image(const lead& l, slot out);
   node_t read_context(uint32_t kind, const slot* link, slot owner_slot, bool object);
@@ -737,21 +741,40 @@ void reader::read_series(const lead& l, slot out) {
   }
 }
 
-// A block, paren or path record with no head index, in the compact form.
-bool is_plain_cells_lead(uint32_t c) {
-  return c == TYPE_BLOCK || c == TYPE_PAREN || (c >= TYPE_PATH && c <= TYPE_GET_PATH);
-}
+// The compact leading bytes read_cells takes at once (no flag bit, so no
+// head index): a word, a block, paren or path, a string of any string type
+// but binary!.
+enum lead_class : uint8_t { OTHER_LEAD, WORD_LEAD, CELLS_LEAD, TEXT_LEAD };
+constexpr auto LEAD_CLASSES = [] {
+  std::array<uint8_t, 64> classes{};
+  for (uint32_t t = TYPE_WORD; t <= TYPE_REFINEMENT; t++) classes[t] = WORD_LEAD;
+  for (uint32_t t : {TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH})
+    classes[t] = CELLS_LEAD;
+  for (uint32_t t : {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF})
+    classes[t] = TEXT_LEAD;
+  return classes;
+}();
 
 // The `count` records of a block made for all of them. The commonest go
 // straight into the next cell: a word bound to the global context whose
 // global word is made already and a small integer, and a block, paren or
-// path with no head index, whose records follow at once (each with or
-// without its new-line prefix, their numbers of one or two bytes). Any other
+// path with no head index, whose records follow at once, and a string with
+// no head index (each with or without its new-line prefix, their numbers of
+// one or two bytes). Any other
 // record, and any record near the end of the bytes, is read by read_common
 // or read_other. Whatever allocates may move the buffer: it is found again.
 void reader::read_cells(node_t node, uint32_t count) {
   series_buffer* b = memory::buffer(node);
   const Cell* globals = globals_.data();
+  // A number of one or two bytes after the leading byte at q, and where the
+  // record goes on; UINT32_MAX for a longer one.
+  auto short_number = [](const uint8_t* q, const uint8_t** next) {
+    uint32_t number = q[1];
+    *next = q + 2;
+    if (number < 0x80) return number;
+    *next = q + 3;
+    return q[2] < 0x80 ? (number & 0x7F) | uint32_t(q[2]) << 7 : UINT32_MAX;
+  };
   for (uint32_t i = 0; i < count; i++) {
     const uint8_t* q = p_;
     if (compact_ && end_ - q >= 4) [[likely]] {
@@ -760,38 +783,28 @@ void reader::read_cells(node_t node, uint32_t count) {
         nl = CELL_NEW_LINE;
         c = *++q;
       }
-      auto* cell = reinterpret_cast<Cell*>(b->tail_ptr());
-      bool word = c - TYPE_WORD <= TYPE_REFINEMENT - TYPE_WORD;
-      if (word || is_plain_cells_lead(c)) {
-        // The table index of a word, the record count of a block.
-        uint32_t number = q[1];
-        const uint8_t* next = q + 2;
-        if (number >= 0x80) {
-          number = (number & 0x7F) | uint32_t(q[2]) << 7;
-          next = q + 3;
-          if (q[2] >= 0x80) number = UINT32_MAX;
-        }
-        if (word && number < sym_count_ && TYPE_OF(&globals[number]) != TYPE_UNSET) {
-          *cell = globals[number];
+      const uint8_t* next;
+      if (c - TYPE_WORD <= TYPE_REFINEMENT - TYPE_WORD) {
+        uint32_t index = short_number(q, &next);
+        if (index < sym_count_ && TYPE_OF(&globals[index]) != TYPE_UNSET) {
+          auto* cell = reinterpret_cast<Cell*>(b->tail_ptr());
+          *cell = globals[index];
           cell->header = c | nl;
           b->tail += sizeof(Cell);
           p_ = next;
           continue;
         }
-        if (!word && number != UINT32_MAX) {
-          if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
+      } else if (c < LEAD_CLASSES.size() && LEAD_CLASSES[c] != OTHER_LEAD) {
+        uint32_t number = short_number(q, &next);
+        if (number != UINT32_MAX && (LEAD_CLASSES[c] == CELLS_LEAD || (number & 3) != 3)) {
           p_ = next;
-          need_records(number);
-          node_t inner = memory::alloc_cells(number ? number : 1);
-          b = memory::buffer(node);
-          *reinterpret_cast<Cell*>(b->tail_ptr()) = Cell{c | nl, 0, inner, 0};
-          b->tail += sizeof(Cell);
-          read_cells(inner, number);
+          if (LEAD_CLASSES[c] == CELLS_LEAD) read_plain_block(node, c | nl, number);
+          else read_plain_text(node, c | nl, number);
           b = memory::buffer(node);
           continue;
         }
       } else if (!nl && c - C_SMALL_INTEGER < C_NEW_LINE - C_SMALL_INTEGER) {
-        *cell = make_integer(int32_t(c - C_SMALL_INTEGER));
+        *reinterpret_cast<Cell*>(b->tail_ptr()) = make_integer(int32_t(c - C_SMALL_INTEGER));
         b->tail += sizeof(Cell);
         p_ = q + 1;
         continue;
@@ -807,6 +820,28 @@ void reader::read_cells(node_t node, uint32_t count) {
       b = memory::buffer(node);
     }
   }
+}
+
+// read_cells' block, paren or path of `count` records, appended to `node`
+// before its records are read.
+[[gnu::noinline]] void reader::read_plain_block(node_t node, uint32_t header, uint32_t count) {
+  if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
+  need_records(count);
+  node_t inner = memory::alloc_cells(count ? count : 1);
+  series_buffer* b = memory::buffer(node);
+  *reinterpret_cast<Cell*>(b->tail_ptr()) = Cell{header, 0, inner, 0};
+  b->tail += sizeof(Cell);
+  read_cells(inner, count);
+}
+
+// read_cells' string: `units` holds the unit (its low two bits, not 3) and
+// the length.
+[[gnu::noinline]] void reader::read_plain_text(node_t node, uint32_t header, uint32_t units) {
+  uint32_t unit = 1u << (units & 3);
+  node_t text = read_units(units >> 2, unit, unit == 4);
+  series_buffer* b = memory::buffer(node);
+  *reinterpret_cast<Cell*>(b->tail_ptr()) = Cell{header, 0, text, 0};
+  b->tail += sizeof(Cell);
 }
 
 // Strings, binary! and vector!: raw units, checked to be what the type holds.
@@ -850,18 +885,26 @@ void reader::read_text(const lead& l, slot out) {
     check(unit == 1 || unit == 2 || unit == 4);
     count = u32();
   }
+  node_t node = read_units(count, unit, unit == 4 && (t != TYPE_VECTOR || element == TYPE_CHAR));
+  uint64_t size = uint64_t(count) * unit;
+  if (!compact_) p_ += std::min<size_t>((4 - size % 4) % 4, left());
+  *out.get() = Cell{t | nl, head, node, t == TYPE_VECTOR ? element : 0};
+}
+
+// `count` units of `unit` bytes into a new series (code points checked when
+// asked).
+node_t reader::read_units(uint32_t count, uint32_t unit, bool code_points) {
   uint64_t size = uint64_t(count) * unit;
   need(size);
   const uint8_t* raw = p_;
-  if (unit == 4 && (t != TYPE_VECTOR || element == TYPE_CHAR))
+  if (code_points)
     for (uint32_t i = 0; i < count; i++) check(load_u32(raw + 4 * size_t(i)) <= 0x10FFFF);
   node_t node = memory::alloc_series(count ? count : 1, unit, 0);
   series_buffer* b = memory::buffer(node);
   std::memcpy(b->data(), raw, size);
   b->tail = uint32_t(size);
   p_ += size;
-  if (!compact_) p_ += std::min<size_t>((4 - size % 4) % 4, left());
-  *out.get() = Cell{t | nl, head, node, t == TYPE_VECTOR ? element : 0};
+  return node;
 }
 
 // An image: width and height (at most 65,535 each, their pixels within the
