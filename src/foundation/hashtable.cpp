@@ -538,29 +538,34 @@ text_probe probe_text(const header* h, const uint8_t* text, uint32_t length, int
   };
   text_probe r{0, 0, 0};
   bool found;
+  // The canonical symbol of a position, read from this table's own block.
+  auto canonical_at = [&](uint32_t position) {
+    int32_t alias = int32_t(symbols[position].w1);
+    return alias > 0 ? alias : int32_t(position) + 1;
+  };
   if (mode == FIND_EXACT) {
+    // One walk of the chain: the same bytes end it; the first name equal up
+    // to case is noted on the way (the one a walk of its own would find).
     r.bucket = probe(h, hash, [&](uint32_t position) {
       uint32_t n;
       const uint8_t* name = name_of(position, &n);
-      return n == length && std::memcmp(name, text, length) == 0;
+      if (n != length) return false;
+      if (std::memcmp(name, text, length) == 0) return true;
+      if (!r.any_case && same_text_any_case(name, text, length)) r.any_case = canonical_at(position);
+      return false;
     }, &found);
     if (found) {
       r.exact = int32_t(keys_of(h)[r.bucket]) + 1;
-      return r;
+      r.any_case = 0;
     }
+    return r;
   }
-  uint32_t bucket = probe(h, hash, [&](uint32_t position) {
+  r.bucket = probe(h, hash, [&](uint32_t position) {
     uint32_t n;
     const uint8_t* name = name_of(position, &n);
     return n == length && same_text_any_case(name, text, length);
   }, &found);
-  if (found) {
-    // The canonical symbol, read from this table's own block.
-    uint32_t position = keys_of(h)[bucket];
-    int32_t alias = int32_t(symbols[position].w1);
-    r.any_case = alias > 0 ? alias : int32_t(position) + 1;
-  }
-  if (mode != FIND_EXACT) r.bucket = bucket;
+  if (found) r.any_case = canonical_at(keys_of(h)[r.bucket]);
   return r;
 }
 
