@@ -14,6 +14,7 @@
 #include "values/block.h"
 #include "values/cycles.h"
 #include "values/error_ids.h"
+#include "values/function.h"
 #include "values/object.h"
 #include "values/symbol.h"
 #include "values/word.h"
@@ -228,33 +229,75 @@ namespace {
 constexpr uint32_t BIND_TABLE_WORDS = 512;
 std::vector<uint32_t> bind_table;
 
-struct bind_lookup {
+// A walk may bind to several contexts at once, outermost first: a word takes
+// the innermost one that has it, as if each had bound the block in turn.
+// Each binds only its first `words` words (those it had when its own walk
+// began). A table entry holds the level above LEVEL_SHIFT.
+struct bind_level {
   node_t ctx;
+  uint32_t words;
+};
+constexpr uint32_t LEVEL_SHIFT = 20, INDEX_MASK = (1u << LEVEL_SHIFT) - 1;
+
+// An object's spec that the walk of an enclosing object's spec left to the
+// object's own walk (see bind_spec), with the contexts it is owed.
+struct owed_bind {
+  node_t spec;
+  std::vector<bind_level> levels;
+};
+std::vector<owed_bind> owed_binds;
+
+// The most contexts one walk binds to; a spec nested deeper is bound by
+// walks of its own.
+constexpr uint32_t MAX_LEVELS = 16;
+
+struct bind_lookup {
+  node_t ctx;  // the innermost context
   bool table;
   uint32_t self_sym;
+  // Object spec walks leave the specs of objects made once inside to them.
+  bool defer = false;
+  uint32_t level_count;
+  bind_level levels[MAX_LEVELS];
   // The symbol table's entries, read for each word's canonical symbol. A
   // walk that allocates (copy_bound) reads them again after each allocation.
   mutable const Cell* symbols;
 
-  bind_lookup(node_t c, bool self) : ctx(c), table(size(c) <= BIND_TABLE_WORDS) {
+  bind_lookup(node_t c, bool self) : bind_lookup(&c, 1, self) {}
+  // `contexts`, outermost first; all but the innermost have at most
+  // BIND_TABLE_WORDS words, and there are at most MAX_LEVELS.
+  bind_lookup(const node_t* contexts, uint32_t count, bool self) {
+    level_count = count;
+    for (uint32_t l = 0; l < count; l++) levels[l] = {contexts[l], size(contexts[l])};
+    init(self);
+  }
+  bind_lookup(const bind_level* given, uint32_t count, bool self) {
+    level_count = count;
+    for (uint32_t l = 0; l < count; l++) levels[l] = given[l];
+    init(self);
+  }
+  void init(bool self) {
+    ctx = levels[level_count - 1].ctx;
+    table = levels[level_count - 1].words <= BIND_TABLE_WORDS;
     self_sym = self ? symbol::resolve(words::self) : 0;
     refresh();
     if (!table) return;
     uint32_t count = symbol::count() + 1;
     if (bind_table.size() < count) bind_table.resize(count + count / 2, 0);
-    series_buffer* b = memory::buffer(words_node(ctx));
-    uint32_t n = b->used() / sizeof(Cell);
-    const Cell* w = cells_of(b);
-    // The first of two spellings of one word wins, as in the hash table.
-    for (uint32_t i = n; i-- > 0;) bind_table[canonical(w[i].w2)] = i + 1;
+    for (uint32_t l = 0; l < level_count; l++) {
+      const Cell* w = cells_of(memory::buffer(words_node(levels[l].ctx)));
+      // The first of two spellings of one word wins, as in the hash table.
+      for (uint32_t i = levels[l].words; i-- > 0;)
+        bind_table[canonical(w[i].w2)] = l << LEVEL_SHIFT | (i + 1);
+    }
   }
   ~bind_lookup() {
     if (!table) return;
     refresh();
-    series_buffer* b = memory::buffer(words_node(ctx));
-    uint32_t n = b->used() / sizeof(Cell);
-    const Cell* w = cells_of(b);
-    for (uint32_t i = 0; i < n; i++) bind_table[canonical(w[i].w2)] = 0;
+    for (uint32_t l = 0; l < level_count; l++) {
+      const Cell* w = cells_of(memory::buffer(words_node(levels[l].ctx)));
+      for (uint32_t i = 0; i < levels[l].words; i++) bind_table[canonical(w[i].w2)] = 0;
+    }
   }
   bind_lookup(const bind_lookup&) = delete;
   bind_lookup& operator=(const bind_lookup&) = delete;
@@ -281,9 +324,16 @@ struct bind_lookup {
     }
     uint32_t i = bind_table[sym];
     if (i) {
-      v->w1 = ctx;
-      v->w3 = i - 1;
+      v->w1 = levels[i >> LEVEL_SHIFT].ctx;
+      v->w3 = (i & INDEX_MASK) - 1;
     }
+  }
+
+  // Leaves an object spec made once to its own walk; false for any other.
+  bool leave(node_t node) const {
+    if (!defer || level_count == MAX_LEVELS || !function::is_once_spec(node)) return false;
+    owed_binds.push_back({node, std::vector<bind_level>(levels, levels + level_count)});
+    return true;
   }
 };
 
@@ -300,7 +350,10 @@ void bind_cells(node_t block_node, uint32_t head, const bind_lookup& to) {
   Cell* end = cells_of(b) + b->used() / sizeof(Cell);
   for (; v < end; v++) {
     switch (TYPE_OF(v)) {
-      case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
+      case TYPE_BLOCK:
+        if (to.leave(v->w2)) break;
+        [[fallthrough]];
+      case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
       case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_HASH:
         bind_cells(v->w2, v->w1, to);
         break;
@@ -320,6 +373,33 @@ Cell* bind(Cell* block, node_t ctx, bool self) {
   bind_lookup to(ctx, self);
   bind_cells(block->w2, block->w1, to);
   return block;
+}
+
+Cell* bind_spec(Cell* spec, node_t ctx) {
+  // The contexts an enclosing object's walk left to this one, if any: this
+  // spec is made once (function::is_once_spec), so nothing looked at its
+  // words in between.
+  std::vector<bind_level> levels;
+  for (auto owed = owed_binds.begin(); owed != owed_binds.end(); ++owed) {
+    if (owed->spec != spec->w2) continue;
+    levels = std::move(owed->levels);
+    owed_binds.erase(owed);
+    break;
+  }
+  cycles::guard guard;
+  if (size(ctx) > BIND_TABLE_WORDS) {
+    // Too large to share the table: the owed contexts first, then its own.
+    if (!levels.empty()) {
+      bind_lookup owed(levels.data(), uint32_t(levels.size()), false);
+      bind_cells(spec->w2, spec->w1, owed);
+    }
+    return bind(spec, ctx, true);
+  }
+  levels.push_back({ctx, size(ctx)});
+  bind_lookup to(levels.data(), uint32_t(levels.size()), true);
+  to.defer = true;
+  bind_cells(spec->w2, spec->w1, to);
+  return spec;
 }
 
 namespace {

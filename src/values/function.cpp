@@ -31,11 +31,11 @@ bool is_refinement(const Cell* c, uint32_t sym) {
   return TYPE_OF(c) == TYPE_REFINEMENT && canon(c) == symbol::resolve(sym);
 }
 
-// The bodies mark_once_bodies found, by node; each is taken by the one call
-// that makes its function. `seen`: every body found, to leave out a block met
-// twice. The pool's blocks stay reachable from the root block for good, so
-// their nodes are never given to other series.
-std::vector<bool> once_bodies, once_seen;
+// The bodies and object specs mark_once_bodies found, by node; each body is
+// taken by the one call that makes its function. `seen`: every block found,
+// to leave out a block met twice. The pool's blocks stay reachable from the
+// root block for good, so their nodes are never given to other series.
+std::vector<bool> once_bodies, once_specs, once_seen;
 
 // Takes `node` out of the once bodies; false when it is not one of them.
 bool take_once_body(node_t node) {
@@ -44,12 +44,12 @@ bool take_once_body(node_t node) {
   return true;
 }
 
-void add_once_body(node_t node) {
-  if (node >= once_bodies.size()) {
-    once_bodies.resize(node + node / 2 + 1024);
-    once_seen.resize(node + node / 2 + 1024);
+void add_once(std::vector<bool>& kind, node_t node) {
+  if (node >= once_seen.size()) {
+    for (auto* v : {&once_bodies, &once_specs, &once_seen}) v->resize(node + node / 2 + 1024);
   }
-  once_bodies[node] = !once_seen[node];
+  kind[node] = !once_seen[node];
+  if (once_seen[node]) once_bodies[node] = once_specs[node] = false;
   once_seen[node] = true;
 }
 
@@ -210,20 +210,26 @@ bool is_word_of(const Cell* c, uint32_t sym) {
 // by a statement of such a block. A statement is recognised only where an
 // expression surely starts (the head, after a set-word or set-path, or after
 // a statement recognised before) and only when what follows it cannot take
-// its last block (the end, a set-word or a set-path: never a word, which may
-// be an infix op):
+// its last block as an infix op would: the end, a set-word, a set-path, or a
+// word whose value is a native or an action when the pool is decoded:
 //   func SPEC BODY, function SPEC BODY, has SPEC BODY, does BODY: the body
 //     is taken by that one call;
-//   context SPEC, object SPEC, make object! SPEC: the spec is scanned too.
+//   context SPEC, object SPEC, make object! SPEC: the spec is made into an
+//     object once (and scanned too).
 // The boot library's func, function, has and does are the natives, context
 // and object make the object at once, and no boot object has fields of
-// these names; its blocks come from the lexer, so no block is held twice.
+// these names; its ops are made by `name: make op!` statements, none over
+// the name of a native or an action; its blocks come from the lexer, so no
+// block is held twice.
 void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) {
   if (depth > 64) return;
   uint32_t n = memory::buffer(node)->used() / sizeof(Cell);
   auto at = [&](uint32_t i) { return cells_of(memory::buffer(node)) + i; };
   auto ends_statement = [&](uint32_t i) {
-    return i == n || TYPE_OF(at(i)) == TYPE_SET_WORD || TYPE_OF(at(i)) == TYPE_SET_PATH;
+    if (i == n || TYPE_OF(at(i)) == TYPE_SET_WORD || TYPE_OF(at(i)) == TYPE_SET_PATH) return true;
+    if (TYPE_OF(at(i)) != TYPE_WORD) return false;
+    const Cell* v = word::get_value_or_null(at(i));
+    return v && (TYPE_OF(v) == TYPE_NATIVE || TYPE_OF(v) == TYPE_ACTION);
   };
   auto is_block = [&](uint32_t i) { return i < n && TYPE_OF(at(i)) == TYPE_BLOCK && at(i)->w1 == 0; };
   bool start = true;
@@ -238,23 +244,25 @@ void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) 
     if (start && t == TYPE_WORD) {
       if ((is_word_of(c, w.func) || is_word_of(c, w.function) || is_word_of(c, w.has)) &&
           is_block(i + 1) && is_block(i + 2) && ends_statement(i + 3)) {
-        add_once_body(at(i + 2)->w2);
+        add_once(once_bodies, at(i + 2)->w2);
         i += 3;
         continue;
       }
       if (is_word_of(c, w.does) && is_block(i + 1) && ends_statement(i + 2)) {
-        add_once_body(at(i + 1)->w2);
+        add_once(once_bodies, at(i + 1)->w2);
         i += 2;
         continue;
       }
       if ((is_word_of(c, w.context) || is_word_of(c, w.object)) && is_block(i + 1) &&
           ends_statement(i + 2)) {
+        add_once(once_specs, at(i + 1)->w2);
         scan_once(at(i + 1)->w2, 0, w, depth + 1);
         i += 2;
         continue;
       }
       if (is_word_of(c, w.make) && i + 1 < n && is_word_of(at(i + 1), w.object_type) &&
           is_block(i + 2) && ends_statement(i + 3)) {
+        add_once(once_specs, at(i + 2)->w2);
         scan_once(at(i + 2)->w2, 0, w, depth + 1);
         i += 3;
         continue;
@@ -266,6 +274,8 @@ void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) 
 }
 
 }  // namespace
+
+bool is_once_spec(node_t node) { return node < once_specs.size() && once_specs[node]; }
 
 void mark_once_bodies(const Cell* source) {
   // Symbol ids never change: these are looked up once.

@@ -38,6 +38,9 @@ node_t push(const Cell* spec, const Cell* body, node_t context, uint32_t code, u
 // so that the function takes the block itself instead of a copy (see
 // function.cpp for the statements it recognises and why that is exact).
 void mark_once_bodies(const Cell* source);
+// True for the spec of an object that such a block makes once, by a
+// statement mark_once_bodies recognised: nothing but that make reaches it.
+bool is_once_spec(node_t node);
 // Checks a spec; returns its attribute flags.
 uint32_t validate(const Cell* spec);
 // Slots of the /local part (1 for /local plus its words); -1 when required
