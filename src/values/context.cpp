@@ -6,6 +6,7 @@
 // that could start a collection after its word list exists.
 #include "values/context.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "evaluator/stack.h"
@@ -232,20 +233,27 @@ std::vector<uint32_t> bind_table;
 // A walk may bind to several contexts at once, outermost first: a word takes
 // the innermost one that has it, as if each had bound the block in turn.
 // Each binds only its first `words` words (those it had when its own walk
-// began). A table entry holds the level above LEVEL_SHIFT.
+// began); `self`: a plain `self` takes the context. A table entry holds the
+// level above LEVEL_SHIFT.
 struct bind_level {
   node_t ctx;
   uint32_t words;
+  bool self;
 };
 constexpr uint32_t LEVEL_SHIFT = 20, INDEX_MASK = (1u << LEVEL_SHIFT) - 1;
 
-// An object's spec that the walk of an enclosing object's spec left to the
-// object's own walk (see bind_spec), with the contexts it is owed.
+// An object's spec or a function's body that the walk of an enclosing
+// object's spec left to the object's or the function's own walk (see
+// bind_spec and bind_body), with the contexts it is owed.
+// Their levels lie in owed_levels, from `first`. They are taken mostly in
+// the order they were left, so a search starts at the oldest not taken.
 struct owed_bind {
-  node_t spec;
-  std::vector<bind_level> levels;
+  node_t block;  // 0 once taken
+  uint32_t first, count;
 };
 std::vector<owed_bind> owed_binds;
+std::vector<bind_level> owed_levels;
+size_t owed_oldest = 0;
 
 // The most contexts one walk binds to; a spec nested deeper is bound by
 // walks of its own.
@@ -254,7 +262,8 @@ constexpr uint32_t MAX_LEVELS = 16;
 struct bind_lookup {
   node_t ctx;  // the innermost context
   bool table;
-  uint32_t self_sym;
+  uint32_t self_sym;    // 0 when no level binds a plain `self`
+  uint32_t self_level;  // the innermost level that does
   // Object spec walks leave the specs of objects made once inside to them.
   bool defer = false;
   uint32_t level_count;
@@ -263,23 +272,27 @@ struct bind_lookup {
   // walk that allocates (copy_bound) reads them again after each allocation.
   mutable const Cell* symbols;
 
-  bind_lookup(node_t c, bool self) : bind_lookup(&c, 1, self) {}
-  // `contexts`, outermost first; all but the innermost have at most
-  // BIND_TABLE_WORDS words, and there are at most MAX_LEVELS.
-  bind_lookup(const node_t* contexts, uint32_t count, bool self) {
-    level_count = count;
-    for (uint32_t l = 0; l < count; l++) levels[l] = {contexts[l], size(contexts[l])};
-    init(self);
+  bind_lookup(node_t c, bool self) {
+    level_count = 1;
+    levels[0] = {c, size(c), self};
+    init();
   }
-  bind_lookup(const bind_level* given, uint32_t count, bool self) {
+  // `given`, outermost first: all but the innermost have at most
+  // BIND_TABLE_WORDS words, and there are at most MAX_LEVELS.
+  bind_lookup(const bind_level* given, uint32_t count) {
     level_count = count;
     for (uint32_t l = 0; l < count; l++) levels[l] = given[l];
-    init(self);
+    init();
   }
-  void init(bool self) {
+  void init() {
     ctx = levels[level_count - 1].ctx;
     table = levels[level_count - 1].words <= BIND_TABLE_WORDS;
-    self_sym = self ? symbol::resolve(words::self) : 0;
+    self_sym = 0;
+    for (uint32_t l = 0; l < level_count; l++)
+      if (levels[l].self) {
+        self_level = l;
+        self_sym = symbol::resolve(words::self);
+      }
     refresh();
     if (!table) return;
     uint32_t count = symbol::count() + 1;
@@ -309,13 +322,17 @@ struct bind_lookup {
     return alias > 0 ? uint32_t(alias) : id;
   }
 
-  // A word of any kind; a plain `self` takes the context itself when asked.
+  // A word of any kind; a plain `self` takes the context of the innermost
+  // level that binds it, unless a level inside that one has the word.
   [[gnu::always_inline]] void any_word(Cell* v) const {
     uint32_t sym = canonical(v->w2);
     if (sym == self_sym && TYPE_OF(v) == TYPE_WORD) [[unlikely]] {
-      v->w1 = ctx;
-      v->w3 = NO_INDEX;
-      return;
+      uint32_t i = table ? bind_table[sym] : 0;
+      if (!i || (i >> LEVEL_SHIFT) <= self_level) {
+        v->w1 = levels[self_level].ctx;
+        v->w3 = NO_INDEX;
+        return;
+      }
     }
     if (!table) {
       bind_word(ctx, v);
@@ -329,10 +346,13 @@ struct bind_lookup {
     }
   }
 
-  // Leaves an object spec made once to its own walk; false for any other.
+  // Leaves the spec of an object made once, or the body of a function made
+  // once, to its own walk; false for any other block.
   bool leave(node_t node) const {
-    if (!defer || level_count == MAX_LEVELS || !function::is_once_spec(node)) return false;
-    owed_binds.push_back({node, std::vector<bind_level>(levels, levels + level_count)});
+    if (!defer || level_count == MAX_LEVELS) return false;
+    if (!function::is_once_spec(node) && !function::is_once_body(node)) return false;
+    owed_binds.push_back({node, uint32_t(owed_levels.size()), level_count});
+    owed_levels.insert(owed_levels.end(), levels, levels + level_count);
     return true;
   }
 };
@@ -375,31 +395,62 @@ Cell* bind(Cell* block, node_t ctx, bool self) {
   return block;
 }
 
-Cell* bind_spec(Cell* spec, node_t ctx) {
-  // The contexts an enclosing object's walk left to this one, if any: this
-  // spec is made once (function::is_once_spec), so nothing looked at its
-  // words in between.
-  std::vector<bind_level> levels;
-  for (auto owed = owed_binds.begin(); owed != owed_binds.end(); ++owed) {
-    if (owed->spec != spec->w2) continue;
-    levels = std::move(owed->levels);
-    owed_binds.erase(owed);
+namespace {
+
+// The contexts an enclosing object's walk left to `block`, taken out; none
+// when it left none. The block is made once (function::is_once_spec,
+// is_once_body), so nothing looked at its words in between.
+uint32_t take_owed(node_t block, bind_level* levels) {
+  uint32_t count = 0;
+  for (size_t i = owed_oldest; i < owed_binds.size(); i++) {
+    owed_bind& owed = owed_binds[i];
+    if (owed.block != block) continue;
+    count = owed.count;
+    std::copy_n(owed_levels.begin() + owed.first, count, levels);
+    owed.block = 0;
     break;
   }
-  cycles::guard guard;
-  if (size(ctx) > BIND_TABLE_WORDS) {
-    // Too large to share the table: the owed contexts first, then its own.
-    if (!levels.empty()) {
-      bind_lookup owed(levels.data(), uint32_t(levels.size()), false);
-      bind_cells(spec->w2, spec->w1, owed);
-    }
-    return bind(spec, ctx, true);
+  while (owed_oldest < owed_binds.size() && !owed_binds[owed_oldest].block) owed_oldest++;
+  if (owed_oldest == owed_binds.size()) {
+    owed_binds.clear();
+    owed_levels.clear();
+    owed_oldest = 0;
   }
-  levels.push_back({ctx, size(ctx)});
-  bind_lookup to(levels.data(), uint32_t(levels.size()), true);
-  to.defer = true;
-  bind_cells(spec->w2, spec->w1, to);
+  return count;
+}
+
+// Binds `block` to its owed contexts and to `ctx`, in one walk when the
+// table can hold them all. `defer`: an object spec's walk.
+void bind_owed(Cell* block, node_t ctx, bool self, bool defer) {
+  bind_level levels[MAX_LEVELS + 1];
+  uint32_t count = take_owed(block->w2, levels);
+  cycles::guard guard;
+  if (size(ctx) > BIND_TABLE_WORDS || count == MAX_LEVELS) {
+    // Too large to share the table: the owed contexts first, then its own.
+    if (count) {
+      bind_lookup owed(levels, count);
+      bind_cells(block->w2, block->w1, owed);
+    }
+    bind_lookup to(ctx, self);
+    bind_cells(block->w2, block->w1, to);
+    return;
+  }
+  levels[count++] = {ctx, size(ctx), self};
+  bind_lookup to(levels, count);
+  to.defer = defer;
+  bind_cells(block->w2, block->w1, to);
+}
+
+}  // namespace
+
+Cell* bind_spec(Cell* spec, node_t ctx) {
+  bind_owed(spec, ctx, true, true);
   return spec;
+}
+
+Cell* bind_body(Cell* body, node_t ctx) {
+  bind_owed(body, ctx, false, false);
+  return body;
 }
 
 namespace {

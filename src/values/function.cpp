@@ -276,6 +276,7 @@ void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) 
 }  // namespace
 
 bool is_once_spec(node_t node) { return node < once_specs.size() && once_specs[node]; }
+bool is_once_body(node_t node) { return node < once_bodies.size() && once_bodies[node]; }
 
 void mark_once_bodies(const Cell* source) {
   // Symbol ids never change: these are looked up once.
@@ -311,7 +312,7 @@ node_t push(const Cell* spec_in, const Cell* body_in, node_t ctx, uint32_t code,
   if (TYPE_OF(body) != TYPE_NONE && made_here && body->w1 == 0 && take_once_body(body->w2)) {
     // A body no one else reaches: bound in place, it is what a copy would be.
     Cell own = make_series(TYPE_BLOCK, body->w2);
-    context::bind(&own, ctx, false);
+    context::bind_body(&own, ctx);
     more(fn)[MORE_BODY] = own;
   } else if (TYPE_OF(body) != TYPE_NONE) {
     Cell* copy = made_here ? context::clone_bound(body, ctx) : block::clone(body, true, true);

@@ -41,6 +41,8 @@ void mark_once_bodies(const Cell* source);
 // True for the spec of an object that such a block makes once, by a
 // statement mark_once_bodies recognised: nothing but that make reaches it.
 bool is_once_spec(node_t node);
+// True for a body noted by mark_once_bodies that no function took yet.
+bool is_once_body(node_t node);
 // Checks a spec; returns its attribute flags.
 uint32_t validate(const Cell* spec);
 // Slots of the /local part (1 for /local plus its words); -1 when required
