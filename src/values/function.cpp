@@ -198,7 +198,7 @@ uint32_t known_symbol(const char* name) {
 }
 
 struct once_words {
-  uint32_t func, function, has, does, context, object, make, object_type;
+  uint32_t func, function, has, does, context, object, make, object_type, set;
 };
 
 bool is_word_of(const Cell* c, uint32_t sym) {
@@ -208,8 +208,9 @@ bool is_word_of(const Cell* c, uint32_t sym) {
 // Scans one block that is evaluated once, from its head, and that nothing
 // but its evaluation reaches: a boot source, or the spec of an object made
 // by a statement of such a block. A statement is recognised only where an
-// expression surely starts (the head, after a set-word or set-path, or after
-// a statement recognised before) and only when what follows it cannot take
+// expression surely starts (the head, after a set-word or set-path, after
+// `set 'name` with the set native, or after a statement recognised before)
+// and only when what follows it cannot take
 // its last block as an infix op would: the end, a set-word, a set-path, or a
 // word whose value is a native or an action when the pool is decoded:
 //   func SPEC BODY, function SPEC BODY, has SPEC BODY, does BODY: the body
@@ -267,6 +268,14 @@ void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) 
         i += 3;
         continue;
       }
+      // set 'name: the native, whose value argument starts an expression.
+      if (is_word_of(c, w.set) && i + 1 < n && TYPE_OF(at(i + 1)) == TYPE_LIT_WORD) {
+        const Cell* v = word::get_value_or_null(c);
+        if (v && TYPE_OF(v) == TYPE_NATIVE) {
+          i += 2;
+          continue;
+        }
+      }
     }
     start = false;
     i++;
@@ -283,7 +292,8 @@ void mark_once_bodies(const Cell* source) {
   static const once_words w{known_symbol("func"),    known_symbol("function"),
                             known_symbol("has"),     known_symbol("does"),
                             known_symbol("context"), known_symbol("object"),
-                            known_symbol("make"),    known_symbol("object!")};
+                            known_symbol("make"),    known_symbol("object!"),
+                            known_symbol("set")};
   scan_once(source->w2, source->w1, w, 0);
 }
 
