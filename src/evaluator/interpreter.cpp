@@ -600,6 +600,30 @@ void run_body(const Cell* fn, node_t ctx, const Cell* name) {
   }
 }
 
+// run_body for an untraced call by call_lean. Its frame was opened with the
+// function's context, and popping or unwinding that frame puts the
+// context's values back: run_body's guard is not needed. Tracing switched
+// on inside the body still hears the epilog and the return.
+__attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name) {
+  stack::call_frame* frame = stack::top_frame();
+  node_t ctx = fn->w1;
+  context::record(ctx)->w2 = stack::encode_values(stack::arguments);
+  frame->header |= stack::FRAME_RETURN_TARGET;
+  Cell body = cells_of(memory::buffer(fn->w3))[function::MORE_BODY];
+  if (TYPE_OF(&body) == TYPE_BLOCK) run_block(&body, false);
+  else *stack::arguments = unset_value;
+  if (trace::on) [[unlikely]] {
+    if (trace::fire(trace::EV_EPILOG, &body, -1, name, fn)) return;
+    context::record(ctx)->w2 = frame->saved_values;
+    frame->header &= ~stack::FRAME_RETURN_TARGET;
+    if (trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
+  }
+  if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
+      stack::top_frame() == frame) {
+    stack::raise_code = 0;
+  }
+}
+
 }  // namespace
 
 // The lean path ------------------------------------------------------------------
@@ -872,11 +896,16 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
 uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end, bool keep,
                    const Cell* name);
 
-// An operator's right operand that is a call by a word, taken as eval_lean
-// takes it (no infix after it); 0 for any other operand.
+// An operator's right operand that is a call by a word or a paren, taken as
+// eval_lean takes it (no infix after it); 0 for any other operand.
 inline __attribute__((always_inline)) uint32_t operand_call(const code_view& view,
                                                             uint32_t index, uint32_t end) {
   const Cell* at = view.at(index);
+  if (TYPE_OF(at) == TYPE_PAREN) {
+    Cell block = *at;
+    run_block(&block, true);
+    return index + 1;
+  }
   if (TYPE_OF(at) != TYPE_WORD) return 0;
   const Cell* v = bound_value(at);
   if (!v || !is_function_type(TYPE_OF(v))) return 0;
@@ -933,7 +962,10 @@ inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
       // Untraced, only the trace attribute can change anything.
       if (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE))
         call_function(fn, fn->w1, name, 0);
-      else run_body(fn, fn->w1, name);
+      else if (trace::on) [[unlikely]]
+        run_body(fn, fn->w1, name);  // tracing began in the arguments
+      else
+        run_body_framed(fn, name);
       break;
   }
 }
