@@ -922,6 +922,40 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
   return index;
 }
 
+// Runs a branch of `either` or `if` in its frame, as run_block runs it: a
+// branch of one value that needs no evaluation is taken without running a
+// block (a leaf of a recursion, mostly).
+inline __attribute__((always_inline)) void run_branch(const Cell* branch) {
+  Cell body = *branch;
+  if (TYPE_OF(&body) == TYPE_BLOCK && !trace::on) {
+    series_buffer* b = GET_BUFFER(&body);
+    if (b->used() / sizeof(Cell) == body.w1 + 1) {
+      if (const Cell* v = simple_value(code_view(&body), cell_head(b) + body.w1)) {
+        place_result(v, false);
+        return;
+      }
+    }
+  }
+  run_block(&body, false);
+}
+
+// `either` and `if` with their arguments in the frame, as their natives run
+// them. Out of line, to keep call_lean small.
+__attribute__((noinline)) void run_either() {
+  Cell* args = stack::arguments;
+  if (TYPE_OF(args) == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_RETURN);
+  run_branch(logic::falsy(args) ? &args[2] : &args[1]);
+}
+__attribute__((noinline)) void run_if() {
+  Cell* args = stack::arguments;
+  if (logic::falsy(args)) {
+    *args = none_value;
+    stack::top = args + 1;
+    return;
+  }
+  run_branch(&args[1]);
+}
+
 // Runs the function of the open frame (its arguments in place): a native or
 // action with no refinement used, or a function! with its locals.
 inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
@@ -929,8 +963,8 @@ inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
     case TYPE_NATIVE:
       // The commonest natives, whose work is running a branch, are called
       // straight, not through the table.
-      if (fn->w1 == natives::ID_EITHER) natives::either_star(false, NO_REFINEMENTS);
-      else if (fn->w1 == natives::ID_IF) natives::if_star(false, NO_REFINEMENTS);
+      if (fn->w1 == natives::ID_EITHER) run_either();
+      else if (fn->w1 == natives::ID_IF) run_if();
       else natives::table[fn->w1 - 1](false, NO_REFINEMENTS);
       break;
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
