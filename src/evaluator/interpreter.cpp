@@ -1463,27 +1463,31 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
 }
 
 // run_body for an untraced call by call_lean. Its frame was opened with the
-// function's context, and popping or unwinding that frame puts the
-// context's values back: run_body's guard is not needed. Tracing switched
-// on inside the body still hears the epilog and the return.
+// function's context, and popping it (or an error unwinding it) puts the
+// context's values back: run_body's guard is needed only on the other ways
+// out, an exit passing through the call (break, throw, a return to an outer
+// function), or tracing switched on inside the body, which still hears the
+// epilog and the return.
 __attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name) {
   stack::call_frame* frame = stack::top_frame();
   node_t ctx = fn->w1;
+  uint32_t saved = frame->saved_values;
   context::record(ctx)->w2 = stack::encode_values(stack::arguments);
   frame->header |= stack::FRAME_RETURN_TARGET;
   Cell body = cells_of(memory::buffer(fn->w3))[function::MORE_BODY];
   if (TYPE_OF(&body) == TYPE_BLOCK) {
     // As run_block runs it: call_lean has tested the depth guard.
-    Cell saved = current;
-    run_lean(&body, false, saved);
+    Cell current_saved = current;
+    run_lean(&body, false, current_saved);
   } else {
     *stack::arguments = unset_value;
   }
-  if (trace::on) [[unlikely]] {
-    if (trace::fire(trace::EV_EPILOG, &body, -1, name, fn)) return;
-    context::record(ctx)->w2 = frame->saved_values;
+  if (trace::on || stack::pending()) [[unlikely]] {
+    bool raised = trace::on && trace::fire(trace::EV_EPILOG, &body, -1, name, fn);
+    context::record(ctx)->w2 = saved;
     frame->header &= ~stack::FRAME_RETURN_TARGET;
-    if (trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
+    if (raised) return;
+    if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
   }
   if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
       stack::top_frame() == frame) {
