@@ -31,7 +31,8 @@
 //  - every hint a call takes from its function (the descriptor, the spec
 //    cache) is read from the function value at the call, so `set`, `bind`
 //    and redefinitions are seen at once;
-//  - the depth guard is tested at calls, blocks and parens;
+//  - the depth guard is tested at calls, blocks and parens (a call's test
+//    covers the body and the branch it runs at once);
 //  - `current` (the running block, for an error's near) is put back by
 //    each block on its ordinary and pending ways out; a frame that catches
 //    an error puts back its own, so no unwinding needs to.
