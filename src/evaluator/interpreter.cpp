@@ -643,16 +643,37 @@ struct code_view {
 // when something is evaluated or allocated. Only contexts that are no
 // object's are kept, so a set-word may write straight to a slot found
 // there. Loop bodies use it: elsewhere the cache costs more than it saves.
+// A loop keeps the context in a context_cache from one run of its blocks to
+// the next, as long as nothing between them evaluates or allocates.
+constexpr node_t NO_CONTEXT = ~node_t(0);
+struct context_cache {
+  node_t ctx = NO_CONTEXT;
+  Cell* vals = nullptr;
+};
 struct cached_view : code_view {
-  static constexpr node_t NO_CONTEXT = ~node_t(0);
   mutable node_t ctx = NO_CONTEXT;  // the context whose values are `vals`
   mutable Cell* vals = nullptr;
   cached_view() = default;
-  explicit cached_view(const Cell* c) : code_view(c) {}
+  cached_view(const Cell* c, const context_cache& cache)
+      : code_view(c), ctx(cache.ctx), vals(cache.vals) {}
+  // Hands the context back, when nothing was evaluated since it was found.
+  void keep_in(context_cache* cache) const {
+    cache->ctx = ctx;
+    cache->vals = vals;
+  }
   void refresh() {
     code_view::refresh();
     ctx = NO_CONTEXT;
   }
+  inline Cell* value_of(const Cell* w) const;
+};
+
+// A view that reads through a cache's context without filling it.
+struct warm_view : code_view {
+  node_t ctx;
+  Cell* vals;
+  warm_view(const Cell* c, const context_cache& cache)
+      : code_view(c), ctx(cache.ctx), vals(cache.vals) {}
   inline Cell* value_of(const Cell* w) const;
 };
 
@@ -713,6 +734,11 @@ inline __attribute__((always_inline)) Cell* cached_view::value_of(const Cell* w)
   return bound_value(w);
 }
 
+inline __attribute__((always_inline)) Cell* warm_view::value_of(const Cell* w) const {
+  if (w->w1 == ctx && w->w3 != context::NO_INDEX) return vals + w->w3;
+  return bound_value(w);
+}
+
 // Types whose value is the value itself, with nothing to evaluate.
 constexpr auto SELF_EVALUATING = [] {
   std::array<bool, 256> t{};
@@ -721,6 +747,13 @@ constexpr auto SELF_EVALUATING = [] {
                      TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH, TYPE_NATIVE, TYPE_ACTION,
                      TYPE_OP, TYPE_FUNCTION, TYPE_ROUTINE, TYPE_ISSUE})
     t[i] = false;
+  return t;
+}();
+// Types a word's value may have and be taken as it is: a self-evaluating
+// one, but not unset! (the word raises).
+constexpr auto WORD_VALUE_READY = [] {
+  std::array<bool, 256> t = SELF_EVALUATING;
+  t[TYPE_UNSET] = false;
   return t;
 }();
 
@@ -734,11 +767,12 @@ inline __attribute__((always_inline)) const Cell* simple_value(const View& view,
   if (SELF_EVALUATING[t]) return at;
   if (t != TYPE_WORD) return nullptr;
   const Cell* v = view.value_of(at);
-  return v && SELF_EVALUATING[TYPE_OF(v)] && TYPE_OF(v) != TYPE_UNSET ? v : nullptr;
+  return v && WORD_VALUE_READY[TYPE_OF(v)] ? v : nullptr;
 }
 
 // The operators computed in place, by the function an op! wraps: an
 // action's id indexes the first half of the table, a native's the second.
+// quick_kind reads it once, as the op! is made, into the op!'s header.
 enum quick_kind : uint8_t {
   Q_NONE, Q_ADD, Q_SUB, Q_MUL, Q_DIV, Q_AND, Q_OR, Q_XOR, Q_EQ, Q_NE, Q_LT, Q_GT, Q_LE, Q_GE
 };
@@ -762,11 +796,7 @@ constexpr auto QUICK_KIND = [] {
 }();
 
 inline __attribute__((always_inline)) uint32_t quick_kind_of(const Cell* op) {
-  uint32_t wrapped = (op->header >> OP_TYPE_SHIFT) & 0xFF;
-  if (op->w1 >= 128) return Q_NONE;
-  if (wrapped == TYPE_ACTION) return QUICK_KIND[op->w1];
-  if (wrapped == TYPE_NATIVE) return QUICK_KIND[128 + op->w1];
-  return Q_NONE;
+  return (op->header >> OP_QUICK_SHIFT) & 0xF;
 }
 
 // Two integers under a quick operator, the result in `out`; false when the
@@ -1358,6 +1388,14 @@ inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* cod
 
 }  // namespace
 
+uint32_t quick_kind(uint32_t wrapped, uint32_t id) {
+  static_assert(Q_GE <= 0xF, "an op!'s header keeps its quick kind in four bits");
+  if (id >= 128) return Q_NONE;
+  if (wrapped == TYPE_ACTION) return QUICK_KIND[id];
+  if (wrapped == TYPE_NATIVE) return QUICK_KIND[128 + id];
+  return Q_NONE;
+}
+
 void init() {
   current = make_unset();
   tracer = make_unset();
@@ -1373,13 +1411,20 @@ namespace {
 // change its own block. False when a non-local exit is pending. HOLD_VIEW
 // (loop bodies) keeps the block's cells across the statements that
 // evaluate nothing, simple assignments, where the others read them again;
-// in every other block the view costs more than it saves.
+// in every other block the view costs more than it saves. Its context
+// comes from `cache` and goes back there when the block ends with such a
+// statement; any other way out leaves the cache empty.
 template <bool IN_FRAME, bool HOLD_VIEW = false>
 inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint32_t index,
-                                                          uint32_t end, Cell* base) {
+                                                          uint32_t end, Cell* base,
+                                                          context_cache* cache = nullptr) {
   constexpr bool keep = !IN_FRAME;
   current = *code;
-  cached_view view = HOLD_VIEW ? cached_view(code) : cached_view();
+  cached_view view;
+  if (HOLD_VIEW) {
+    view = cached_view(code, *cache);
+    cache->ctx = NO_CONTEXT;
+  }
   while (true) {
     current.w1 = index;
     Cell v;
@@ -1396,6 +1441,7 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
           // and only the last statement's value is kept.
           if (after >= end) {
             place_result(&v, keep);
+            view.keep_in(cache);
             return true;
           }
           index = after;
@@ -1433,7 +1479,8 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
 // after its depth guard: `saved` is the position put back on the way out.
 template <bool HOLD_VIEW = false>
 inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
-                                                    const Cell& saved) {
+                                                    const Cell& saved,
+                                                    context_cache* cache = nullptr) {
   Cell* base = stack::top;
   uint32_t index = code->w1;
   uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
@@ -1447,13 +1494,27 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
     // Computed in the cell at the top: the stack keeps top below its
     // limit, so that cell is always there, and nothing here allocates.
     Cell* v = stack::top;
-    if (quick_expression(code_view(code), index, end, false, v) == end) {
+    uint32_t after;
+    if constexpr (HOLD_VIEW) {
+      // The context kept serves; a new one is looked for only once the
+      // block proved to be simple (where it failed, the lookup would cost
+      // more than it saves), from its first word.
+      after = quick_expression(warm_view(code, *cache), index, end, false, v);
+      if (after == end && cache->ctx == NO_CONTEXT) {
+        cached_view view(code, *cache);
+        if (TYPE_OF(view.at(index)) == TYPE_WORD) view.value_of(view.at(index));
+        view.keep_in(cache);
+      }
+    } else {
+      after = quick_expression(code_view(code), index, end, false, v);
+    }
+    if (after == end) {
       if (keep) stack::push_new();
       else place_result(v, false);
       return;
     }
   }
-  bool done = run_statements<false, HOLD_VIEW>(code, index, end, base);
+  bool done = run_statements<false, HOLD_VIEW>(code, index, end, base, cache);
   current = saved;
   if (!done) return;
   if (trace::on && trace::fire(trace::EV_EXIT, code, int32_t(end), nullptr, base)) return;
@@ -1537,14 +1598,17 @@ void run_block(const Cell* block, bool keep) {
 namespace {
 
 // One run of a loop's block in its frame, as run_block runs it with keep
-// false; the statements that evaluate nothing keep the block's cells.
-inline __attribute__((always_inline)) void run_loop_block(const Cell* code) {
+// false; the statements that evaluate nothing keep the block's cells, and
+// the context in `cache`.
+inline __attribute__((always_inline)) void run_loop_block(const Cell* code,
+                                                          context_cache* cache) {
   stack::clear_frame();
   if (trace::on) {
+    cache->ctx = NO_CONTEXT;
     run_block(code, false);
   } else {
     Cell saved = current;
-    run_lean<true>(code, false, saved);
+    run_lean<true>(code, false, saved, cache);
   }
 }
 
@@ -1555,10 +1619,14 @@ uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, cons
   Cell code = *body;
   Cell test = condition ? *condition : none_value;
   depth_guard();
+  context_cache cache;
   for (int32_t i = 0; count < 0 || i < count; i++) {
-    if (step && !step(state)) return 0;
+    if (step) {
+      if (!step(state)) return 0;
+      cache.ctx = NO_CONTEXT;
+    }
     if (condition) {
-      run_loop_block(&test);
+      run_loop_block(&test, &cache);
       if (stack::pending()) {
         if (stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK))
           fire(err::THROW, err::throw_::WHILE_COND);
@@ -1566,7 +1634,7 @@ uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, cons
       }
       if (!logic::true_q()) return 0;
     }
-    run_loop_block(&code);
+    run_loop_block(&code, &cache);
     if (stack::pending()) {
       uint32_t taken = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
       if (taken == RAISE_CONTINUE) continue;

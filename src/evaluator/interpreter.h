@@ -63,6 +63,10 @@ void call_function(const Cell* fn, node_t ctx, const Cell* name, uint32_t callba
 uint32_t call_any_function(const Cell* fn, const Cell* code, uint32_t index, uint32_t end,
                            bool keep, const Cell* path, const Cell* name, const Cell* parent,
                            int32_t mode, bool infix);
+// The operator the evaluator computes in place for two numbers, for an
+// op! wrapping the function of type `wrapped` and id `id`: 0 for none. An
+// op! keeps it in its header (OP_QUICK_SHIFT) from the moment it is made.
+uint32_t quick_kind(uint32_t wrapped, uint32_t id);
 // Evaluates a path (set: the value is the current result slot).
 uint32_t eval_path(const Cell* path, const Cell* code, uint32_t index, uint32_t end, bool set,
                    bool get, bool keep, bool option);

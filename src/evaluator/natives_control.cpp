@@ -51,23 +51,6 @@ stack::call_frame* open_loop() {
   return stack::top_frame();
 }
 
-// After a body: 0 to go on, RAISE_BREAK to end the loop, 1 when a raise
-// that is not the loop's own passes on (the caller returns at once).
-uint32_t after_body(stack::call_frame* loop) {
-  if (!stack::pending()) return 0;
-  uint32_t code = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
-  if (code == RAISE_CONTINUE) return 0;
-  if (code == RAISE_BREAK) return RAISE_BREAK;
-  return 1;
-}
-
-// One pass of a loop body in the loop's frame; answers as after_body does.
-uint32_t run_body(stack::call_frame* loop, const Cell* body) {
-  stack::clear_frame();
-  interpreter::run_block(body, false);
-  return after_body(loop);
-}
-
 // The series forall accepts: the block kinds, strings and their kin,
 // binary, vector and image.
 bool is_series(uint32_t t) {
@@ -349,25 +332,30 @@ void forall_star(bool, const int32_t*) {
   Cell* start = stack::push(*v);
   if (!is_series(TYPE_OF(start))) numbers::expect_arg(start, "word");
   stack::push(word);
+  // Each step but the first moves the word's series on (the body may have
+  // set it to anything), then tests for more.
+  struct walking {
+    Cell word;
+    const Cell* start;  // a cell below the loop's frame: nothing here moves
+    bool started;
+  } state{word, start, false};
+  auto next = [](void* p) {
+    auto* w = static_cast<walking*>(p);
+    if (w->started) {
+      Cell* now = context::get(&w->word);
+      if (!is_series(TYPE_OF(now)) || now->w2 != w->start->w2) {
+        Cell bad = *now;
+        fire(err::SCRIPT, err::script::BAD_LOOP_SERIES, &bad);
+      }
+      now->w1++;
+    }
+    w->started = true;
+    return more(context::get(&w->word));
+  };
   stack::call_frame* loop = open_loop();
-  bool broke = false;
-  while (true) {
-    const Cell* cur = context::get(&word);
-    if (!more(cur)) break;
-    uint32_t r = run_body(loop, &body);
-    if (r == 1) return;
-    if (r == RAISE_BREAK) {
-      broke = true;
-      break;
-    }
-    Cell* now = context::get(&word);
-    if (!is_series(TYPE_OF(now)) || now->w2 != start->w2) {
-      Cell bad = *now;
-      fire(err::SCRIPT, err::script::BAD_LOOP_SERIES, &bad);
-    }
-    now->w1++;
-  }
-  if (!broke) word::set(&word, start);
+  uint32_t r = interpreter::run_loop(&body, loop, -1, nullptr, next, &state);
+  if (r == 1) return;
+  if (r != RAISE_BREAK) word::set(&word, start);
   stack::pop_frame_return();
 }
 

@@ -111,6 +111,7 @@ inline constexpr uint32_t TUPLE_SIZE_SHIFT = 19;            // tuple! byte count
 inline constexpr uint32_t CONTEXT_ON_STACK = 1u << 22;
 inline constexpr uint32_t CONTEXT_SELF = 1u << 24;
 inline constexpr uint32_t OP_TYPE_SHIFT = 16;               // op!: wrapped function's type, bits 16-23
+inline constexpr uint32_t OP_QUICK_SHIFT = 24;              // op!: the operator the evaluator computes itself, bits 24-27
 inline constexpr uint32_t ROUTINE_ARITY_SHIFT = 25;         // routine!: arity in bits 25-29
 inline constexpr uint32_t MONEY_SIGN = 1u << 14;            // money!: set when negative
 

@@ -2,6 +2,7 @@
 #include "values/native.h"
 
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "foundation/raise.h"
@@ -106,7 +107,7 @@ Cell* make_op(Cell* proto, const Cell* spec_in, uint32_t) {
   }
   if (check_spec_arguments(&fn) != 2) fire(err::SCRIPT, err::script::BAD_OP_SPEC);
   Cell op = fn;
-  op.header = TYPE_OP | (t << OP_TYPE_SHIFT);
+  op.header = TYPE_OP | (t << OP_TYPE_SHIFT) | (interpreter::quick_kind(t, fn.w1) << OP_QUICK_SHIFT);
   if (t == TYPE_FUNCTION || t == TYPE_ROUTINE)
     function::more(&fn)[function::MORE_OP] = fn;
   *proto = op;
