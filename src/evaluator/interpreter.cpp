@@ -1518,7 +1518,9 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
   current = saved;
   if (!done) return;
   if (trace::on && trace::fire(trace::EV_EXIT, code, int32_t(end), nullptr, base)) return;
-  if (!keep) {
+  // A loop's block starts on its cleared frame: its value already is in
+  // the result slot, with the top just above.
+  if (!keep && !HOLD_VIEW) {
     Cell result = *base;
     place_result(&result, false);
   }
@@ -1625,16 +1627,19 @@ uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, cons
       if (!step(state)) return 0;
       cache.ctx = NO_CONTEXT;
     }
-    if (condition) {
-      run_loop_block(&test, &cache);
+    // The condition, then the body, through one copy of the block's run.
+    const Cell* block = condition ? &test : &code;
+    while (true) {
+      run_loop_block(block, &cache);
+      if (block == &code) break;
       if (stack::pending()) {
         if (stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK))
           fire(err::THROW, err::throw_::WHILE_COND);
         return 1;
       }
       if (!logic::true_q()) return 0;
+      block = &code;
     }
-    run_loop_block(&code, &cache);
     if (stack::pending()) {
       uint32_t taken = stack::take_exit(loop, RAISE_CONTINUE, RAISE_BREAK);
       if (taken == RAISE_CONTINUE) continue;
