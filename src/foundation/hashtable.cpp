@@ -644,7 +644,7 @@ void index_deferred(node_t table) {
 
 int32_t find_symbol(node_t table, int32_t symbol, bool resolve, node_t context, int32_t* index) {
   if (get_header(table)->buckets == 0) index_deferred(table);
-  if (context) grow_if_full(table);
+  if (context && get_header(table)->occupied >= get_header(table)->upper) grow_if_full(table);
   header* h = get_header(table);
   uint32_t canonical = symbol::resolve(uint32_t(symbol));
   const Cell* words = block_cells(h->block);
