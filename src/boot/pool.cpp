@@ -13,6 +13,7 @@
 #include "services/kezbin.h"
 #include "values/block.h"
 #include "values/context.h"
+#include "values/function.h"
 #include "values/native.h"
 #include "values/registry.h"
 #include "values/string.h"
@@ -97,7 +98,13 @@ std::span<const uint8_t> embedded_pool() {
 
 uint32_t load_pool() {
   std::span<const uint8_t> pool = embedded_pool();
-  return kezbin::boot_load(pool.data(), pool.size(), &context::root, false);
+  uint32_t first = kezbin::boot_load(pool.data(), pool.size(), &context::root, false);
+  uint32_t end = memory::buffer(context::root.w2)->used() / sizeof(Cell);
+  for (uint32_t i = first; i < end; i++) {
+    Cell* source = block::rs_abs_at(&context::root, i);
+    if (TYPE_OF(source) == TYPE_BLOCK) function::mark_once_bodies(source);
+  }
+  return first;
 }
 
 }  // namespace kez::boot

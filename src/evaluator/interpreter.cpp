@@ -31,7 +31,8 @@
 //  - every hint a call takes from its function (the descriptor, the spec
 //    cache) is read from the function value at the call, so `set`, `bind`
 //    and redefinitions are seen at once;
-//  - the depth guard is tested at calls, blocks and parens;
+//  - the depth guard is tested at calls, blocks and parens (a call's test
+//    covers the body and the branch it runs at once);
 //  - `current` (the running block, for an error's near) is put back by
 //    each block on its ordinary and pending ways out; a frame that catches
 //    an error puts back its own, so no unwinding needs to.
@@ -600,6 +601,8 @@ void run_body(const Cell* fn, node_t ctx, const Cell* name) {
   }
 }
 
+void run_body_framed(const Cell* fn, const Cell* name);
+
 }  // namespace
 
 // The lean path ------------------------------------------------------------------
@@ -902,11 +905,16 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
 uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end, bool keep,
                    const Cell* name);
 
-// An operator's right operand that is a call by a word, taken as eval_lean
-// takes it (no infix after it); 0 for any other operand.
+// An operator's right operand that is a call by a word or a paren, taken as
+// eval_lean takes it (no infix after it); 0 for any other operand.
 inline __attribute__((always_inline)) uint32_t operand_call(const code_view& view,
                                                             uint32_t index, uint32_t end) {
   const Cell* at = view.at(index);
+  if (TYPE_OF(at) == TYPE_PAREN) {
+    Cell block = *at;
+    run_block(&block, true);
+    return index + 1;
+  }
   if (TYPE_OF(at) != TYPE_WORD) return 0;
   const Cell* v = bound_value(at);
   if (!v || !is_function_type(TYPE_OF(v))) return 0;
@@ -945,6 +953,40 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
   return index;
 }
 
+// Runs a branch of `either` or `if` in its frame, as run_block runs it: a
+// branch of one value that needs no evaluation is taken without running a
+// block (a leaf of a recursion, mostly).
+inline __attribute__((always_inline)) void run_branch(const Cell* branch) {
+  Cell body = *branch;
+  if (TYPE_OF(&body) == TYPE_BLOCK && !trace::on) {
+    series_buffer* b = GET_BUFFER(&body);
+    if (b->used() / sizeof(Cell) == body.w1 + 1) {
+      if (const Cell* v = simple_value(code_view(&body), cell_head(b) + body.w1)) {
+        place_result(v, false);
+        return;
+      }
+    }
+  }
+  run_block(&body, false);
+}
+
+// `either` and `if` with their arguments in the frame, as their natives run
+// them. Out of line, to keep call_lean small.
+__attribute__((noinline)) void run_either() {
+  Cell* args = stack::arguments;
+  if (TYPE_OF(args) == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_RETURN);
+  run_branch(logic::falsy(args) ? &args[2] : &args[1]);
+}
+__attribute__((noinline)) void run_if() {
+  Cell* args = stack::arguments;
+  if (logic::falsy(args)) {
+    *args = none_value;
+    stack::top = args + 1;
+    return;
+  }
+  run_branch(&args[1]);
+}
+
 // Runs the function of the open frame (its arguments in place): a native or
 // action with no refinement used, or a function! with its locals.
 inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
@@ -952,8 +994,8 @@ inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
     case TYPE_NATIVE:
       // The commonest natives, whose work is running a branch, are called
       // straight, not through the table.
-      if (fn->w1 == natives::ID_EITHER) natives::either_star(false, NO_REFINEMENTS);
-      else if (fn->w1 == natives::ID_IF) natives::if_star(false, NO_REFINEMENTS);
+      if (fn->w1 == natives::ID_EITHER) run_either();
+      else if (fn->w1 == natives::ID_IF) run_if();
       else natives::table[fn->w1 - 1](false, NO_REFINEMENTS);
       break;
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
@@ -963,7 +1005,10 @@ inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
       // Untraced, only the trace attribute can change anything.
       if (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE))
         call_function(fn, fn->w1, name, 0);
-      else run_body(fn, fn->w1, name);
+      else if (trace::on) [[unlikely]]
+        run_body(fn, fn->w1, name);  // tracing began in the arguments
+      else
+        run_body_framed(fn, name);
       break;
   }
 }
@@ -1478,6 +1523,39 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
   if (!keep && !HOLD_VIEW) {
     Cell result = *base;
     place_result(&result, false);
+  }
+}
+
+// run_body for an untraced call by call_lean. Its frame was opened with the
+// function's context, and popping it (or an error unwinding it) puts the
+// context's values back: run_body's guard is needed only on the other ways
+// out, an exit passing through the call (break, throw, a return to an outer
+// function), or tracing switched on inside the body, which still hears the
+// epilog and the return.
+__attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name) {
+  stack::call_frame* frame = stack::top_frame();
+  node_t ctx = fn->w1;
+  uint32_t saved = frame->saved_values;
+  context::record(ctx)->w2 = stack::encode_values(stack::arguments);
+  frame->header |= stack::FRAME_RETURN_TARGET;
+  Cell body = cells_of(memory::buffer(fn->w3))[function::MORE_BODY];
+  if (TYPE_OF(&body) == TYPE_BLOCK) {
+    // As run_block runs it: call_lean has tested the depth guard.
+    Cell current_saved = current;
+    run_lean(&body, false, current_saved);
+  } else {
+    *stack::arguments = unset_value;
+  }
+  if (trace::on || stack::pending()) [[unlikely]] {
+    bool raised = trace::on && trace::fire(trace::EV_EPILOG, &body, -1, name, fn);
+    context::record(ctx)->w2 = saved;
+    frame->header &= ~stack::FRAME_RETURN_TARGET;
+    if (raised) return;
+    if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
+  }
+  if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
+      stack::top_frame() == frame) {
+    stack::raise_code = 0;
   }
 }
 

@@ -538,29 +538,34 @@ text_probe probe_text(const header* h, const uint8_t* text, uint32_t length, int
   };
   text_probe r{0, 0, 0};
   bool found;
+  // The canonical symbol of a position, read from this table's own block.
+  auto canonical_at = [&](uint32_t position) {
+    int32_t alias = int32_t(symbols[position].w1);
+    return alias > 0 ? alias : int32_t(position) + 1;
+  };
   if (mode == FIND_EXACT) {
+    // One walk of the chain: the same bytes end it; the first name equal up
+    // to case is noted on the way (the one a walk of its own would find).
     r.bucket = probe(h, hash, [&](uint32_t position) {
       uint32_t n;
       const uint8_t* name = name_of(position, &n);
-      return n == length && std::memcmp(name, text, length) == 0;
+      if (n != length) return false;
+      if (std::memcmp(name, text, length) == 0) return true;
+      if (!r.any_case && same_text_any_case(name, text, length)) r.any_case = canonical_at(position);
+      return false;
     }, &found);
     if (found) {
       r.exact = int32_t(keys_of(h)[r.bucket]) + 1;
-      return r;
+      r.any_case = 0;
     }
+    return r;
   }
-  uint32_t bucket = probe(h, hash, [&](uint32_t position) {
+  r.bucket = probe(h, hash, [&](uint32_t position) {
     uint32_t n;
     const uint8_t* name = name_of(position, &n);
     return n == length && same_text_any_case(name, text, length);
   }, &found);
-  if (found) {
-    // The canonical symbol, read from this table's own block.
-    uint32_t position = keys_of(h)[bucket];
-    int32_t alias = int32_t(symbols[position].w1);
-    r.any_case = alias > 0 ? alias : int32_t(position) + 1;
-  }
-  if (mode != FIND_EXACT) r.bucket = bucket;
+  if (found) r.any_case = canonical_at(keys_of(h)[r.bucket]);
   return r;
 }
 
@@ -571,7 +576,8 @@ int32_t lookup_text(node_t table, const uint8_t* text, uint32_t length, int mode
   return r.exact ? r.exact : r.any_case;
 }
 
-int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode) {
+int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode_and_flags) {
+  int mode = mode_and_flags & ~FIND_STABLE;
   text_probe r = probe_text(get_header(table), text, length, mode);
   if (r.exact) return r.exact;
   if (mode != FIND_EXACT && r.any_case) return r.any_case;
@@ -579,8 +585,10 @@ int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode) 
   // A new symbol. The text may lie in a buffer that the allocations below
   // move (a lexer's source, a conversion cache): keep a copy of it.
   static std::string name_copy;
-  name_copy.assign(reinterpret_cast<const char*>(text), length);
-  text = reinterpret_cast<const uint8_t*>(name_copy.data());
+  if (!(mode_and_flags & FIND_STABLE)) {
+    name_copy.assign(reinterpret_cast<const char*>(text), length);
+    text = reinterpret_cast<const uint8_t*>(name_copy.data());
+  }
   if (get_header(table)->occupied >= get_header(table)->upper) {
     grow_if_full(table);
     r = probe_text(get_header(table), text, length, mode);
@@ -636,7 +644,7 @@ void index_deferred(node_t table) {
 
 int32_t find_symbol(node_t table, int32_t symbol, bool resolve, node_t context, int32_t* index) {
   if (get_header(table)->buckets == 0) index_deferred(table);
-  if (context) grow_if_full(table);
+  if (context && get_header(table)->occupied >= get_header(table)->upper) grow_if_full(table);
   header* h = get_header(table);
   uint32_t canonical = symbol::resolve(uint32_t(symbol));
   const Cell* words = block_cells(h->block);

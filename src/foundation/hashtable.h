@@ -176,8 +176,9 @@ Cell* remove_key(node_t table, uint32_t key);
 // none). Any-case mode: the canonical symbol equal up to ASCII case, else a
 // new canonical symbol. Answers the symbol id. Finding a known name never
 // allocates; a new name is copied before anything is allocated, so `text`
-// may lie in a series buffer.
-enum find_mode : int { FIND_EXACT = 0, FIND_ANY_CASE = 1 };
+// may lie in a series buffer. FIND_STABLE, added to a mode, says that the
+// text lies outside the heap (an image in the binary) and is not copied.
+enum find_mode : int { FIND_EXACT = 0, FIND_ANY_CASE = 1, FIND_STABLE = 2 };
 int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode);
 // Looks the symbol up without creating it: its id, or 0.
 int32_t lookup_text(node_t table, const uint8_t* text, uint32_t length, int mode);

@@ -53,11 +53,13 @@ std::vector<quarantine_entry>* quarantine = nullptr;
 [[noreturn]] void no_memory() { fire(err::INTERNAL, err::internal::NO_MEMORY); }
 
 // Pages from the platform, with the platform's refusal turned into the
-// internal no-memory error.
+// internal no-memory error. A whole number of huge pages is asked for as
+// huge pages.
 void* alloc_virtual(size_t length) {
   void* p = nullptr;
   uint32_t code = runtime::catch_region(THROW_VIRTUAL_LEVEL, [&] {
-    p = platform::allocate_virtual(length);
+    p = length % platform::HUGE_PAGE == 0 ? platform::allocate_huge_pages(length)
+                                          : platform::allocate_virtual(length);
   });
   if (code >= THROW_NO_RELEASE && code <= THROW_VIRTUAL_LEVEL) {
     runtime::rt.thrown = 0;
@@ -147,7 +149,7 @@ void free_big(big_frame* f) {
 
 uint64_t data_size_for(uint64_t count, uint32_t unit) {
   uint64_t size = runtime::round_up(count * unit, 16);
-  if (count > MAX_SERIES_SIZE || size > MAX_SERIES_SIZE) no_memory();
+  if (count > MAX_SERIES_SIZE || size > MAX_SERIES_SIZE) [[unlikely]] no_memory();
   return size;
 }
 
@@ -203,14 +205,11 @@ void alloc_node_frame(uint32_t count) {
     node_table_frames = frames;
   }
   (void)count;  // every frame has NODES_PER_FRAME nodes: handles map to frames by division
+  // The entries are written as nodes are given, not here: the pages of the
+  // table that no node reaches are never touched.
   auto* f = static_cast<node_frame*>(heap::allocate_zeroed(sizeof(node_frame)));
   f->capacity = NODES_PER_FRAME;
   f->base = 1 + index * NODES_PER_FRAME;
-  f->free_head = f->base;
-  for (uint32_t i = 0; i < NODES_PER_FRAME; i++) {
-    node_t h = f->base + i;
-    node_table[h] = free_link(i + 1 < NODES_PER_FRAME ? h + 1 : 0);
-  }
   frames_by_index[index] = f;
   root.total += sizeof(uintptr_t) * NODES_PER_FRAME;
   f->prev = root.last_node_frame;
@@ -219,22 +218,40 @@ void alloc_node_frame(uint32_t count) {
   if (!root.active_node_frame || root.first_node_frame == f) root.active_node_frame = f;
 }
 
-node_t alloc_node() {
-  node_frame* f = root.active_node_frame;
-  if (!f || !f->free_head || f->release) {
-    f = root.first_node_frame;
-    while (f && (!f->free_head || f->release)) f = f->next;
-    if (!f) {
-      alloc_node_frame(NODES_PER_FRAME);
-      f = root.last_node_frame;
-    }
-    root.active_node_frame = f;
-  }
+namespace {
+
+bool has_free_node(const node_frame* f) {
+  return f->used < f->capacity && !f->release;
+}
+
+// A node of `f`, which has one: one given back before, else the next one
+// never given (a fresh frame hands its nodes out in order).
+node_t take_node(node_frame* f) {
   node_t node = f->free_head;
-  f->free_head = link_target(node_table[node]);
+  if (node) f->free_head = link_target(node_table[node]);
+  else node = f->base + f->unused++;
   node_table[node] = 0;
   f->used++;
   return node;
+}
+
+__attribute__((noinline)) node_t alloc_node_elsewhere() {
+  node_frame* f = root.first_node_frame;
+  while (f && !has_free_node(f)) f = f->next;
+  if (!f) {
+    alloc_node_frame(NODES_PER_FRAME);
+    f = root.last_node_frame;
+  }
+  root.active_node_frame = f;
+  return take_node(f);
+}
+
+}  // namespace
+
+node_t alloc_node() {
+  node_frame* f = root.active_node_frame;
+  if (f && has_free_node(f)) [[likely]] return take_node(f);
+  return alloc_node_elsewhere();
 }
 
 void free_node(node_t node) {
@@ -248,7 +265,7 @@ void free_node_frame(node_frame* f) {
   unlink_node_frame(f);
   uint32_t index = (f->base - 1) / NODES_PER_FRAME;
   frames_by_index[index] = nullptr;
-  for (uint32_t i = 0; i < NODES_PER_FRAME; i++) node_table[f->base + i] = 0;
+  for (uint32_t i = 0; i < f->unused; i++) node_table[f->base + i] = 0;
   root.total -= sizeof(uintptr_t) * NODES_PER_FRAME;
   heap::free(f);
 }
@@ -311,15 +328,51 @@ void free_all_frames() {
   release_quarantine();
 }
 
-// Counts an allocation; in stress mode every stress_interval-th one first
-// runs the stress hook, which may move every movable buffer.
-void count_allocation() {
+namespace {
+
+// Stress mode's part of counting an allocation: every stress_interval-th
+// one first runs the stress hook, which may move every movable buffer.
+__attribute__((noinline)) void count_stress() {
   // The interval may change at run time (tests set it): restart the count.
   if (stress_countdown == 0 || stress_countdown > stress_interval) stress_countdown = stress_interval;
-  if (stress_interval && !relocating && --stress_countdown == 0) {
+  if (!relocating && --stress_countdown == 0) {
     stress_countdown = stress_interval;
     stress_hook();
   }
+}
+
+// Room for a buffer that the active frame cannot hold: a big frame of its
+// own, or another frame with room, found after a collection if need be, or
+// a new frame. Sets SERIES_BIG in `flags` for a big frame.
+__attribute__((noinline)) series_buffer* carve_elsewhere(uint64_t footprint, uint32_t& flags) {
+  if (footprint >= root.max_frame_size) {
+    collect_if_active();
+    flags |= SERIES_BIG;
+    return alloc_big(footprint);
+  }
+  series_frame* f = find_series_frame(footprint);
+  if (!f) {
+    collect_if_active();
+    f = find_series_frame(footprint);
+    // A frame left nearly full would only bring the next collection on.
+    if (!f || uint64_t(f->tail - f->heap) < MIN_FRAME_ROOM) {
+      if (footprint >= root.frame_size) root.frame_size = root.max_frame_size;
+      f = alloc_series_frame();
+    }
+  }
+  root.active_series_frame = f;
+  auto* b = reinterpret_cast<series_buffer*>(f->heap);
+  f->heap += footprint;
+  carved += footprint;
+  return b;
+}
+
+}  // namespace
+
+// Counts an allocation (the stress mode's countdown included).
+inline void count_allocation() {
+  if (stress_interval) [[unlikely]] count_stress();
+  else stress_countdown = 0;  // what the stress path leaves with no interval
   allocations++;
 }
 
@@ -327,32 +380,19 @@ series_buffer* alloc_buffer(uint64_t count, uint32_t unit, uint32_t offset) {
   count_allocation();
   uint64_t size = data_size_for(count, unit);
   uint64_t footprint = size + BUFFER_OVERHEAD;
-  uint32_t extra = 0;
+  uint32_t flags = unit | SERIES_ALLOCATED | SERIES_BUFFER;
+  series_frame* f = root.active_series_frame;
   series_buffer* b;
-  if (footprint >= root.max_frame_size) {
-    collect_if_active();
-    b = alloc_big(footprint);
-    extra = SERIES_BIG;
-  } else {
-    series_frame* f = root.active_series_frame;
-    if (!f || !(f->heap + footprint < f->tail)) {
-      f = find_series_frame(footprint);
-      if (!f) {
-        collect_if_active();
-        f = find_series_frame(footprint);
-        // A frame left nearly full would only bring the next collection on.
-        if (!f || uint64_t(f->tail - f->heap) < MIN_FRAME_ROOM) {
-          if (footprint >= root.frame_size) root.frame_size = root.max_frame_size;
-          f = alloc_series_frame();
-        }
-      }
-      root.active_series_frame = f;
-    }
+  // Most buffers are small and fit the active frame: carve them there. No
+  // frame's data area exceeds max_frame_size, so one that fits is not big.
+  if (f && f->heap + footprint < f->tail) [[likely]] {
     b = reinterpret_cast<series_buffer*>(f->heap);
     f->heap += footprint;
     carved += footprint;
+  } else {
+    b = carve_elsewhere(footprint, flags);
   }
-  b->flags = unit | SERIES_ALLOCATED | SERIES_BUFFER | extra;
+  b->flags = flags;
   b->node = 0;
   b->size = uint32_t(size);
   b->head = b->tail = offset;

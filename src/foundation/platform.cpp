@@ -9,6 +9,12 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#if defined(__x86_64__)
+// The C library's feature header is C: its _Bool is spelt bool in C++.
+#define _Bool bool
+#include <sys/platform/x86.h>
+#undef _Bool
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -188,6 +194,27 @@ void* allocate_virtual(size_t size) {
   return p;
 }
 
+void* allocate_huge_pages(size_t size) {
+  // The kernel aligns a large mapping to huge pages by itself where it can;
+  // elsewhere, over-map by one huge page and trim both ends.
+  void* p = allocate_virtual(size);
+  auto start = reinterpret_cast<uintptr_t>(p);
+  if (start % HUGE_PAGE != 0) {
+    munmap(p, size);
+    size_t span = size + HUGE_PAGE;
+    p = allocate_virtual(span);
+    start = reinterpret_cast<uintptr_t>(p);
+    uintptr_t aligned = (start + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
+    if (aligned > start) munmap(p, aligned - start);
+    if (aligned + size < start + span)
+      munmap(reinterpret_cast<void*>(aligned + size), start + span - (aligned + size));
+    p = reinterpret_cast<void*>(aligned);
+  }
+  // Only advice: where huge pages are off or none is free, small ones serve.
+  madvise(p, size, MADV_HUGEPAGE);
+  return p;
+}
+
 void free_virtual(void* address, size_t size) {
   if (munmap(address, size) != 0) runtime::throw_code(THROW_NO_RELEASE);
 }
@@ -287,5 +314,13 @@ clock_reading get_now(bool utc, bool precise) {
 }
 
 bool stdout_is_terminal() { return terminal_output; }
+
+#if defined(__x86_64__)
+bool cpu_has_avx2() { return CPU_FEATURE_ACTIVE(AVX2); }
+bool cpu_has_clmul() { return CPU_FEATURE_ACTIVE(PCLMULQDQ) && CPU_FEATURE_ACTIVE(SSE4_1); }
+#else
+bool cpu_has_avx2() { return false; }
+bool cpu_has_clmul() { return false; }
+#endif
 
 }  // namespace kez::platform

@@ -35,6 +35,12 @@ void add_exit_hook(void (*hook)());
 // THROW_NO_PAGES (allocate) or THROW_NO_RELEASE (free).
 void* allocate_virtual(size_t size);
 void free_virtual(void* address, size_t size);
+// The same for a span that is a multiple of HUGE_PAGE, aligned to it and
+// backed by huge pages where the system gives them: one fault and one
+// clearing for the whole span instead of one per small page touched, which
+// is most of the kernel's share of start-up. Freed with free_virtual.
+constexpr size_t HUGE_PAGE = size_t(2) << 20;
+void* allocate_huge_pages(size_t size);
 
 std::string get_current_dir();
 bool set_current_dir(const std::string& path);
@@ -66,5 +72,11 @@ clock_reading get_now(bool utc, bool precise);
 
 // Whether standard output is a terminal (decided once at start).
 bool stdout_is_terminal();
+
+// Processor features for the checksums' wide paths, as the C library found
+// them when it loaded: asking the processor again costs tens of
+// microseconds at every start on a virtual machine.
+bool cpu_has_avx2();
+bool cpu_has_clmul();  // carry-less multiply and SSE4.1
 
 }  // namespace kez::platform

@@ -10,9 +10,12 @@
 // vector lanes; elsewhere the compiler vectorises 16-byte blocks as it can.
 
 #include "services/checksums.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
+
+#include "foundation/platform.h"
 
 namespace kez::crypto {
 
@@ -62,7 +65,7 @@ __attribute__((target("avx2"))) void wide_blocks(const uint8_t*& data, uint64_t&
   }
 }
 
-const bool HAS_AVX2 = __builtin_cpu_supports("avx2");
+const bool HAS_AVX2 = platform::cpu_has_avx2();
 #endif
 
 }  // namespace

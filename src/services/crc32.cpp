@@ -14,6 +14,7 @@
 #endif
 
 #include "foundation/byte_order.h"
+#include "foundation/platform.h"
 #include "services/checksums.h"
 
 namespace kez::crypto {
@@ -97,7 +98,7 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t fold(const uint8_t* p, uint64_
   return uint32_t(_mm_extract_epi32(_mm_xor_si128(x1, t), 1));
 }
 
-const bool HAS_CLMUL = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+const bool HAS_CLMUL = platform::cpu_has_clmul();
 #endif
 
 }  // namespace

@@ -20,6 +20,7 @@
 //    vector's element type is one vector! has.
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -28,6 +29,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "foundation/collector.h"
+#include "foundation/hashtable.h"
 #include "foundation/lz.h"
 #include "foundation/platform.h"
 #include "foundation/raise.h"
@@ -153,7 +155,24 @@ class reader {
     p_ += 4;
     return v;
   }
-  uint32_t uvar() {
+  // A varint of one or two bytes (nearly all of them) at once; longer ones
+  // byte by byte.
+  [[gnu::always_inline]] uint32_t uvar() {
+    if (end_ - p_ >= 2) [[likely]] {
+      uint32_t b0 = p_[0];
+      if (b0 < 0x80) {
+        p_ += 1;
+        return b0;
+      }
+      uint32_t b1 = p_[1];
+      if (b1 < 0x80) {
+        p_ += 2;
+        return (b0 & 0x7F) | b1 << 7;
+      }
+    }
+    return uvar_long();
+  }
+  [[gnu::noinline]] uint32_t uvar_long() {
     uint32_t v = 0;
     for (int i = 0; i < 5; i++) {
       uint8_t b = u8();
@@ -176,11 +195,11 @@ class reader {
   // new); made once per table entry.
   Cell global_word(uint32_t index, uint32_t type) {
     check(index < sym_count_);
-    if (TYPE_OF(&globals_[index]) == TYPE_UNSET) {
-      Cell made = word::make_global(symbol(index));
+    Cell made = globals_[index];
+    if (TYPE_OF(&made) == TYPE_UNSET) [[unlikely]] {
+      made = word::make_global(symbol(index));
       globals_[index] = made;
     }
-    Cell made = globals_[index];
     made.header = type;
     return made;
   }
@@ -188,13 +207,18 @@ class reader {
   lead read_lead();
   bool read_common(Cell* made);
   slot read_value(node_t into);
+  slot read_other(node_t into);
   void read_into(slot out);
   void read_record(const lead& l, slot out, const slot* link);
   void read_path(std::vector<uint32_t>& path);
   Cell resolve(const std::vector<uint32_t>& path);
   Cell resolve_reference();
   void read_series(const lead& l, slot out);
+  void read_cells(node_t node, uint32_t count);
+  void read_plain_block(node_t node, uint32_t header, uint32_t count);
+  void read_plain_text(node_t node, uint32_t header, uint32_t units);
   void read_text(const lead& l, slot out);
+  node_t read_units(uint32_t count, uint32_t unit, bool code_points);
   void read_word(const lead& l, slot out);
   void read_image(const lead& l, slot out);
   node_t read_context(uint32_t kind, const slot* link, slot owner_slot, bool object);
@@ -252,7 +276,9 @@ uint32_t reader::symbol(uint32_t index) {
     q = unicode::fast_decode_utf8_char(q, b + n, &cp);
     check(cp >= 0);
   }
-  return sym_ids_[index] = symbol::make_alt(name, uint32_t(n));
+  // The image never moves (see above): its names need no copy while interned.
+  return sym_ids_[index] = uint32_t(hashtable::find_text(
+             symbol::text_index, b, uint32_t(n), hashtable::FIND_EXACT | hashtable::FIND_STABLE));
 }
 
 void reader::read_payload(Cell* into) {
@@ -282,6 +308,16 @@ lead reader::read_lead() {
     l.reference = (h & N_REFERENCE) && l.type != TYPE_OP;
     return l;
   }
+  uint8_t first = u8();
+  if (first < 0x80) [[likely]] {
+    // A leading byte with no prefix.
+    l.flag = first & C_FLAG;
+    l.type = first & C_TYPE_MASK;
+    if (l.type == C_WIDE_TYPE) l.type = uvar();
+    check(l.type != 0 && l.type != TYPE_LOGIC);
+    return l;
+  }
+  p_--;
   for (;;) {
     uint8_t b = u8();
     if (b == C_NEW_LINE) l.new_line = true;
@@ -317,16 +353,18 @@ lead reader::read_lead() {
 inline bool reader::read_common(Cell* made) {
   if (!compact_ || left() < 2) return false;
   const uint8_t* q = p_;
-  uint32_t nl = *q == C_NEW_LINE ? CELL_NEW_LINE : 0;
-  if (nl) q++;
+  uint32_t nl = 0;
   uint8_t b = *q;
-  if (b >= TYPE_WORD && b <= TYPE_REFINEMENT) {
+  if (b == C_NEW_LINE) {
+    nl = CELL_NEW_LINE;
+    b = *++q;
+  }
+  if (uint8_t(b - TYPE_WORD) <= TYPE_REFINEMENT - TYPE_WORD) {
     p_ = q + 1;
-    *made = global_word(uvar(), b);
-    made->header |= nl;
+    *made = global_word(uvar(), b | nl);
     return true;
   }
-  if (!nl && b >= C_SMALL_INTEGER && b < C_NEW_LINE) {
+  if (!nl && uint8_t(b - C_SMALL_INTEGER) < C_NEW_LINE - C_SMALL_INTEGER) {
     p_ = q + 1;
     *made = make_integer(int32_t(b - C_SMALL_INTEGER));
     return true;
@@ -336,9 +374,14 @@ inline bool reader::read_common(Cell* made) {
 
 // One record appended to `into`; answers where it landed.
 slot reader::read_value(node_t into) {
-  if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
   Cell common;
   if (read_common(&common)) return append(into, common);
+  return read_other(into);
+}
+
+// read_value for a record that is not a common one.
+slot reader::read_other(node_t into) {
+  if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
   lead l = read_lead();
   slot out = append(into, make_unset());
   if (l.set_word) {
@@ -689,24 +732,116 @@ void reader::read_series(const lead& l, slot out) {
   }
   node_t node = memory::alloc_cells(count ? count : 1);
   *out.get() = Cell{t | nl, head, node, 0};
-  for (uint32_t i = 0; i < count; i++) {
-    // The block was made for all its cells: a common record goes straight
-    // into the next one (its buffer found again, as making a word allocates).
-    Cell common;
-    if (read_common(&common)) {
-      series_buffer* b = memory::buffer(node);
-      *reinterpret_cast<Cell*>(b->tail_ptr()) = common;
-      b->tail += sizeof(Cell);
-    } else {
-      read_value(node);
-    }
-  }
+  read_cells(node, count);
   if (t == TYPE_HASH) {
     Cell* h = stack::push(*out.get());
     hash::index_new(h);
     *out.get() = *h;
     stack::pop(1);
   }
+}
+
+// The compact leading bytes read_cells takes at once (no flag bit, so no
+// head index): a word, a block, paren or path, a string of any string type
+// but binary!.
+enum lead_class : uint8_t { OTHER_LEAD, WORD_LEAD, CELLS_LEAD, TEXT_LEAD };
+constexpr auto LEAD_CLASSES = [] {
+  std::array<uint8_t, 64> classes{};
+  for (uint32_t t = TYPE_WORD; t <= TYPE_REFINEMENT; t++) classes[t] = WORD_LEAD;
+  for (uint32_t t : {TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH})
+    classes[t] = CELLS_LEAD;
+  for (uint32_t t : {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF})
+    classes[t] = TEXT_LEAD;
+  return classes;
+}();
+
+// The `count` records of a block made for all of them. The commonest go
+// straight into the next cell: a word bound to the global context whose
+// global word is made already and a small integer, and a block, paren or
+// path with no head index, whose records follow at once, and a string with
+// no head index (each with or without its new-line prefix, their numbers of
+// one or two bytes). Any other
+// record, and any record near the end of the bytes, is read by read_common
+// or read_other. Whatever allocates may move the buffer: it is found again.
+void reader::read_cells(node_t node, uint32_t count) {
+  series_buffer* b = memory::buffer(node);
+  const Cell* globals = globals_.data();
+  // A number of one or two bytes after the leading byte at q, and where the
+  // record goes on; UINT32_MAX for a longer one.
+  auto short_number = [](const uint8_t* q, const uint8_t** next) {
+    uint32_t number = q[1];
+    *next = q + 2;
+    if (number < 0x80) return number;
+    *next = q + 3;
+    return q[2] < 0x80 ? (number & 0x7F) | uint32_t(q[2]) << 7 : UINT32_MAX;
+  };
+  for (uint32_t i = 0; i < count; i++) {
+    const uint8_t* q = p_;
+    if (compact_ && end_ - q >= 4) [[likely]] {
+      uint32_t c = q[0], nl = 0;
+      if (c == C_NEW_LINE) {
+        nl = CELL_NEW_LINE;
+        c = *++q;
+      }
+      const uint8_t* next;
+      if (c - TYPE_WORD <= TYPE_REFINEMENT - TYPE_WORD) {
+        uint32_t index = short_number(q, &next);
+        if (index < sym_count_ && TYPE_OF(&globals[index]) != TYPE_UNSET) {
+          auto* cell = reinterpret_cast<Cell*>(b->tail_ptr());
+          *cell = globals[index];
+          cell->header = c | nl;
+          b->tail += sizeof(Cell);
+          p_ = next;
+          continue;
+        }
+      } else if (c < LEAD_CLASSES.size() && LEAD_CLASSES[c] != OTHER_LEAD) {
+        uint32_t number = short_number(q, &next);
+        if (number != UINT32_MAX && (LEAD_CLASSES[c] == CELLS_LEAD || (number & 3) != 3)) {
+          p_ = next;
+          if (LEAD_CLASSES[c] == CELLS_LEAD) read_plain_block(node, c | nl, number);
+          else read_plain_text(node, c | nl, number);
+          b = memory::buffer(node);
+          continue;
+        }
+      } else if (!nl && c - C_SMALL_INTEGER < C_NEW_LINE - C_SMALL_INTEGER) {
+        *reinterpret_cast<Cell*>(b->tail_ptr()) = make_integer(int32_t(c - C_SMALL_INTEGER));
+        b->tail += sizeof(Cell);
+        p_ = q + 1;
+        continue;
+      }
+    }
+    Cell common;
+    if (read_common(&common)) {
+      b = memory::buffer(node);
+      *reinterpret_cast<Cell*>(b->tail_ptr()) = common;
+      b->tail += sizeof(Cell);
+    } else {
+      read_other(node);
+      b = memory::buffer(node);
+    }
+  }
+}
+
+// read_cells' block, paren or path of `count` records, appended to `node`
+// before its records are read.
+[[gnu::noinline]] void reader::read_plain_block(node_t node, uint32_t header, uint32_t count) {
+  if (platform::stack_exhausted()) fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
+  need_records(count);
+  node_t inner = memory::alloc_cells(count ? count : 1);
+  series_buffer* b = memory::buffer(node);
+  *reinterpret_cast<Cell*>(b->tail_ptr()) = Cell{header, 0, inner, 0};
+  b->tail += sizeof(Cell);
+  read_cells(inner, count);
+}
+
+// read_cells' string: `units` holds the unit (its low two bits, not 3) and
+// the length.
+[[gnu::noinline]] void reader::read_plain_text(node_t node, uint32_t header, uint32_t units) {
+  uint32_t unit = 1u << (units & 3);
+  node_t text = read_units(units >> 2, unit, unit == 4);
+  series_buffer* b = memory::buffer(node);
+  *reinterpret_cast<Cell*>(b->tail_ptr()) = Cell{header, 0, text, 0};
+  b->tail += sizeof(Cell);
 }
 
 // Strings, binary! and vector!: raw units, checked to be what the type holds.
@@ -750,18 +885,26 @@ void reader::read_text(const lead& l, slot out) {
     check(unit == 1 || unit == 2 || unit == 4);
     count = u32();
   }
+  node_t node = read_units(count, unit, unit == 4 && (t != TYPE_VECTOR || element == TYPE_CHAR));
+  uint64_t size = uint64_t(count) * unit;
+  if (!compact_) p_ += std::min<size_t>((4 - size % 4) % 4, left());
+  *out.get() = Cell{t | nl, head, node, t == TYPE_VECTOR ? element : 0};
+}
+
+// `count` units of `unit` bytes into a new series (code points checked when
+// asked).
+node_t reader::read_units(uint32_t count, uint32_t unit, bool code_points) {
   uint64_t size = uint64_t(count) * unit;
   need(size);
   const uint8_t* raw = p_;
-  if (unit == 4 && (t != TYPE_VECTOR || element == TYPE_CHAR))
+  if (code_points)
     for (uint32_t i = 0; i < count; i++) check(load_u32(raw + 4 * size_t(i)) <= 0x10FFFF);
   node_t node = memory::alloc_series(count ? count : 1, unit, 0);
   series_buffer* b = memory::buffer(node);
   std::memcpy(b->data(), raw, size);
   b->tail = uint32_t(size);
   p_ += size;
-  if (!compact_) p_ += std::min<size_t>((4 - size % 4) % 4, left());
-  *out.get() = Cell{t | nl, head, node, t == TYPE_VECTOR ? element : 0};
+  return node;
 }
 
 // An image: width and height (at most 65,535 each, their pixels within the

@@ -6,6 +6,7 @@
 // that could start a collection after its word list exists.
 #include "values/context.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "evaluator/stack.h"
@@ -14,6 +15,7 @@
 #include "values/block.h"
 #include "values/cycles.h"
 #include "values/error_ids.h"
+#include "values/function.h"
 #include "values/object.h"
 #include "values/symbol.h"
 #include "values/word.h"
@@ -228,60 +230,150 @@ namespace {
 constexpr uint32_t BIND_TABLE_WORDS = 512;
 std::vector<uint32_t> bind_table;
 
-struct bind_lookup {
+// A walk may bind to several contexts at once, outermost first: a word takes
+// the innermost one that has it, as if each had bound the block in turn.
+// Each binds only its first `words` words (those it had when its own walk
+// began); `self`: a plain `self` takes the context. A table entry holds the
+// level above LEVEL_SHIFT.
+struct bind_level {
   node_t ctx;
-  bool table;
-  uint32_t self_sym;
+  uint32_t words;
+  bool self;
+};
+constexpr uint32_t LEVEL_SHIFT = 20, INDEX_MASK = (1u << LEVEL_SHIFT) - 1;
 
-  bind_lookup(node_t c, bool self) : ctx(c), table(size(c) <= BIND_TABLE_WORDS) {
-    self_sym = self ? symbol::resolve(words::self) : 0;
+// An object's spec or a function's body that the walk of an enclosing
+// object's spec left to the object's or the function's own walk (see
+// bind_spec and bind_body), with the contexts it is owed.
+// Their levels lie in owed_levels, from `first`. They are taken mostly in
+// the order they were left, so a search starts at the oldest not taken.
+struct owed_bind {
+  node_t block;  // 0 once taken
+  uint32_t first, count;
+};
+std::vector<owed_bind> owed_binds;
+std::vector<bind_level> owed_levels;
+size_t owed_oldest = 0;
+
+// The most contexts one walk binds to; a spec nested deeper is bound by
+// walks of its own.
+constexpr uint32_t MAX_LEVELS = 16;
+
+struct bind_lookup {
+  node_t ctx;  // the innermost context
+  bool table;
+  uint32_t self_sym;    // 0 when no level binds a plain `self`
+  uint32_t self_level;  // the innermost level that does
+  // Object spec walks leave the specs of objects made once inside to them.
+  bool defer = false;
+  uint32_t level_count;
+  bind_level levels[MAX_LEVELS];
+  // The symbol table's entries, read for each word's canonical symbol. A
+  // walk that allocates (copy_bound) reads them again after each allocation.
+  mutable const Cell* symbols;
+
+  bind_lookup(node_t c, bool self) {
+    level_count = 1;
+    levels[0] = {c, size(c), self};
+    init();
+  }
+  // `given`, outermost first: all but the innermost have at most
+  // BIND_TABLE_WORDS words, and there are at most MAX_LEVELS.
+  bind_lookup(const bind_level* given, uint32_t count) {
+    level_count = count;
+    for (uint32_t l = 0; l < count; l++) levels[l] = given[l];
+    init();
+  }
+  void init() {
+    ctx = levels[level_count - 1].ctx;
+    table = levels[level_count - 1].words <= BIND_TABLE_WORDS;
+    self_sym = 0;
+    for (uint32_t l = 0; l < level_count; l++)
+      if (levels[l].self) {
+        self_level = l;
+        self_sym = symbol::resolve(words::self);
+      }
+    refresh();
     if (!table) return;
-    uint32_t symbols = symbol::count() + 1;
-    if (bind_table.size() < symbols) bind_table.resize(symbols + symbols / 2, 0);
-    series_buffer* b = memory::buffer(words_node(ctx));
-    uint32_t n = b->used() / sizeof(Cell);
-    const Cell* w = cells_of(b);
-    // The first of two spellings of one word wins, as in the hash table.
-    for (uint32_t i = n; i-- > 0;) bind_table[symbol::resolve(w[i].w2)] = i + 1;
+    uint32_t count = symbol::count() + 1;
+    if (bind_table.size() < count) bind_table.resize(count + count / 2, 0);
+    for (uint32_t l = 0; l < level_count; l++) {
+      const Cell* w = cells_of(memory::buffer(words_node(levels[l].ctx)));
+      // The first of two spellings of one word wins, as in the hash table.
+      for (uint32_t i = levels[l].words; i-- > 0;)
+        bind_table[canonical(w[i].w2)] = l << LEVEL_SHIFT | (i + 1);
+    }
   }
   ~bind_lookup() {
     if (!table) return;
-    series_buffer* b = memory::buffer(words_node(ctx));
-    uint32_t n = b->used() / sizeof(Cell);
-    const Cell* w = cells_of(b);
-    for (uint32_t i = 0; i < n; i++) bind_table[symbol::resolve(w[i].w2)] = 0;
+    refresh();
+    for (uint32_t l = 0; l < level_count; l++) {
+      const Cell* w = cells_of(memory::buffer(words_node(levels[l].ctx)));
+      for (uint32_t i = 0; i < levels[l].words; i++) bind_table[canonical(w[i].w2)] = 0;
+    }
   }
   bind_lookup(const bind_lookup&) = delete;
   bind_lookup& operator=(const bind_lookup&) = delete;
 
-  // A word of any kind; a plain `self` takes the context itself when asked.
+  void refresh() const { symbols = cells_of(memory::buffer(symbol::table.w2)); }
+  // symbol::resolve through the entries read at the last refresh.
+  [[gnu::always_inline]] uint32_t canonical(uint32_t id) const {
+    int32_t alias = int32_t(symbols[id - 1].w1);
+    return alias > 0 ? uint32_t(alias) : id;
+  }
+
+  // A word of any kind; a plain `self` takes the context of the innermost
+  // level that binds it, unless a level inside that one has the word.
   [[gnu::always_inline]] void any_word(Cell* v) const {
-    if (self_sym && TYPE_OF(v) == TYPE_WORD && symbol::resolve(v->w2) == self_sym) [[unlikely]] {
-      v->w1 = ctx;
-      v->w3 = NO_INDEX;
-      return;
+    uint32_t sym = canonical(v->w2);
+    if (sym == self_sym && TYPE_OF(v) == TYPE_WORD) [[unlikely]] {
+      uint32_t i = table ? bind_table[sym] : 0;
+      if (!i || (i >> LEVEL_SHIFT) <= self_level) {
+        v->w1 = levels[self_level].ctx;
+        v->w3 = NO_INDEX;
+        return;
+      }
     }
     if (!table) {
       bind_word(ctx, v);
+      refresh();  // a deferred word table is indexed on first use
       return;
     }
-    uint32_t i = bind_table[symbol::resolve(v->w2)];
+    uint32_t i = bind_table[sym];
     if (i) {
-      v->w1 = ctx;
-      v->w3 = i - 1;
+      v->w1 = levels[i >> LEVEL_SHIFT].ctx;
+      v->w3 = (i & INDEX_MASK) - 1;
     }
+  }
+
+  // Leaves the spec of an object made once, or the body of a function made
+  // once, to its own walk; false for any other block.
+  bool leave(node_t node) const {
+    if (!defer || level_count == MAX_LEVELS) return false;
+    if (!function::is_once_spec(node) && !function::is_once_body(node)) return false;
+    owed_binds.push_back({node, uint32_t(owed_levels.size()), level_count});
+    owed_levels.insert(owed_levels.end(), levels, levels + level_count);
+    return true;
   }
 };
 
+// Binding a word again to the same context changes nothing, so a block met
+// again inside itself only has to stop the walk before it goes on forever:
+// the cycle stack is searched once the walk is this deep, not at each block.
+constexpr uint32_t BIND_CYCLE_DEPTH = 8;
+
 void bind_cells(node_t block_node, uint32_t head, const bind_lookup& to) {
-  if (cycles::find(block_node)) return;
+  if (cycles::top >= BIND_CYCLE_DEPTH && cycles::find(block_node)) return;
   cycles::push(block_node);
   series_buffer* b = memory::buffer(block_node);
-  uint32_t n = b->used() / sizeof(Cell);
-  for (uint32_t i = head; i < n; i++) {
-    Cell* v = cells_of(b) + i;
+  Cell* v = cells_of(b) + head;
+  Cell* end = cells_of(b) + b->used() / sizeof(Cell);
+  for (; v < end; v++) {
     switch (TYPE_OF(v)) {
-      case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
+      case TYPE_BLOCK:
+        if (to.leave(v->w2)) break;
+        [[fallthrough]];
+      case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
       case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_HASH:
         bind_cells(v->w2, v->w1, to);
         break;
@@ -301,6 +393,64 @@ Cell* bind(Cell* block, node_t ctx, bool self) {
   bind_lookup to(ctx, self);
   bind_cells(block->w2, block->w1, to);
   return block;
+}
+
+namespace {
+
+// The contexts an enclosing object's walk left to `block`, taken out; none
+// when it left none. The block is made once (function::is_once_spec,
+// is_once_body), so nothing looked at its words in between.
+uint32_t take_owed(node_t block, bind_level* levels) {
+  uint32_t count = 0;
+  for (size_t i = owed_oldest; i < owed_binds.size(); i++) {
+    owed_bind& owed = owed_binds[i];
+    if (owed.block != block) continue;
+    count = owed.count;
+    std::copy_n(owed_levels.begin() + owed.first, count, levels);
+    owed.block = 0;
+    break;
+  }
+  while (owed_oldest < owed_binds.size() && !owed_binds[owed_oldest].block) owed_oldest++;
+  if (owed_oldest == owed_binds.size()) {
+    owed_binds.clear();
+    owed_levels.clear();
+    owed_oldest = 0;
+  }
+  return count;
+}
+
+// Binds `block` to its owed contexts and to `ctx`, in one walk when the
+// table can hold them all. `defer`: an object spec's walk.
+void bind_owed(Cell* block, node_t ctx, bool self, bool defer) {
+  bind_level levels[MAX_LEVELS + 1];
+  uint32_t count = take_owed(block->w2, levels);
+  cycles::guard guard;
+  if (size(ctx) > BIND_TABLE_WORDS || count == MAX_LEVELS) {
+    // Too large to share the table: the owed contexts first, then its own.
+    if (count) {
+      bind_lookup owed(levels, count);
+      bind_cells(block->w2, block->w1, owed);
+    }
+    bind_lookup to(ctx, self);
+    bind_cells(block->w2, block->w1, to);
+    return;
+  }
+  levels[count++] = {ctx, size(ctx), self};
+  bind_lookup to(levels, count);
+  to.defer = defer;
+  bind_cells(block->w2, block->w1, to);
+}
+
+}  // namespace
+
+Cell* bind_spec(Cell* spec, node_t ctx) {
+  bind_owed(spec, ctx, true, true);
+  return spec;
+}
+
+Cell* bind_body(Cell* body, node_t ctx) {
+  bind_owed(body, ctx, false, false);
+  return body;
 }
 
 namespace {
@@ -326,6 +476,7 @@ void copy_bound(Cell* copy, node_t source, const bind_lookup& to) {
       case TYPE_SET_PATH: case TYPE_GET_PATH: {
         Cell inner = *v;
         Cell* made = block::clone(&inner, false, false);
+        to.refresh();
         made->header |= inner.header & CELL_NEW_LINE;  // the break belongs to the outer block
         copy_bound(made, inner.w2, to);
         cells_of(memory::buffer(node))[i] = *made;
@@ -352,6 +503,7 @@ Cell* clone_bound(const Cell* block_in, node_t ctx) {
   cycles::guard guard;
   bind_lookup to(ctx, false);
   Cell* copy = block::clone(&source, false, false);
+  to.refresh();
   copy_bound(copy, source.w2, to);
   return copy;
 }

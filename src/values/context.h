@@ -58,6 +58,13 @@ node_t clone(Cell* value);
 bool collect_set_words(node_t ctx, const Cell* block);
 int32_t bind_word(node_t ctx, Cell* word);
 Cell* bind(Cell* block, node_t ctx, bool self);
+// bind(spec, ctx, true) for the spec of an object being made. The spec of an
+// object or the body of a function made once inside it (function::
+// is_once_spec, is_once_body) is left to that object's or function's own
+// walk, which then binds to all the contexts in one pass.
+Cell* bind_spec(Cell* spec, node_t ctx);
+// bind(body, ctx, false) for the body a function made once takes as it is.
+Cell* bind_body(Cell* body, node_t ctx);
 // A deep copy of the block (blocks, parens and paths copied), pushed on the
 // stack, with its words bound to `ctx`: block::clone then bind, in one walk.
 Cell* clone_bound(const Cell* block, node_t ctx);

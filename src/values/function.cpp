@@ -5,8 +5,12 @@
 // made here (a caller passing its own context has bound the body itself).
 #include "values/function.h"
 
+#include <cstring>
+#include <vector>
+
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
+#include "foundation/hashtable.h"
 #include "foundation/raise.h"
 #include "values/block.h"
 #include "values/context.h"
@@ -27,6 +31,28 @@ bool is_refinement(const Cell* c, uint32_t sym) {
   return TYPE_OF(c) == TYPE_REFINEMENT && canon(c) == symbol::resolve(sym);
 }
 
+// The bodies and object specs mark_once_bodies found, by node; each body is
+// taken by the one call that makes its function. `seen`: every block found,
+// to leave out a block met twice. The pool's blocks stay reachable from the
+// root block for good, so their nodes are never given to other series.
+std::vector<bool> once_bodies, once_specs, once_seen;
+
+// Takes `node` out of the once bodies; false when it is not one of them.
+bool take_once_body(node_t node) {
+  if (node >= once_bodies.size() || !once_bodies[node]) return false;
+  once_bodies[node] = false;
+  return true;
+}
+
+void add_once(std::vector<bool>& kind, node_t node) {
+  if (node >= once_seen.size()) {
+    for (auto* v : {&once_bodies, &once_specs, &once_seen}) v->resize(node + node / 2 + 1024);
+  }
+  kind[node] = !once_seen[node];
+  if (once_seen[node]) once_bodies[node] = once_specs[node] = false;
+  once_seen[node] = true;
+}
+
 [[noreturn]] void bad_def(const Cell* spec) {
   Cell s = *spec;
   fire(err::SCRIPT, err::script::BAD_FUNC_DEF, &s);
@@ -35,8 +61,10 @@ bool is_refinement(const Cell* c, uint32_t sym) {
 void check_type_block(const Cell* block) {
   Cell b = *block;
   int32_t n = block::rs_length(&b);
+  // Nothing here allocates: the cells stay where they are.
+  const Cell* cells = block::rs_head(&b);
   for (int32_t i = 0; i < n; i++) {
-    Cell entry = block::rs_head(&b)[i];
+    Cell entry = cells[i];
     Cell value = entry;
     if (TYPE_OF(&entry) == TYPE_WORD) {
       const Cell* v = context::get(&entry);
@@ -55,13 +83,16 @@ uint32_t validate(const Cell* spec_in) {
   Cell spec = *spec_in;
   uint32_t flags = 0;
   int32_t n = block::rs_length(&spec);
-  auto at = [&](int32_t i) { return block::rs_head(&spec) + i; };
+  // Checking allocates nothing until it raises: the cells stay where they are.
+  const Cell* cells = block::rs_head(&spec);
+  auto at = [&](int32_t i) { return cells + i; };
   int32_t i = 0;
   if (n > 0 && TYPE_OF(at(0)) == TYPE_BLOCK) {
     Cell attrs = *at(0);
     int32_t m = block::rs_length(&attrs);
+    const Cell* attr_cells = block::rs_head(&attrs);
     for (int32_t k = 0; k < m; k++) {
-      Cell* a = block::rs_head(&attrs) + k;
+      const Cell* a = attr_cells + k;
       if (TYPE_OF(a) != TYPE_WORD) bad_def(&spec);
       if (canon(a) == symbol::resolve(words::trace)) flags |= ATTR_TRACE;
       if (canon(a) == symbol::resolve(words::no_trace)) flags |= ATTR_NO_TRACE;
@@ -70,7 +101,7 @@ uint32_t validate(const Cell* spec_in) {
   }
   bool after_return = false, after_local = false;
   for (; i < n; i++) {
-    Cell* v = at(i);
+    const Cell* v = at(i);
     uint32_t t = TYPE_OF(v);
     switch (t) {
       case TYPE_WORD:
@@ -120,22 +151,150 @@ uint32_t validate(const Cell* spec_in) {
       default: bad_def(&spec);
     }
   }
-  // Repeated names, compared through canonical symbols.
+  // Repeated names, compared through canonical symbols: the first name met
+  // again is reported, at its second place.
+  auto is_name = [](uint32_t t) {
+    return t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD || t == TYPE_REFINEMENT;
+  };
+  constexpr int32_t KEPT = 64;
+  uint32_t names[KEPT];
+  int32_t positions[KEPT];
+  int32_t count = 0;
   for (int32_t a = 0; a < n; a++) {
-    uint32_t ta = TYPE_OF(at(a));
-    if (ta != TYPE_WORD && ta != TYPE_LIT_WORD && ta != TYPE_GET_WORD && ta != TYPE_REFINEMENT)
-      continue;
-    for (int32_t b = a + 1; b < n; b++) {
-      uint32_t tb = TYPE_OF(at(b));
-      if (tb != TYPE_WORD && tb != TYPE_LIT_WORD && tb != TYPE_GET_WORD && tb != TYPE_REFINEMENT)
-        continue;
-      if (canon(at(a)) == canon(at(b))) {
-        Cell dup = *at(b);
+    if (!is_name(TYPE_OF(at(a)))) continue;
+    if (count == KEPT) {
+      count = -1;  // a spec this long is checked pair by pair below
+      break;
+    }
+    names[count] = canon(at(a));
+    positions[count++] = a;
+  }
+  for (int32_t x = 0; x < count; x++)
+    for (int32_t y = x + 1; y < count; y++)
+      if (names[x] == names[y]) {
+        Cell dup = *at(positions[y]);
         fire(err::SCRIPT, err::script::DUP_VARS, &dup);
+      }
+  if (count < 0) {
+    for (int32_t a = 0; a < n; a++) {
+      if (!is_name(TYPE_OF(at(a)))) continue;
+      for (int32_t b = a + 1; b < n; b++) {
+        if (is_name(TYPE_OF(at(b))) && canon(at(a)) == canon(at(b))) {
+          Cell dup = *at(b);
+          fire(err::SCRIPT, err::script::DUP_VARS, &dup);
+        }
       }
     }
   }
   return flags;
+}
+
+namespace {
+
+// The canonical symbol of a name the boot library already interned, or 0.
+uint32_t known_symbol(const char* name) {
+  return uint32_t(hashtable::lookup_text(symbol::text_index, reinterpret_cast<const uint8_t*>(name),
+                                         uint32_t(std::strlen(name)), hashtable::FIND_ANY_CASE));
+}
+
+struct once_words {
+  uint32_t func, function, has, does, context, object, make, object_type, set;
+};
+
+bool is_word_of(const Cell* c, uint32_t sym) {
+  return sym && TYPE_OF(c) == TYPE_WORD && symbol::resolve(c->w2) == sym;
+}
+
+// Scans one block that is evaluated once, from its head, and that nothing
+// but its evaluation reaches: a boot source, or the spec of an object made
+// by a statement of such a block. A statement is recognised only where an
+// expression surely starts (the head, after a set-word or set-path, after
+// `set 'name` with the set native, or after a statement recognised before)
+// and only when what follows it cannot take
+// its last block as an infix op would: the end, a set-word, a set-path, or a
+// word whose value is a native or an action when the pool is decoded:
+//   func SPEC BODY, function SPEC BODY, has SPEC BODY, does BODY: the body
+//     is taken by that one call;
+//   context SPEC, object SPEC, make object! SPEC: the spec is made into an
+//     object once (and scanned too).
+// The boot library's func, function, has and does are the natives, context
+// and object make the object at once, and no boot object has fields of
+// these names; its ops are made by `name: make op!` statements, none over
+// the name of a native or an action; its blocks come from the lexer, so no
+// block is held twice.
+void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) {
+  if (depth > 64) return;
+  uint32_t n = memory::buffer(node)->used() / sizeof(Cell);
+  auto at = [&](uint32_t i) { return cells_of(memory::buffer(node)) + i; };
+  auto ends_statement = [&](uint32_t i) {
+    if (i == n || TYPE_OF(at(i)) == TYPE_SET_WORD || TYPE_OF(at(i)) == TYPE_SET_PATH) return true;
+    if (TYPE_OF(at(i)) != TYPE_WORD) return false;
+    const Cell* v = word::get_value_or_null(at(i));
+    return v && (TYPE_OF(v) == TYPE_NATIVE || TYPE_OF(v) == TYPE_ACTION);
+  };
+  auto is_block = [&](uint32_t i) { return i < n && TYPE_OF(at(i)) == TYPE_BLOCK && at(i)->w1 == 0; };
+  bool start = true;
+  for (uint32_t i = head; i < n;) {
+    const Cell* c = at(i);
+    uint32_t t = TYPE_OF(c);
+    if (t == TYPE_SET_WORD || t == TYPE_SET_PATH) {
+      start = true;
+      i++;
+      continue;
+    }
+    if (start && t == TYPE_WORD) {
+      if ((is_word_of(c, w.func) || is_word_of(c, w.function) || is_word_of(c, w.has)) &&
+          is_block(i + 1) && is_block(i + 2) && ends_statement(i + 3)) {
+        add_once(once_bodies, at(i + 2)->w2);
+        i += 3;
+        continue;
+      }
+      if (is_word_of(c, w.does) && is_block(i + 1) && ends_statement(i + 2)) {
+        add_once(once_bodies, at(i + 1)->w2);
+        i += 2;
+        continue;
+      }
+      if ((is_word_of(c, w.context) || is_word_of(c, w.object)) && is_block(i + 1) &&
+          ends_statement(i + 2)) {
+        add_once(once_specs, at(i + 1)->w2);
+        scan_once(at(i + 1)->w2, 0, w, depth + 1);
+        i += 2;
+        continue;
+      }
+      if (is_word_of(c, w.make) && i + 1 < n && is_word_of(at(i + 1), w.object_type) &&
+          is_block(i + 2) && ends_statement(i + 3)) {
+        add_once(once_specs, at(i + 2)->w2);
+        scan_once(at(i + 2)->w2, 0, w, depth + 1);
+        i += 3;
+        continue;
+      }
+      // set 'name: the native, whose value argument starts an expression.
+      if (is_word_of(c, w.set) && i + 1 < n && TYPE_OF(at(i + 1)) == TYPE_LIT_WORD) {
+        const Cell* v = word::get_value_or_null(c);
+        if (v && TYPE_OF(v) == TYPE_NATIVE) {
+          i += 2;
+          continue;
+        }
+      }
+    }
+    start = false;
+    i++;
+  }
+}
+
+}  // namespace
+
+bool is_once_spec(node_t node) { return node < once_specs.size() && once_specs[node]; }
+bool is_once_body(node_t node) { return node < once_bodies.size() && once_bodies[node]; }
+
+void mark_once_bodies(const Cell* source) {
+  // Symbol ids never change: these are looked up once.
+  static const once_words w{known_symbol("func"),    known_symbol("function"),
+                            known_symbol("has"),     known_symbol("does"),
+                            known_symbol("context"), known_symbol("object"),
+                            known_symbol("make"),    known_symbol("object!"),
+                            known_symbol("set")};
+  scan_once(source->w2, source->w1, w, 0);
 }
 
 node_t push(const Cell* spec_in, const Cell* body_in, node_t ctx, uint32_t code, uint32_t extra,
@@ -160,7 +319,12 @@ node_t push(const Cell* spec_in, const Cell* body_in, node_t ctx, uint32_t code,
   if (made_here) ctx = context::make(spec, true, false, CONTEXT_FUNCTION);
   *fn = Cell{TYPE_FUNCTION | flags, ctx, spec->w2, more_node};
   *context::owner(ctx) = *fn;
-  if (TYPE_OF(body) != TYPE_NONE) {
+  if (TYPE_OF(body) != TYPE_NONE && made_here && body->w1 == 0 && take_once_body(body->w2)) {
+    // A body no one else reaches: bound in place, it is what a copy would be.
+    Cell own = make_series(TYPE_BLOCK, body->w2);
+    context::bind_body(&own, ctx);
+    more(fn)[MORE_BODY] = own;
+  } else if (TYPE_OF(body) != TYPE_NONE) {
     Cell* copy = made_here ? context::clone_bound(body, ctx) : block::clone(body, true, true);
     Cell body_copy = *copy;
     more(fn)[MORE_BODY] = body_copy;

@@ -33,6 +33,16 @@ inline Cell* more(const Cell* fn) { return cells_of(memory::buffer(fn->w3)); }
 // from the spec; `code` 0 means interpreted; `extra` 0 means none.
 node_t push(const Cell* spec, const Cell* body, node_t context, uint32_t code, uint32_t extra,
             uint32_t flags);
+// Start-up: notes the function bodies of a boot source block that a single
+// call of func, function, has or does will take and nothing else can reach,
+// so that the function takes the block itself instead of a copy (see
+// function.cpp for the statements it recognises and why that is exact).
+void mark_once_bodies(const Cell* source);
+// True for the spec of an object that such a block makes once, by a
+// statement mark_once_bodies recognised: nothing but that make reaches it.
+bool is_once_spec(node_t node);
+// True for a body noted by mark_once_bodies that no function took yet.
+bool is_once_body(node_t node);
 // Checks a spec; returns its attribute flags.
 uint32_t validate(const Cell* spec);
 // Slots of the /local part (1 for /local plus its words); -1 when required

@@ -420,7 +420,7 @@ Cell* make(Cell* proto, const Cell* spec_in, uint32_t) {
       context::collect_set_words(ctx, &spec);
       bool grew = context::size(ctx) > before;
       Cell* code = stack::push(spec);
-      context::bind(code, ctx, true);
+      context::bind_spec(code, ctx);
       if (from_object) {
         uint32_t n = context::size(ctx);
         for (uint32_t i = 0; i < n; i++) {
