@@ -1046,15 +1046,22 @@ uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t
   return index;
 }
 
-// Two float!s under + - *: the action's own IEEE operation.
+// A float! and a float! or integer! under + - *: the action's own IEEE
+// operation on the integer made a double, its result a float!.
 inline bool float_op(uint32_t kind, Cell* left, const Cell* right) {
-  double a = get_float(left), b = get_float(right);
+  auto value = [](const Cell* c) {
+    return TYPE_OF(c) == TYPE_INTEGER ? double(get_integer(c)) : get_float(c);
+  };
+  double a = value(left), b = value(right), r;
   switch (kind) {
-    case Q_ADD: put_float(left, a + b); return true;
-    case Q_SUB: put_float(left, a - b); return true;
-    case Q_MUL: put_float(left, a * b); return true;
+    case Q_ADD: r = a + b; break;
+    case Q_SUB: r = a - b; break;
+    case Q_MUL: r = a * b; break;
     default: return false;
   }
+  set_type(left, TYPE_FLOAT);
+  put_float(left, r);
+  return true;
 }
 
 // Computes `left op right` in place when both operands allow it.
@@ -1062,7 +1069,8 @@ inline bool quick_op(const Cell* op, Cell* left, const Cell* right) {
   uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
   if (lt == TYPE_INTEGER && rt == TYPE_INTEGER)
     return integer_op(quick_kind_of(op), get_integer(left), get_integer(right), left);
-  if (lt == TYPE_FLOAT && rt == TYPE_FLOAT) return float_op(quick_kind_of(op), left, right);
+  if ((lt == TYPE_FLOAT || lt == TYPE_INTEGER) && (rt == TYPE_FLOAT || rt == TYPE_INTEGER))
+    return float_op(quick_kind_of(op), left, right);
   return false;
 }
 
