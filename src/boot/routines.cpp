@@ -320,33 +320,40 @@ constexpr routine_entry ROUTINES[] = {
     {"_gc-nodes-cycles", "return: [integer!]", gc_nodes_cycles},
 };
 
-}  // namespace
 
-Cell* push_routine(std::string_view spec_text, routines::routine_fn fn) {
+// The routine made from the spec block at the top of the stack, in its place.
+Cell* routine_in_place(routines::routine_fn fn) {
   uint32_t code = routines::add(fn);
-  Cell* spec = lexer::scan_utf8(spec_text.data(), uint32_t(spec_text.size()));
-  routine::push(spec, code);
+  routine::push(stack::top_cell(), code);
   Cell value = *stack::top_cell();
   stack::pop(1);
   *stack::top_cell() = value;
   return stack::top_cell();
 }
 
-void define_routine(const char* name, std::string_view spec_text, routines::routine_fn fn) {
-  Cell value = *push_routine(spec_text, fn);
+// Sets the global word `name` to the routine at the top of the stack, and
+// drops it.
+void bind_routine(const char* name, const Cell* made) {
+  Cell value = *made;
   Cell w = word::make_global(symbol::make(name));
   word::set(&w, &value);
   stack::pop(1);
 }
 
+}  // namespace
+
+Cell* push_routine(std::string_view spec_text, routines::routine_fn fn) {
+  lexer::scan_utf8(spec_text.data(), uint32_t(spec_text.size()));
+  return routine_in_place(fn);
+}
+
+void define_routine(const char* name, std::string_view spec_text, routines::routine_fn fn) {
+  bind_routine(name, push_routine(spec_text, fn));
+}
+
 void define_routine(const char* name, const Cell* spec_block, routines::routine_fn fn) {
-  uint32_t code = routines::add(fn);
-  Cell* spec = block::clone(spec_block, true, false);
-  routine::push(spec, code);
-  Cell value = *stack::top_cell();
-  stack::pop(2);
-  Cell w = word::make_global(symbol::make(name));
-  word::set(&w, &value);
+  block::clone(spec_block, true, false);
+  bind_routine(name, routine_in_place(fn));
 }
 
 void define_routines(std::span<const routine_entry> table) {

@@ -575,6 +575,15 @@ struct body_guard {
   }
 };
 
+// A return or exit that landed on the call's frame ends there: its value is
+// in the result slot already.
+inline void take_return(const stack::call_frame* frame) {
+  if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
+      stack::top_frame() == frame) {
+    stack::raise_code = 0;
+  }
+}
+
 // Runs a function!'s body in its open frame, whose cells hold the arguments
 // and locals. A return or exit that landed on the frame ends the call here,
 // with its value already in the result slot.
@@ -595,10 +604,7 @@ void run_body(const Cell* fn, node_t ctx, const Cell* name) {
     if (trace::on && trace::fire(trace::EV_EPILOG, &body, -1, name, fn)) return;
   }
   if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
-  if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
-      stack::top_frame() == frame) {
-    stack::raise_code = 0;
-  }
+  take_return(frame);
 }
 
 void run_body_framed(const Cell* fn, const Cell* name);
@@ -1561,10 +1567,7 @@ __attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name)
     if (raised) return;
     if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
   }
-  if ((stack::raise_code == RAISE_RETURN || stack::raise_code == RAISE_EXIT) &&
-      stack::top_frame() == frame) {
-    stack::raise_code = 0;
-  }
+  take_return(frame);
 }
 
 }  // namespace

@@ -133,6 +133,21 @@ bool step(Cell* series, Cell* words, int32_t n) {
   return foreach_next_multi(series, words, n);
 }
 
+// What foreach and remove-each step through: cells below the loop's frame,
+// which nothing here moves. `width`: the values remove-each takes out.
+struct stepping {
+  Cell* series;
+  Cell* words;
+  int32_t n;
+  uint32_t width;
+};
+
+// step() as run_loop calls it.
+bool step_on(void* state) {
+  auto* s = static_cast<stepping*>(state);
+  return step(s->series, s->words, s->n);
+}
+
 // The number of loop words (0 for a single word), after the checks.
 int32_t loop_words(Cell* words, const Cell* series) {
   if (TYPE_OF(words) != TYPE_BLOCK) {
@@ -311,17 +326,9 @@ void foreach_star(bool, const int32_t*) {
   Cell* words = stack::push(*arg(0));
   Cell body = *arg(2);
   int32_t n = loop_words(words, series);
-  struct stepping {
-    Cell* series;
-    Cell* words;
-    int32_t n;
-  } state{series, words, n};
-  auto next = [](void* p) {
-    auto* s = static_cast<stepping*>(p);
-    return step(s->series, s->words, s->n);
-  };
+  stepping state{series, words, n, 0};
   stack::call_frame* loop = open_loop();
-  if (interpreter::run_loop(&body, loop, -1, nullptr, next, &state) == 1) return;
+  if (interpreter::run_loop(&body, loop, -1, nullptr, step_on, &state) == 1) return;
   stack::pop_frame_return();
 }
 
@@ -364,21 +371,10 @@ void remove_each_star(bool, const int32_t*) {
   Cell* words = stack::push(*arg(0));
   Cell body = *arg(2);
   int32_t n = loop_words(words, series);
-  // The series and the words are cells below the loop's frame: nothing
-  // here moves them.
-  struct removing {
-    Cell* series;
-    Cell* words;
-    int32_t n;
-    uint32_t width;
-  } state{series, words, n, uint32_t(n ? n : 1)};
-  auto next = [](void* p) {
-    auto* r = static_cast<removing*>(p);
-    return step(r->series, r->words, r->n);
-  };
+  stepping state{series, words, n, uint32_t(n ? n : 1)};
   // A truthy value of the body removes the values it was given.
   auto judge = [](void* p) {
-    auto* r = static_cast<removing*>(p);
+    auto* r = static_cast<stepping*>(p);
     if (logic::falsy(stack::arguments)) return true;
     uint32_t back = std::min<uint32_t>(r->series->w1, r->width);
     r->series->w1 -= back;
@@ -390,7 +386,7 @@ void remove_each_star(bool, const int32_t*) {
     return true;
   };
   stack::call_frame* loop = open_loop();
-  if (interpreter::run_loop(&body, loop, -1, nullptr, next, &state, false, judge) == 1) return;
+  if (interpreter::run_loop(&body, loop, -1, nullptr, step_on, &state, false, judge) == 1) return;
   stack::pop_frame_return();
   // The result is the series at its starting position.
   *arg(0) = *arg(1);
