@@ -911,6 +911,45 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
 uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end, bool keep,
                    const Cell* name);
 
+void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base);
+
+// A paren that starts with a call by a word (the commonest), run as
+// run_block runs it but without its layer: the call is made from here, in
+// the paren's place, and the rest of the paren (when there is any) goes to
+// paren_rest. The call's depth guard covers the paren. False, with nothing
+// done, for any other paren, which the caller gives to run_block.
+inline __attribute__((always_inline)) bool paren_call(const Cell* paren, bool keep) {
+  if (trace::on) return false;
+  series_buffer* b = GET_BUFFER(paren);
+  uint32_t index = paren->w1, end = b->used() / sizeof(Cell);
+  if (index >= end) return false;
+  const Cell* at = cell_head(b) + index;
+  if (TYPE_OF(at) != TYPE_WORD) return false;
+  const Cell* v = bound_value(at);
+  if (!v || !is_function_type(TYPE_OF(v))) return false;
+  Cell word = *at;
+  Cell saved = current;
+  current = *paren;
+  Cell* base = stack::top;
+  uint32_t next = call_lean(v, paren, index + 1, end, true, &word);
+  if (!stack::pending()) [[likely]] {
+    end = code_end(paren, end);
+    if (next < end || trace::on) [[unlikely]]
+      paren_rest(paren, next, end, base);
+  }
+  current = saved;
+  if (!keep && !stack::pending()) {
+    Cell result = *base;
+    place_result(&result, false);
+  }
+  return true;
+}
+
+// A paren run as run_block runs it, through paren_call when it can.
+__attribute__((noinline)) void run_paren(const Cell* paren, bool keep) {
+  if (!paren_call(paren, keep)) run_block(paren, keep);
+}
+
 // An operator's right operand that is a call by a word or a paren, taken as
 // eval_lean takes it (no infix after it); 0 for any other operand.
 inline __attribute__((always_inline)) uint32_t operand_call(const code_view& view,
@@ -918,7 +957,7 @@ inline __attribute__((always_inline)) uint32_t operand_call(const code_view& vie
   const Cell* at = view.at(index);
   if (TYPE_OF(at) == TYPE_PAREN) {
     Cell block = *at;
-    run_block(&block, true);
+    if (!paren_call(&block, true)) run_block(&block, true);
     return index + 1;
   }
   if (TYPE_OF(at) != TYPE_WORD) return 0;
@@ -1203,7 +1242,7 @@ inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool ke
                                                      Cell* start_top) {
   Cell block = *paren;
   if (LEAN) {
-    run_block(&block, keep);
+    run_paren(&block, keep);
     return !stack::pending();
   }
   stack::open_eval_native_frame(&words::body_marker_word);
@@ -1388,7 +1427,7 @@ inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* cod
     }
   } else if (TYPE_OF(at) == TYPE_PAREN) {
     Cell block = *at;
-    run_block(&block, keep);
+    run_paren(&block, keep);
   } else {
     return 0;
   }
@@ -1487,6 +1526,23 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
     if (index >= end) return true;
     stack::top = base;
   }
+}
+
+// The rest of a paren after its first call (paren_call): the infix loop
+// after the call, the statements after it, and the exit event when tracing
+// began inside. The paren's value ends at `base`.
+__attribute__((noinline)) void paren_rest(const Cell* code, uint32_t next, uint32_t end,
+                                          Cell* base) {
+  if (next < end && TYPE_OF(code_at(code, next)) == TYPE_WORD) {
+    next = infix_tail(code, next, end, true, base);
+    if (stack::pending()) return;
+    end = code_end(code, end);
+  }
+  if (next < end) {
+    stack::top = base;
+    if (!run_statements<false>(code, next, end, base)) return;
+  }
+  if (trace::on) trace::fire(trace::EV_EXIT, code, int32_t(end), nullptr, base);
 }
 
 // The untraced run of a block in the caller's frame, as run_block makes it,
