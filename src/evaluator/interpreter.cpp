@@ -911,19 +911,16 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
 uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end, bool keep,
                    const Cell* name);
 
-void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base);
+void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base, const Cell& saved);
 
-// A paren that starts with a call by a word (the commonest), run as
-// run_block runs it but without its layer: the call is made from here, in
-// the paren's place, and the rest of the paren (when there is any) goes to
-// paren_rest. The call's depth guard covers the paren. False, with nothing
-// done, for any other paren, which the caller gives to run_block.
-inline __attribute__((always_inline)) bool paren_call(const Cell* paren, bool keep) {
-  if (trace::on) return false;
-  series_buffer* b = GET_BUFFER(paren);
-  uint32_t index = paren->w1, end = b->used() / sizeof(Cell);
-  if (index >= end) return false;
-  const Cell* at = cell_head(b) + index;
+// A block or paren (`code`, from `index` to `end`, `at` its first value)
+// that starts with a call by a word, the commonest case, run untraced as
+// run_lean runs it but without its statement loop: the call is made from
+// here, and what follows it in the block, when anything does, goes to
+// paren_rest. The call's depth guard covers the block. False, with nothing
+// done, when the block starts otherwise.
+inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t index,
+                                                    uint32_t end, const Cell* at, bool keep) {
   if (TYPE_OF(at) != TYPE_WORD) return false;
   const Cell* v = bound_value(at);
   if (!v || !is_function_type(TYPE_OF(v))) return false;
@@ -935,7 +932,7 @@ inline __attribute__((always_inline)) bool paren_call(const Cell* paren, bool ke
   if (!stack::pending()) [[likely]] {
     end = code_end(paren, end);
     if (next < end || trace::on) [[unlikely]]
-      paren_rest(paren, next, end, base);
+      paren_rest(paren, next, end, base, saved);
   }
   current = saved;
   if (!keep && !stack::pending()) {
@@ -943,6 +940,15 @@ inline __attribute__((always_inline)) bool paren_call(const Cell* paren, bool ke
     place_result(&result, false);
   }
   return true;
+}
+
+// A paren run by lead_call, when tracing is off and it starts with a call.
+inline __attribute__((always_inline)) bool paren_call(const Cell* paren, bool keep) {
+  if (trace::on) return false;
+  series_buffer* b = GET_BUFFER(paren);
+  uint32_t index = paren->w1, end = b->used() / sizeof(Cell);
+  if (index >= end) return false;
+  return lead_call(paren, index, end, cell_head(b) + index, keep);
 }
 
 // A paren run as run_block runs it, through paren_call when it can.
@@ -1528,11 +1534,12 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
   }
 }
 
-// The rest of a paren after its first call (paren_call): the infix loop
-// after the call, the statements after it, and the exit event when tracing
-// began inside. The paren's value ends at `base`.
+// The rest of a block after its first call (lead_call): the infix loop
+// after the call, the statements after it, and, when tracing began inside,
+// the exit event, with `current` back at `saved` as run_lean has it. The
+// block's value ends at `base`.
 __attribute__((noinline)) void paren_rest(const Cell* code, uint32_t next, uint32_t end,
-                                          Cell* base) {
+                                          Cell* base, const Cell& saved) {
   if (next < end && TYPE_OF(code_at(code, next)) == TYPE_WORD) {
     next = infix_tail(code, next, end, true, base);
     if (stack::pending()) return;
@@ -1542,12 +1549,17 @@ __attribute__((noinline)) void paren_rest(const Cell* code, uint32_t next, uint3
     stack::top = base;
     if (!run_statements<false>(code, next, end, base)) return;
   }
-  if (trace::on) trace::fire(trace::EV_EXIT, code, int32_t(end), nullptr, base);
+  if (trace::on) {
+    current = saved;
+    trace::fire(trace::EV_EXIT, code, int32_t(end), nullptr, base);
+  }
 }
 
 // The untraced run of a block in the caller's frame, as run_block makes it,
 // after its depth guard: `saved` is the position put back on the way out.
-template <bool HOLD_VIEW = false>
+// LEAD_CALL (function bodies) gives a block that starts with a call to
+// lead_call, unless it is one simple expression.
+template <bool HOLD_VIEW = false, bool LEAD_CALL = false>
 inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
                                                     const Cell& saved,
                                                     context_cache* cache = nullptr) {
@@ -1583,6 +1595,8 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
       else place_result(v, false);
       return;
     }
+  } else if (LEAD_CALL && lead_call(code, index, end, code_at(code, index), keep)) {
+    return;
   }
   bool done = run_statements<false, HOLD_VIEW>(code, index, end, base, cache);
   current = saved;
@@ -1612,7 +1626,7 @@ __attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name)
   if (TYPE_OF(&body) == TYPE_BLOCK) {
     // As run_block runs it: call_lean has tested the depth guard.
     Cell current_saved = current;
-    run_lean(&body, false, current_saved);
+    run_lean<false, true>(&body, false, current_saved);
   } else {
     *stack::arguments = unset_value;
   }
