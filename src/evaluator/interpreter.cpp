@@ -912,6 +912,7 @@ uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t
                    const Cell* name);
 
 void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base, const Cell& saved);
+void run_branch_block(const Cell* body);
 
 // A block or paren (`code`, from `index` to `end`, `at` its first value)
 // that starts with a call by a word, the commonest case, run untraced as
@@ -1006,7 +1007,8 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
 
 // Runs a branch of `either` or `if` in its frame, as run_block runs it: a
 // branch of one value that needs no evaluation is taken without running a
-// block (a leaf of a recursion, mostly).
+// block (a leaf of a recursion, mostly), and an untraced one skips the
+// depth guard, which the call's covers.
 inline __attribute__((always_inline)) void run_branch(const Cell* branch) {
   Cell body = *branch;
   if (TYPE_OF(&body) == TYPE_BLOCK && !trace::on) {
@@ -1017,6 +1019,8 @@ inline __attribute__((always_inline)) void run_branch(const Cell* branch) {
         return;
       }
     }
+    run_branch_block(&body);
+    return;
   }
   run_block(&body, false);
 }
@@ -1638,6 +1642,12 @@ __attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name)
     if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
   }
   take_return(frame);
+}
+
+// An untraced branch of `either` or `if` (see run_branch).
+__attribute__((noinline)) void run_branch_block(const Cell* body) {
+  Cell saved = current;
+  run_lean(body, false, saved);
 }
 
 }  // namespace
