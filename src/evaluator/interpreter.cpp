@@ -908,8 +908,18 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
   }
 }
 
-uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end, bool keep,
-                   const Cell* name);
+uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
+                        const Cell* name);
+// A call of `fn` with its arguments from the code at `index`, its value
+// placed as `keep` asks; `name` is the word that named it (the frame's
+// name), or <anon>.
+inline __attribute__((always_inline)) uint32_t call_lean(const Cell* fn_in, const Cell* code,
+                                                         uint32_t index, uint32_t end,
+                                                         bool keep, const Cell* name) {
+  index = call_lean_kept(fn_in, code, index, end, name);
+  if (!keep && !stack::pending()) place_result(stack::top - 1, false);
+  return index;
+}
 
 void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base, const Cell& saved);
 void run_branch_block(const Cell* body);
@@ -1078,14 +1088,13 @@ inline void pop_call_frame(const Cell* fn) {
   else stack::pop_frame();
 }
 
-// A call of `fn` with its arguments from the code at `index`; `name` is the
-// word that named it (the frame's name), or <anon>.
-uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end, bool keep,
-                   const Cell* name) {
+// call_lean, with the call's value pushed.
+uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
+                        const Cell* name) {
   Cell fn = *fn_in;
   uint32_t d = descriptor_of(&fn);
   if (!(d & DESC_PLAIN))
-    return call_any_function(&fn, code, index, end, keep, nullptr, name, nullptr, 0, false);
+    return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, false);
   depth_guard();
   // The function value stays on the stack below its frame while it runs.
   Cell* base = stack::push(fn);
@@ -1095,9 +1104,8 @@ uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t
   invoke(&fn, d, name);
   if (stack::pending()) return index;
   pop_call_frame(&fn);
-  Cell result = base[1];
-  stack::top = base;
-  place_result(&result, keep);
+  *base = base[1];
+  stack::top = base + 1;
   return index;
 }
 
