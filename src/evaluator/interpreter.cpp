@@ -1137,16 +1137,16 @@ inline bool quick_op(const Cell* op, Cell* left, const Cell* right) {
   return false;
 }
 
-// The operator `op_cell` (named by `name`) applied to the value in `left`
-// with its right operand from the code at `index`; the result lands in
-// `left`, the stack top just above it.
-uint32_t call_infix(const Cell* op_cell, Cell* left, const Cell* code, uint32_t index,
-                    uint32_t end, const Cell* name) {
+// The operator `op_cell` (named by `name`) applied to the value in `left`,
+// the cell below the stack top, with its right operand from the code at
+// `index`; the result lands in `left`, the stack top just above it.
+uint32_t call_infix(const Cell* op_cell, const Cell* code, uint32_t index, uint32_t end,
+                    const Cell* name) {
+  Cell* left = stack::top - 1;
   Cell op = *op_cell;
   Cell fn = op;
   fn.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
   uint32_t d = descriptor_of(&fn);
-  stack::top = left + 1;
   if (!(d & DESC_PLAIN) || (d & DESC_ARITY_MASK) != 2)
     return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, true);
   depth_guard();
@@ -1345,7 +1345,8 @@ inline __attribute__((always_inline)) uint32_t infix_loop(code_view& view, uint3
       continue;
     }
     Cell name = *w;
-    next = call_infix(v, left, view.code, next + 1, end, &name);
+    stack::top = left + 1;
+    next = call_infix(v, view.code, next + 1, end, &name);
     if (stack::pending()) return next;
     view.refresh();
   }
