@@ -60,8 +60,10 @@ struct series_buffer {
 };
 static_assert(sizeof(series_buffer) == 32, "cell data must stay 16-byte aligned");
 
-// Bytes a buffer takes in its frame beyond its data: header and trailer.
-constexpr uint32_t BUFFER_OVERHEAD = sizeof(series_buffer) + 16;
+// Bytes a buffer takes in its frame beyond its data: its header. Nothing
+// follows the data area: a write past `size` lands on the next buffer's
+// header, so every writer stays within `size`.
+constexpr uint32_t BUFFER_OVERHEAD = sizeof(series_buffer);
 // Largest data area: element counts and offsets must stay positive 32-bit.
 constexpr uint64_t MAX_SERIES_SIZE = 0x7FFFFFF0;
 
