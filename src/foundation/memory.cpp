@@ -53,13 +53,13 @@ std::vector<quarantine_entry>* quarantine = nullptr;
 [[noreturn]] void no_memory() { fire(err::INTERNAL, err::internal::NO_MEMORY); }
 
 // Pages from the platform, with the platform's refusal turned into the
-// internal no-memory error. A whole number of huge pages is asked for as
-// huge pages.
-void* alloc_virtual(size_t length) {
+// internal no-memory error. A series frame, and any whole number of huge
+// pages, is asked for as huge pages.
+void* alloc_virtual(size_t length, bool frame = false) {
   void* p = nullptr;
   uint32_t code = runtime::catch_region(THROW_VIRTUAL_LEVEL, [&] {
-    p = length % platform::HUGE_PAGE == 0 ? platform::allocate_huge_pages(length)
-                                          : platform::allocate_virtual(length);
+    p = frame || length % platform::HUGE_PAGE == 0 ? platform::allocate_huge_pages(length)
+                                                   : platform::allocate_virtual(length);
   });
   if (code >= THROW_NO_RELEASE && code <= THROW_VIRTUAL_LEVEL) {
     runtime::rt.thrown = 0;
@@ -119,7 +119,7 @@ void insert_series_frame(series_frame* f) {
 series_frame* make_series_frame(uint64_t data_size) {
   size_t length = runtime::round_up(data_size, PAGE);
   auto* f = static_cast<series_frame*>(heap::allocate_zeroed(sizeof(series_frame)));
-  auto* area = static_cast<uint8_t*>(alloc_virtual(length));
+  auto* area = static_cast<uint8_t*>(alloc_virtual(length, true));
   f->start = f->heap = area;
   f->tail = area + data_size;
   f->size = data_size + sizeof(series_frame);
@@ -290,7 +290,7 @@ void update_node_frames() {
 
 series_frame* alloc_series_frame() {
   uint32_t size = root.frame_size;
-  if (root.frame_size < root.max_frame_size) root.frame_size *= 2;
+  root.frame_size = root.max_frame_size;  // the first frame only is larger
   series_frame* f = make_series_frame(size);
   return f;
 }
@@ -383,9 +383,9 @@ series_buffer* alloc_buffer(uint64_t count, uint32_t unit, uint32_t offset) {
   uint32_t flags = unit | SERIES_ALLOCATED | SERIES_BUFFER;
   series_frame* f = root.active_series_frame;
   series_buffer* b;
-  // Most buffers are small and fit the active frame: carve them there. No
-  // frame's data area exceeds max_frame_size, so one that fits is not big.
-  if (f && f->heap + footprint < f->tail) [[likely]] {
+  // Most buffers are small and fit the active frame: carve them there. A
+  // big one may fit the first frame's tail, but lives alone all the same.
+  if (f && f->heap + footprint < f->tail && footprint < root.max_frame_size) [[likely]] {
     b = reinterpret_cast<series_buffer*>(f->heap);
     f->heap += footprint;
     carved += footprint;
