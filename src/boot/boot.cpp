@@ -83,9 +83,13 @@ void run_source(const char* name, Cell* code) {
 // Start-up decodes the pool the build made from the sources; without one
 // (the build step's own program), or with KEZ_BOOT_FROM_SOURCE set in the
 // environment (to compare the two), it lexes the sources.
-void run_boot_library(bool with_console) {
+bool boot_from_pool() {
   const char* from_source = std::getenv("KEZ_BOOT_FROM_SOURCE");
-  if (embedded_pool().empty() || (from_source && *from_source)) {
+  return !embedded_pool().empty() && !(from_source && *from_source);
+}
+
+void run_boot_library(bool with_console) {
+  if (!boot_from_pool()) {
     make_first_action();
     for (const auto& source : SOURCES) {
       if (!with_console && source.name[0] >= '9') break;
@@ -114,7 +118,12 @@ void make_all_routines() {
 
 void start() {
   init_runtime();
-  make_all_routines();
+  // The routine specs come from the pool's image of them when the library
+  // does.
+  if (boot_from_pool() && !embedded_routine_specs().empty())
+    replay_routine_specs(embedded_routine_specs(), make_all_routines);
+  else
+    make_all_routines();
   // The library's last statement starts the console, which ends the
   // process itself unless a script run without "--catch" returns.
   run_boot_library();

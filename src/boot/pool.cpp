@@ -24,6 +24,8 @@
 // program, which boots from the sources).
 extern const unsigned char kez_boot_pool[] __attribute__((weak));
 extern const size_t kez_boot_pool_size __attribute__((weak));
+extern const unsigned char kez_boot_routine_specs[] __attribute__((weak));
+extern const size_t kez_boot_routine_specs_size __attribute__((weak));
 
 namespace kez::boot {
 
@@ -94,6 +96,11 @@ std::vector<uint8_t> build_pool() {
 std::span<const uint8_t> embedded_pool() {
   if (&kez_boot_pool_size == nullptr || &kez_boot_pool == nullptr) return {};
   return {kez_boot_pool, kez_boot_pool_size};
+}
+
+std::span<const uint8_t> embedded_routine_specs() {
+  if (&kez_boot_routine_specs_size == nullptr || &kez_boot_routine_specs == nullptr) return {};
+  return {kez_boot_routine_specs, kez_boot_routine_specs_size};
 }
 
 uint32_t load_pool() {

@@ -32,6 +32,11 @@ Cell* load_source(const boot_source& source);
 std::vector<uint8_t> build_pool();
 // The pool the build embedded; empty in the program that builds it.
 std::span<const uint8_t> embedded_pool();
+// The image of the routine specs the build embedded beside the pool
+// (routines.h: record_routine_specs); empty in the program that builds it.
+std::span<const uint8_t> embedded_routine_specs();
+// True when start-up decodes the pool rather than lexing the sources.
+bool boot_from_pool();
 // Decodes the embedded pool into the root block and answers the index of
 // its first cell: name and block pairs from there to the block's end.
 uint32_t load_pool();

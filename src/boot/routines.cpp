@@ -21,6 +21,7 @@
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "foundation/collector.h"
+#include "foundation/hashtable.h"
 #include "foundation/output.h"
 #include "foundation/platform.h"
 #include "foundation/raise.h"
@@ -28,6 +29,7 @@
 #include "foundation/unicode.h"
 #include "services/clipboard.h"
 #include "services/environment.h"
+#include "services/kezbin.h"
 #include "services/lexer.h"
 #include "types/handle.h"
 #include "types/image.h"
@@ -321,6 +323,42 @@ constexpr routine_entry ROUTINES[] = {
 };
 
 
+// The routine specs make_all_routines lexes, and the names it binds, in its
+// order: the pool's build step records them into an image of their own,
+// which start-up from the pool decodes instead of lexing the specs. The
+// image is one record a spec (its text's hash, then its block) or a name
+// (its word); its words become global as it is read, in the order lexing
+// and binding made them global. A record that does not match what is asked
+// for (a text or a name differs) ends the replay: from there the specs are
+// lexed.
+enum class spec_mode { lex, record, replay };
+spec_mode mode = spec_mode::lex;
+Cell* held = nullptr;  // the block recorded or decoded, on the value stack
+int32_t next = 0;      // replay: its next record
+
+// The next replayed record if it has type `type`, else none (and the replay
+// ends).
+const Cell* next_record(uint32_t type) {
+  if (mode != spec_mode::replay) return nullptr;
+  if (next < block::rs_length(held)) {
+    const Cell* c = block::rs_head(held) + next;
+    if (TYPE_OF(c) == type) {
+      next++;
+      return c;
+    }
+  }
+  mode = spec_mode::lex;
+  return nullptr;
+}
+
+int32_t text_hash(std::string_view text) {
+  return int32_t(hashtable::murmur3(text.data(), text.size()));
+}
+
+void record(const Cell* value) {
+  if (mode == spec_mode::record) block::rs_append(held, value);
+}
+
 // The routine made from the spec block at the top of the stack, in its place.
 Cell* routine_in_place(routines::routine_fn fn) {
   uint32_t code = routines::add(fn);
@@ -335,15 +373,66 @@ Cell* routine_in_place(routines::routine_fn fn) {
 // drops it.
 void bind_routine(const char* name, const Cell* made) {
   Cell value = *made;
-  Cell w = word::make_global(symbol::make(name));
+  Cell w = routine_word(name);
   word::set(&w, &value);
   stack::pop(1);
 }
 
 }  // namespace
 
+Cell routine_word(const char* name) {
+  const Cell* replayed = next_record(TYPE_WORD);
+  if (replayed && std::strcmp(symbol::to_cstr(replayed->w2), name) != 0) {
+    mode = spec_mode::lex;
+    replayed = nullptr;
+  }
+  Cell w = replayed ? *replayed : word::make_global(symbol::make(name));
+  record(&w);
+  return w;
+}
+
+Cell* lex_spec(std::string_view text) {
+  if (mode == spec_mode::replay) {
+    const Cell* hash = next_record(TYPE_INTEGER);
+    if (hash && get_integer(hash) == text_hash(text)) {
+      if (const Cell* spec = next_record(TYPE_BLOCK)) return stack::push(*spec);
+    }
+    mode = spec_mode::lex;
+  }
+  Cell* spec = lexer::scan_utf8(text.data(), uint32_t(text.size()));
+  if (mode == spec_mode::record) {
+    Cell hash = make_integer(text_hash(text));
+    record(&hash);
+    record(spec);
+  }
+  return spec;
+}
+
+std::vector<uint8_t> record_routine_specs(void (*make)()) {
+  held = block::push_only(256);
+  mode = spec_mode::record;
+  make();
+  mode = spec_mode::lex;
+  Cell* none = block::push_only(1);
+  std::vector<uint8_t> image = kezbin::encode_pool(none, held);
+  stack::pop(2);
+  held = nullptr;
+  return image;
+}
+
+void replay_routine_specs(std::span<const uint8_t> image, void (*make)()) {
+  held = block::push_only(256);
+  kezbin::boot_load(image.data(), image.size(), held, true);
+  mode = spec_mode::replay;
+  next = 0;
+  make();
+  mode = spec_mode::lex;
+  stack::pop(1);
+  held = nullptr;
+}
+
 Cell* push_routine(std::string_view spec_text, routines::routine_fn fn) {
-  lexer::scan_utf8(spec_text.data(), uint32_t(spec_text.size()));
+  lex_spec(spec_text);
   return routine_in_place(fn);
 }
 

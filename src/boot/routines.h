@@ -2,8 +2,10 @@
 // Kez and becomes a routine! value bound to its global word at start-up.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "evaluator/natives.h"
 
@@ -15,6 +17,19 @@ struct routine_entry {
   routines::routine_fn fn;
 };
 
+// Pushes the block of a routine spec's text on the value stack: lexed, or
+// taken from the start-up image of the routine specs while it is replayed.
+Cell* lex_spec(std::string_view text);
+// Runs `make` (make_all_routines) recording the specs it lexes and the
+// names it binds: the start-up image of the routine specs (the pool's build
+// step).
+std::vector<uint8_t> record_routine_specs(void (*make)());
+// Runs `make` taking the specs and names from that image instead of lexing
+// them, as long as they match what it asks for.
+void replay_routine_specs(std::span<const uint8_t> image, void (*make)());
+// The global word of a name make_all_routines binds or keeps, made (or
+// taken from that image) in its order.
+Cell routine_word(const char* name);
 // Pushes a new routine! made from its spec text on the value stack.
 Cell* push_routine(std::string_view spec, routines::routine_fn fn);
 // Makes one routine from its spec text and binds it to its global word.

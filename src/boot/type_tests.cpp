@@ -14,7 +14,6 @@
 #include "boot/routines.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
-#include "services/lexer.h"
 #include "values/context.h"
 #include "values/function.h"
 #include "values/symbol.h"
@@ -100,11 +99,11 @@ void make_type_tests() {
   // Every type test has the same spec: lexed once, copied for each.
   constexpr std::string_view TEST_SPEC =
       R"("Returns true if the value is this type" value [any-type!] return: [logic!])";
-  Cell* spec = lexer::scan_utf8(TEST_SPEC.data(), uint32_t(TEST_SPEC.size()));
+  Cell* spec = lex_spec(TEST_SPEC);
   for (const auto& t : TYPE_TESTS) define_routine(t.name, spec, t.fn);
   stack::pop(1);
   for (size_t i = 0; i < TYPESET_COUNT; i++) {
-    typeset_words[i] = word::make_global(symbol::make(TYPESET_TESTS[i][1]));
+    typeset_words[i] = routine_word(TYPESET_TESTS[i][1]);
     std::string_view ts(TYPESET_TESTS[i][1]);
     std::string spec = "\"Returns true if the value is any type of ";
     spec.append(ts.substr(0, ts.size() - 1));

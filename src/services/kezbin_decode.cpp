@@ -129,6 +129,12 @@ class reader {
   uint32_t strings_size_ = 0;
   std::vector<uint32_t> sym_ids_;
   std::vector<Cell> globals_;  // the global word of each table entry, once made
+  // Boot pools: the blocks read_cells is inside, each with its records left.
+  struct open_block {
+    node_t node;
+    uint32_t left;
+  };
+  std::vector<open_block> open_blocks_;
   // Target.
   node_t root_ = 0;
   uint32_t base_ = 0;
@@ -760,10 +766,16 @@ constexpr auto LEAD_CLASSES = [] {
 // global word is made already and a small integer, and a block, paren or
 // path with no head index, whose records follow at once, and a string with
 // no head index (each with or without its new-line prefix, their numbers of
-// one or two bytes). Any other
-// record, and any record near the end of the bytes, is read by read_common
-// or read_other. Whatever allocates may move the buffer: it is found again.
+// one or two bytes). Any other record, and any record near the end of the
+// bytes, is read by read_common or read_other. Whatever allocates may move
+// the buffer: it is found again.
+//
+// A boot pool's blocks inside blocks are read in this one loop, the blocks
+// it is inside kept in open_blocks_: a pool is the runtime's own, nested no
+// deeper than its sources. The codec's are read by recursion, which checks
+// the stack.
 void reader::read_cells(node_t node, uint32_t count) {
+  const size_t outer = open_blocks_.size();
   series_buffer* b = memory::buffer(node);
   const Cell* globals = globals_.data();
   // A number of one or two bytes after the leading byte at q, and where the
@@ -775,7 +787,16 @@ void reader::read_cells(node_t node, uint32_t count) {
     *next = q + 3;
     return q[2] < 0x80 ? (number & 0x7F) | uint32_t(q[2]) << 7 : UINT32_MAX;
   };
-  for (uint32_t i = 0; i < count; i++) {
+  for (;;) {
+    if (count == 0) {
+      if (open_blocks_.size() == outer) return;
+      node = open_blocks_.back().node;
+      count = open_blocks_.back().left;
+      open_blocks_.pop_back();
+      b = memory::buffer(node);
+      continue;
+    }
+    count--;
     const uint8_t* q = p_;
     if (compact_ && end_ - q >= 4) [[likely]] {
       uint32_t c = q[0], nl = 0;
@@ -796,6 +817,20 @@ void reader::read_cells(node_t node, uint32_t count) {
         }
       } else if (c < LEAD_CLASSES.size() && LEAD_CLASSES[c] != OTHER_LEAD) {
         uint32_t number = short_number(q, &next);
+        if (number != UINT32_MAX && LEAD_CLASSES[c] == CELLS_LEAD && !codec_) {
+          // The block's cell, then its records, before the rest of this one.
+          p_ = next;
+          need_records(number);
+          node_t inner = memory::alloc_cells(number ? number : 1);
+          b = memory::buffer(node);
+          *reinterpret_cast<Cell*>(b->tail_ptr()) = Cell{c | nl, 0, inner, 0};
+          b->tail += sizeof(Cell);
+          open_blocks_.push_back({node, count});
+          node = inner;
+          count = number;
+          b = memory::buffer(node);
+          continue;
+        }
         if (number != UINT32_MAX && (LEAD_CLASSES[c] == CELLS_LEAD || (number & 3) != 3)) {
           p_ = next;
           if (LEAD_CLASSES[c] == CELLS_LEAD) read_plain_block(node, c | nl, number);

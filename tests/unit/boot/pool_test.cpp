@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "boot/pool.h"
+#include "boot/routines.h"
+#include "boot/startup.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "services/kezbin.h"
@@ -189,6 +191,51 @@ TEST_F(Pool, CorruptCompressedPayloadStopsStartUp) {
         kezbin::boot_load(image.data(), image.size(), into, false);
       },
       testing::ExitedWithCode(1), "^Error: Kezbin compressed data corrupted!\n$");
+}
+
+// Recording the routine specs again (in a child: it binds every routine
+// anew) gives the image the build embedded.
+TEST_F(Pool, RoutineSpecsImageIsTheOneTheBuildRecorded) {
+  std::span<const uint8_t> embedded = boot::embedded_routine_specs();
+  ASSERT_FALSE(embedded.empty());
+  std::vector<uint8_t> expected(embedded.begin(), embedded.end());
+  EXPECT_EXIT(
+      {
+        bool same = boot::record_routine_specs(boot::make_all_routines) == expected;
+        std::_Exit(same ? 0 : 3);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+// The first word of the spec of the routine a global word holds.
+std::string first_spec_word(const char* name) {
+  Cell v = global_value(name);
+  Cell spec = make_series(TYPE_BLOCK, v.w2);
+  if (TYPE_OF(&v) != TYPE_ROUTINE || block::rs_length(&spec) < 1) return "";
+  return symbol::to_cstr(block::rs_head(&spec)->w2);
+}
+
+// A replay takes each spec and name only while they match what is asked
+// for; from the first that does not, the specs are lexed.
+TEST_F(Pool, ReplayEndsAtTheFirstSpecOrNameThatDiffers) {
+  static const char* spec_b = "y [block!]";
+  static const char* name_c = "pool-test-c";
+  auto make = [] {
+    boot::define_routine("pool-test-a", "x [integer!]", [] {});
+    boot::define_routine("pool-test-b", spec_b, [] {});
+    boot::define_routine(name_c, "z [string!]", [] {});
+  };
+  std::vector<uint8_t> image = boot::record_routine_specs(make);
+  spec_b = "q [logic!]";  // as long as "y [block!]"
+  boot::replay_routine_specs(image, make);
+  EXPECT_EQ(first_spec_word("pool-test-a"), "x");
+  EXPECT_EQ(first_spec_word("pool-test-b"), "q");
+  EXPECT_EQ(first_spec_word("pool-test-c"), "z");
+  spec_b = "y [block!]";
+  name_c = "pool-test-d";
+  boot::replay_routine_specs(image, make);
+  EXPECT_EQ(first_spec_word("pool-test-b"), "y");
+  EXPECT_EQ(first_spec_word("pool-test-d"), "z");
 }
 
 }  // namespace
