@@ -911,6 +911,52 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
 uint32_t call_lean(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end, bool keep,
                    const Cell* name);
 
+void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base, const Cell& saved);
+void run_branch_block(const Cell* body);
+
+// A block or paren (`code`, from `index` to `end`, `at` its first value)
+// that starts with a call by a word, the commonest case, run untraced as
+// run_lean runs it but without its statement loop: the call is made from
+// here, and what follows it in the block, when anything does, goes to
+// paren_rest. The call's depth guard covers the block. False, with nothing
+// done, when the block starts otherwise.
+inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t index,
+                                                    uint32_t end, const Cell* at, bool keep) {
+  if (TYPE_OF(at) != TYPE_WORD) return false;
+  const Cell* v = bound_value(at);
+  if (!v || !is_function_type(TYPE_OF(v))) return false;
+  Cell word = *at;
+  Cell saved = current;
+  current = *paren;
+  Cell* base = stack::top;
+  uint32_t next = call_lean(v, paren, index + 1, end, true, &word);
+  if (!stack::pending()) [[likely]] {
+    end = code_end(paren, end);
+    if (next < end || trace::on) [[unlikely]]
+      paren_rest(paren, next, end, base, saved);
+  }
+  current = saved;
+  if (!keep && !stack::pending()) {
+    Cell result = *base;
+    place_result(&result, false);
+  }
+  return true;
+}
+
+// A paren run by lead_call, when tracing is off and it starts with a call.
+inline __attribute__((always_inline)) bool paren_call(const Cell* paren, bool keep) {
+  if (trace::on) return false;
+  series_buffer* b = GET_BUFFER(paren);
+  uint32_t index = paren->w1, end = b->used() / sizeof(Cell);
+  if (index >= end) return false;
+  return lead_call(paren, index, end, cell_head(b) + index, keep);
+}
+
+// A paren run as run_block runs it, through paren_call when it can.
+__attribute__((noinline)) void run_paren(const Cell* paren, bool keep) {
+  if (!paren_call(paren, keep)) run_block(paren, keep);
+}
+
 // An operator's right operand that is a call by a word or a paren, taken as
 // eval_lean takes it (no infix after it); 0 for any other operand.
 inline __attribute__((always_inline)) uint32_t operand_call(const code_view& view,
@@ -918,7 +964,7 @@ inline __attribute__((always_inline)) uint32_t operand_call(const code_view& vie
   const Cell* at = view.at(index);
   if (TYPE_OF(at) == TYPE_PAREN) {
     Cell block = *at;
-    run_block(&block, true);
+    if (!paren_call(&block, true)) run_block(&block, true);
     return index + 1;
   }
   if (TYPE_OF(at) != TYPE_WORD) return 0;
@@ -961,7 +1007,8 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
 
 // Runs a branch of `either` or `if` in its frame, as run_block runs it: a
 // branch of one value that needs no evaluation is taken without running a
-// block (a leaf of a recursion, mostly).
+// block (a leaf of a recursion, mostly), and an untraced one skips the
+// depth guard, which the call's covers.
 inline __attribute__((always_inline)) void run_branch(const Cell* branch) {
   Cell body = *branch;
   if (TYPE_OF(&body) == TYPE_BLOCK && !trace::on) {
@@ -972,6 +1019,8 @@ inline __attribute__((always_inline)) void run_branch(const Cell* branch) {
         return;
       }
     }
+    run_branch_block(&body);
+    return;
   }
   run_block(&body, false);
 }
@@ -1203,7 +1252,7 @@ inline __attribute__((always_inline)) bool eval_paren(const Cell* paren, bool ke
                                                      Cell* start_top) {
   Cell block = *paren;
   if (LEAN) {
-    run_block(&block, keep);
+    run_paren(&block, keep);
     return !stack::pending();
   }
   stack::open_eval_native_frame(&words::body_marker_word);
@@ -1388,7 +1437,7 @@ inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* cod
     }
   } else if (TYPE_OF(at) == TYPE_PAREN) {
     Cell block = *at;
-    run_block(&block, keep);
+    run_paren(&block, keep);
   } else {
     return 0;
   }
@@ -1489,9 +1538,32 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
   }
 }
 
+// The rest of a block after its first call (lead_call): the infix loop
+// after the call, the statements after it, and, when tracing began inside,
+// the exit event, with `current` back at `saved` as run_lean has it. The
+// block's value ends at `base`.
+__attribute__((noinline)) void paren_rest(const Cell* code, uint32_t next, uint32_t end,
+                                          Cell* base, const Cell& saved) {
+  if (next < end && TYPE_OF(code_at(code, next)) == TYPE_WORD) {
+    next = infix_tail(code, next, end, true, base);
+    if (stack::pending()) return;
+    end = code_end(code, end);
+  }
+  if (next < end) {
+    stack::top = base;
+    if (!run_statements<false>(code, next, end, base)) return;
+  }
+  if (trace::on) {
+    current = saved;
+    trace::fire(trace::EV_EXIT, code, int32_t(end), nullptr, base);
+  }
+}
+
 // The untraced run of a block in the caller's frame, as run_block makes it,
 // after its depth guard: `saved` is the position put back on the way out.
-template <bool HOLD_VIEW = false>
+// LEAD_CALL (function bodies) gives a block that starts with a call to
+// lead_call, unless it is one simple expression.
+template <bool HOLD_VIEW = false, bool LEAD_CALL = false>
 inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
                                                     const Cell& saved,
                                                     context_cache* cache = nullptr) {
@@ -1527,6 +1599,8 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
       else place_result(v, false);
       return;
     }
+  } else if (LEAD_CALL && lead_call(code, index, end, code_at(code, index), keep)) {
+    return;
   }
   bool done = run_statements<false, HOLD_VIEW>(code, index, end, base, cache);
   current = saved;
@@ -1556,7 +1630,7 @@ __attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name)
   if (TYPE_OF(&body) == TYPE_BLOCK) {
     // As run_block runs it: call_lean has tested the depth guard.
     Cell current_saved = current;
-    run_lean(&body, false, current_saved);
+    run_lean<false, true>(&body, false, current_saved);
   } else {
     *stack::arguments = unset_value;
   }
@@ -1568,6 +1642,12 @@ __attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name)
     if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
   }
   take_return(frame);
+}
+
+// An untraced branch of `either` or `if` (see run_branch).
+__attribute__((noinline)) void run_branch_block(const Cell* body) {
+  Cell saved = current;
+  run_lean(body, false, saved);
 }
 
 }  // namespace
