@@ -11,6 +11,7 @@
 #include "boot/pool.h"
 #include "boot/routines.h"
 #include "boot/startup.h"
+#include "services/kezbin.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -39,6 +40,12 @@ int main(int argc, char** argv) {
     text += std::string(";\nextern const size_t ") + name + "_size = " + std::to_string(bytes.size()) + ";\n";
   };
   array("kez_boot_pool", image);
+  std::vector<uint32_t> hashes = kez::kezbin::symbol_hashes(image);
+  text += "\nextern const unsigned int kez_boot_pool_hashes[] = {";
+  for (size_t i = 0; i < hashes.size(); i++)
+    text += (i % 8 ? " " : "\n    ") + std::to_string(hashes[i]) + "u,";
+  if (hashes.empty()) text += "0";
+  text += "\n};\nextern const size_t kez_boot_pool_hashes_count = " + std::to_string(hashes.size()) + ";\n";
   array("kez_boot_routine_specs", specs);
   // Rewrite only a changed file, so that an unchanged pool rebuilds nothing.
   std::string old;

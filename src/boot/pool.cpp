@@ -24,6 +24,8 @@
 // program, which boots from the sources).
 extern const unsigned char kez_boot_pool[] __attribute__((weak));
 extern const size_t kez_boot_pool_size __attribute__((weak));
+extern const unsigned int kez_boot_pool_hashes[] __attribute__((weak));
+extern const size_t kez_boot_pool_hashes_count __attribute__((weak));
 extern const unsigned char kez_boot_routine_specs[] __attribute__((weak));
 extern const size_t kez_boot_routine_specs_size __attribute__((weak));
 
@@ -103,9 +105,15 @@ std::span<const uint8_t> embedded_routine_specs() {
   return {kez_boot_routine_specs, kez_boot_routine_specs_size};
 }
 
+std::span<const uint32_t> embedded_pool_hashes() {
+  if (&kez_boot_pool_hashes_count == nullptr || &kez_boot_pool_hashes == nullptr) return {};
+  return {kez_boot_pool_hashes, kez_boot_pool_hashes_count};
+}
+
 uint32_t load_pool() {
   std::span<const uint8_t> pool = embedded_pool();
-  uint32_t first = kezbin::boot_load(pool.data(), pool.size(), &context::root, false);
+  uint32_t first =
+      kezbin::boot_load(pool.data(), pool.size(), &context::root, false, embedded_pool_hashes());
   uint32_t end = memory::buffer(context::root.w2)->used() / sizeof(Cell);
   for (uint32_t i = first; i < end; i++) {
     Cell* source = block::rs_abs_at(&context::root, i);

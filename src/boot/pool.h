@@ -32,6 +32,9 @@ Cell* load_source(const boot_source& source);
 std::vector<uint8_t> build_pool();
 // The pool the build embedded; empty in the program that builds it.
 std::span<const uint8_t> embedded_pool();
+// The hashes of the names of the pool's symbol table, which the build
+// stores beside it (kezbin::symbol_hashes).
+std::span<const uint32_t> embedded_pool_hashes();
 // The image of the routine specs the build embedded beside the pool
 // (routines.h: record_routine_specs); empty in the program that builds it.
 std::span<const uint8_t> embedded_routine_specs();

@@ -528,9 +528,9 @@ struct text_probe {
 };
 
 // Walks the probe chain of the text; the exact pass runs only in exact mode.
-text_probe probe_text(const header* h, const uint8_t* text, uint32_t length, int mode) {
+text_probe probe_text(const header* h, const uint8_t* text, uint32_t length, uint32_t hash,
+                      int mode) {
   const Cell* symbols = block_cells(h->block);
-  uint32_t hash = murmur3_lower(text, length);
   auto name_of = [&](uint32_t position, uint32_t* n) {
     series_buffer* name = memory::buffer(symbols[position].w3);
     *n = name->used();
@@ -572,13 +572,18 @@ text_probe probe_text(const header* h, const uint8_t* text, uint32_t length, int
 }  // namespace
 
 int32_t lookup_text(node_t table, const uint8_t* text, uint32_t length, int mode) {
-  text_probe r = probe_text(get_header(table), text, length, mode);
+  text_probe r = probe_text(get_header(table), text, length, murmur3_lower(text, length), mode);
   return r.exact ? r.exact : r.any_case;
 }
 
 int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode_and_flags) {
+  return find_text_hashed(table, text, length, murmur3_lower(text, length), mode_and_flags);
+}
+
+int32_t find_text_hashed(node_t table, const uint8_t* text, uint32_t length, uint32_t hash,
+                         int mode_and_flags) {
   int mode = mode_and_flags & ~FIND_STABLE;
-  text_probe r = probe_text(get_header(table), text, length, mode);
+  text_probe r = probe_text(get_header(table), text, length, hash, mode);
   if (r.exact) return r.exact;
   if (mode != FIND_EXACT && r.any_case) return r.any_case;
 
@@ -591,7 +596,7 @@ int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode_a
   }
   if (get_header(table)->occupied >= get_header(table)->upper) {
     grow_if_full(table);
-    r = probe_text(get_header(table), text, length, mode);
+    r = probe_text(get_header(table), text, length, hash, mode);
   }
 
   // Its cell first (typed unset! until complete), then its name.

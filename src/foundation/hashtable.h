@@ -180,6 +180,10 @@ Cell* remove_key(node_t table, uint32_t key);
 // text lies outside the heap (an image in the binary) and is not copied.
 enum find_mode : int { FIND_EXACT = 0, FIND_ANY_CASE = 1, FIND_STABLE = 2 };
 int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode);
+// The same for a text whose murmur3_lower hash is known already (a boot
+// pool's names, hashed when the pool was built).
+int32_t find_text_hashed(node_t table, const uint8_t* text, uint32_t length, uint32_t hash,
+                         int mode);
 // Looks the symbol up without creating it: its id, or 0.
 int32_t lookup_text(node_t table, const uint8_t* text, uint32_t length, int mode);
 

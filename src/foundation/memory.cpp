@@ -53,13 +53,13 @@ std::vector<quarantine_entry>* quarantine = nullptr;
 [[noreturn]] void no_memory() { fire(err::INTERNAL, err::internal::NO_MEMORY); }
 
 // Pages from the platform, with the platform's refusal turned into the
-// internal no-memory error. A whole number of huge pages is asked for as
-// huge pages.
-void* alloc_virtual(size_t length) {
+// internal no-memory error. A series frame, and any whole number of huge
+// pages, is asked for as huge pages.
+void* alloc_virtual(size_t length, bool frame = false) {
   void* p = nullptr;
   uint32_t code = runtime::catch_region(THROW_VIRTUAL_LEVEL, [&] {
-    p = length % platform::HUGE_PAGE == 0 ? platform::allocate_huge_pages(length)
-                                          : platform::allocate_virtual(length);
+    p = frame || length % platform::HUGE_PAGE == 0 ? platform::allocate_huge_pages(length)
+                                                   : platform::allocate_virtual(length);
   });
   if (code >= THROW_NO_RELEASE && code <= THROW_VIRTUAL_LEVEL) {
     runtime::rt.thrown = 0;
@@ -119,7 +119,7 @@ void insert_series_frame(series_frame* f) {
 series_frame* make_series_frame(uint64_t data_size) {
   size_t length = runtime::round_up(data_size, PAGE);
   auto* f = static_cast<series_frame*>(heap::allocate_zeroed(sizeof(series_frame)));
-  auto* area = static_cast<uint8_t*>(alloc_virtual(length));
+  auto* area = static_cast<uint8_t*>(alloc_virtual(length, true));
   f->start = f->heap = area;
   f->tail = area + data_size;
   f->size = data_size + sizeof(series_frame);
@@ -225,13 +225,14 @@ bool has_free_node(const node_frame* f) {
 }
 
 // A node of `f`, which has one: one given back before, else the next one
-// never given (a fresh frame hands its nodes out in order).
+// never given (a fresh frame hands its nodes out in order). Its entry is
+// written last, so that a caller's own store to it right after replaces it.
 node_t take_node(node_frame* f) {
   node_t node = f->free_head;
   if (node) f->free_head = link_target(node_table[node]);
   else node = f->base + f->unused++;
-  node_table[node] = 0;
   f->used++;
+  node_table[node] = 0;
   return node;
 }
 
@@ -290,7 +291,7 @@ void update_node_frames() {
 
 series_frame* alloc_series_frame() {
   uint32_t size = root.frame_size;
-  if (root.frame_size < root.max_frame_size) root.frame_size *= 2;
+  root.frame_size = root.max_frame_size;  // the first frame only is larger
   series_frame* f = make_series_frame(size);
   return f;
 }
@@ -342,12 +343,11 @@ __attribute__((noinline)) void count_stress() {
 }
 
 // Room for a buffer that the active frame cannot hold: a big frame of its
-// own, or another frame with room, found after a collection if need be, or
-// a new frame. Sets SERIES_BIG in `flags` for a big frame.
-__attribute__((noinline)) series_buffer* carve_elsewhere(uint64_t footprint, uint32_t& flags) {
+// own (for a footprint of max_frame_size or more), or another frame with
+// room, found after a collection if need be, or a new frame.
+__attribute__((noinline)) series_buffer* carve_elsewhere(uint64_t footprint) {
   if (footprint >= root.max_frame_size) {
     collect_if_active();
-    flags |= SERIES_BIG;
     return alloc_big(footprint);
   }
   series_frame* f = find_series_frame(footprint);
@@ -367,8 +367,6 @@ __attribute__((noinline)) series_buffer* carve_elsewhere(uint64_t footprint, uin
   return b;
 }
 
-}  // namespace
-
 // Counts an allocation (the stress mode's countdown included).
 inline void count_allocation() {
   if (stress_interval) [[unlikely]] count_stress();
@@ -376,35 +374,63 @@ inline void count_allocation() {
   allocations++;
 }
 
-series_buffer* alloc_buffer(uint64_t count, uint32_t unit, uint32_t offset) {
+// A counted buffer for `count` units, its header written (node 0).
+series_buffer* carve(uint64_t count, uint32_t unit, uint32_t offset) {
   count_allocation();
   uint64_t size = data_size_for(count, unit);
   uint64_t footprint = size + BUFFER_OVERHEAD;
   uint32_t flags = unit | SERIES_ALLOCATED | SERIES_BUFFER;
   series_frame* f = root.active_series_frame;
   series_buffer* b;
-  // Most buffers are small and fit the active frame: carve them there. No
-  // frame's data area exceeds max_frame_size, so one that fits is not big.
-  if (f && f->heap + footprint < f->tail) [[likely]] {
+  // A big buffer may fit the first frame's tail, but lives alone all the same.
+  if (f && f->heap + footprint < f->tail && footprint < root.max_frame_size) {
     b = reinterpret_cast<series_buffer*>(f->heap);
     f->heap += footprint;
     carved += footprint;
   } else {
-    b = carve_elsewhere(footprint, flags);
+    b = carve_elsewhere(footprint);
+    if (footprint >= root.max_frame_size) flags |= SERIES_BIG;
   }
-  b->flags = flags;
-  b->node = 0;
-  b->size = uint32_t(size);
-  b->head = b->tail = offset;
-  b->spare[0] = b->spare[1] = b->spare[2] = 0;
+  *b = series_buffer{flags, 0, uint32_t(size), offset, offset, {0, 0, 0}};
   return b;
 }
 
-node_t alloc_series(uint64_t count, uint32_t unit, uint32_t offset) {
-  series_buffer* b = alloc_buffer(count, unit, offset);
+__attribute__((noinline)) node_t alloc_series_elsewhere(uint64_t count, uint32_t unit,
+                                                        uint32_t offset) {
+  // The node is taken after the buffer: carving may collect, and a node
+  // whose buffer does not exist yet must not meet the collector.
+  series_buffer* b = carve(count, unit, offset);
   node_t node = alloc_node();
   set_buffer(node, b);
   b->node = node;
+  return node;
+}
+
+}  // namespace
+
+series_buffer* alloc_buffer(uint64_t count, uint32_t unit, uint32_t offset) {
+  return carve(count, unit, offset);
+}
+
+node_t alloc_series(uint64_t count, uint32_t unit, uint32_t offset) {
+  // Most buffers are small, fit the active frame and find a node in the
+  // active node frame, outside the stress mode: that case is done here in
+  // one straight line; every other goes the general way.
+  series_frame* f = root.active_series_frame;
+  node_frame* nodes = root.active_node_frame;
+  uint64_t footprint = ((count * unit + 15) & ~uint64_t(15)) + BUFFER_OVERHEAD;
+  if (stress_interval || count > MAX_SERIES_SIZE || footprint >= root.max_frame_size || !f ||
+      f->heap + footprint >= f->tail || !nodes || !has_free_node(nodes)) [[unlikely]]
+    return alloc_series_elsewhere(count, unit, offset);
+  stress_countdown = 0;  // as count_allocation leaves it
+  allocations++;
+  auto* b = reinterpret_cast<series_buffer*>(f->heap);
+  f->heap += footprint;
+  carved += footprint;
+  node_t node = take_node(nodes);
+  set_buffer(node, b);
+  *b = series_buffer{unit | SERIES_ALLOCATED | SERIES_BUFFER, node,
+                     uint32_t(footprint - BUFFER_OVERHEAD), offset, offset, {0, 0, 0}};
   return node;
 }
 

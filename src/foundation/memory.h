@@ -15,9 +15,10 @@
 //
 // Buffers of a footprint of 2 MB or more live alone in big frames; others are
 // carved from series frames (2 MB, each one huge page where the system
-// allows) by bumping a cursor. A buffer that is replaced is only flagged
-// (node 0, not allocated); the collector reclaims it. Fixed series come from
-// the tracked heap and never move.
+// allows; the first one has a tail of small pages) by bumping a cursor. A
+// buffer that is replaced is only flagged (node 0, not allocated); the
+// collector reclaims it. Fixed series come from the tracked heap and never
+// move.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -60,19 +61,23 @@ struct series_buffer {
 };
 static_assert(sizeof(series_buffer) == 32, "cell data must stay 16-byte aligned");
 
-// Bytes a buffer takes in its frame beyond its data: header and trailer.
-constexpr uint32_t BUFFER_OVERHEAD = sizeof(series_buffer) + 16;
+// Bytes a buffer takes in its frame beyond its data: its header. Nothing
+// follows the data area: a write past `size` lands on the next buffer's
+// header, so every writer stays within `size`.
+constexpr uint32_t BUFFER_OVERHEAD = sizeof(series_buffer);
 // Largest data area: element counts and offsets must stay positive 32-bit.
 constexpr uint64_t MAX_SERIES_SIZE = 0x7FFFFFF0;
 
 namespace memory {
 
 constexpr uint32_t NODES_PER_FRAME = 10000;
-// Every series frame is one huge page: start-up fills the first ones
-// densely, so the whole page is used, and one fault costs far less than the
-// 512 small ones it replaces.
-constexpr uint32_t INITIAL_FRAME_SIZE = 2 << 20;  // first series frame
-constexpr uint32_t MAX_FRAME_SIZE = 2 << 20;      // later frames; big-buffer limit
+// A series frame is one huge page: filled densely, one fault and one
+// clearing (about a quarter of a millisecond) cost far less than the 512
+// small faults they replace. Start-up fills the first frame: its huge page,
+// then a tail of small pages, so that a start-up a little over 2 MB faults
+// in the few small pages it spills into rather than a second huge page.
+constexpr uint32_t INITIAL_FRAME_SIZE = (2 << 20) + (512 << 10);  // first series frame
+constexpr uint32_t MAX_FRAME_SIZE = 2 << 20;  // later frames; big-buffer limit
 // A frame with less free room than this after a collection is passed over:
 // carving there would only trigger the next collection sooner.
 constexpr uint32_t MIN_FRAME_ROOM = 0xCCCC;

@@ -195,23 +195,25 @@ void* allocate_virtual(size_t size) {
 }
 
 void* allocate_huge_pages(size_t size) {
-  // The kernel aligns a large mapping to huge pages by itself where it can;
-  // elsewhere, over-map by one huge page and trim both ends.
-  void* p = allocate_virtual(size);
+  // The kernel aligns a mapping of whole huge pages to them by itself where
+  // it can: map that much and give back what lies beyond `size`. Elsewhere,
+  // over-map by one huge page and trim both ends.
+  size_t span = (size + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  void* p = allocate_virtual(span);
   auto start = reinterpret_cast<uintptr_t>(p);
   if (start % HUGE_PAGE != 0) {
-    munmap(p, size);
-    size_t span = size + HUGE_PAGE;
+    munmap(p, span);
+    span = size + HUGE_PAGE;
     p = allocate_virtual(span);
     start = reinterpret_cast<uintptr_t>(p);
-    uintptr_t aligned = (start + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
-    if (aligned > start) munmap(p, aligned - start);
-    if (aligned + size < start + span)
-      munmap(reinterpret_cast<void*>(aligned + size), start + span - (aligned + size));
-    p = reinterpret_cast<void*>(aligned);
   }
+  uintptr_t aligned = (start + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
+  if (aligned > start) munmap(p, aligned - start);
+  if (aligned + size < start + span)
+    munmap(reinterpret_cast<void*>(aligned + size), start + span - (aligned + size));
+  p = reinterpret_cast<void*>(aligned);
   // Only advice: where huge pages are off or none is free, small ones serve.
-  madvise(p, size, MADV_HUGEPAGE);
+  if (size_t whole = size & ~(HUGE_PAGE - 1)) madvise(p, whole, MADV_HUGEPAGE);
   return p;
 }
 

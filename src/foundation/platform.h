@@ -35,10 +35,11 @@ void add_exit_hook(void (*hook)());
 // THROW_NO_PAGES (allocate) or THROW_NO_RELEASE (free).
 void* allocate_virtual(size_t size);
 void free_virtual(void* address, size_t size);
-// The same for a span that is a multiple of HUGE_PAGE, aligned to it and
-// backed by huge pages where the system gives them: one fault and one
-// clearing for the whole span instead of one per small page touched, which
-// is most of the kernel's share of start-up. Freed with free_virtual.
+// The same for a span aligned to HUGE_PAGE whose whole huge pages are backed
+// by huge pages where the system gives them (a rest shorter than one stays
+// in small pages): one fault and one clearing for each instead of one per
+// small page touched, which is most of the kernel's share of start-up.
+// Freed with free_virtual.
 constexpr size_t HUGE_PAGE = size_t(2) << 20;
 void* allocate_huge_pages(size_t size);
 

@@ -17,6 +17,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "values/cell.h"
@@ -42,7 +43,14 @@ void decode(const uint8_t* data, size_t length, Cell* into, const Cell* arg);
 // the process with status 1. With `keep_cells` the cells of an earlier
 // pool stay the literal cells. Answers the index in `into` of the first
 // cell this pool appended.
-uint32_t boot_load(const uint8_t* data, size_t length, Cell* into, bool keep_cells);
+// `hashes`, when it has one for each name of the image's symbol table, are
+// their murmur3_lower hashes (symbol_hashes), which interning then takes.
+uint32_t boot_load(const uint8_t* data, size_t length, Cell* into, bool keep_cells,
+                   std::span<const uint32_t> hashes = {});
+// The murmur3_lower hashes of the names of an uncompressed image's symbol
+// table, in its order (none for any other image): the build step stores
+// them beside the pool.
+std::vector<uint32_t> symbol_hashes(std::span<const uint8_t> image);
 
 // Defines the routines behind the `kezbin` codec (`_kezbin-encode` and
 // `_kezbin-decode`), which the boot library moves into system/codecs.

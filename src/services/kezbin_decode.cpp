@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <span>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -115,6 +116,18 @@ class reader {
   size_t left() const { return size_t(end_ - p_); }
   void read_payload(Cell* into);
   const uint8_t* position() const { return p_; }
+  // Boot mode: the murmur3_lower hash of each name of the symbol table,
+  // computed when the pool was built, spares hashing them again.
+  void use_hashes(std::span<const uint32_t> hashes) { hashes_ = hashes; }
+  // The hashes of the symbol table's names (after open).
+  std::vector<uint32_t> name_hashes() const {
+    std::vector<uint32_t> hashes;
+    for (uint32_t i = 0; i < sym_count_; i++) {
+      const char* name = reinterpret_cast<const char*>(strings_ + load_u32(offsets_ + 4 * size_t(i)));
+      hashes.push_back(hashtable::murmur3_lower(reinterpret_cast<const uint8_t*>(name), std::strlen(name)));
+    }
+    return hashes;
+  }
 
  private:
   const uint8_t* start_;
@@ -128,6 +141,7 @@ class reader {
   const uint8_t* strings_ = nullptr;
   uint32_t strings_size_ = 0;
   std::vector<uint32_t> sym_ids_;
+  std::span<const uint32_t> hashes_;
   std::vector<Cell> globals_;  // the global word of each table entry, once made
   // Boot pools: the blocks read_cells is inside, each with its records left.
   struct open_block {
@@ -283,8 +297,11 @@ uint32_t reader::symbol(uint32_t index) {
     check(cp >= 0);
   }
   // The image never moves (see above): its names need no copy while interned.
-  return sym_ids_[index] = uint32_t(hashtable::find_text(
-             symbol::text_index, b, uint32_t(n), hashtable::FIND_EXACT | hashtable::FIND_STABLE));
+  constexpr int mode = hashtable::FIND_EXACT | hashtable::FIND_STABLE;
+  if (hashes_.size() == sym_count_)
+    return sym_ids_[index] = uint32_t(
+               hashtable::find_text_hashed(symbol::text_index, b, uint32_t(n), hashes_[index], mode));
+  return sym_ids_[index] = uint32_t(hashtable::find_text(symbol::text_index, b, uint32_t(n), mode));
 }
 
 void reader::read_payload(Cell* into) {
@@ -1243,7 +1260,8 @@ void reader::read_error(slot out) {
 // The decoder's entry: the magic, the flags, the optional decompression.
 // `fail` reports a missing magic or corrupt compressed data.
 template <class Fail>
-void run(const uint8_t* data, size_t length, Cell* into, bool codec, Fail fail) {
+void run(const uint8_t* data, size_t length, Cell* into, bool codec, Fail fail,
+         std::span<const uint32_t> hashes = {}) {
   // The codec's input may be a binary! that moves when decoding allocates:
   // it is read from a copy. A boot pool lies outside the heap and is read
   // where it is.
@@ -1271,6 +1289,7 @@ void run(const uint8_t* data, size_t length, Cell* into, bool codec, Fail fail) 
   reader r(start, size, skip, codec);
   // A normal image too short for its two counts is no image at all.
   if (!(flags & FLAG_COMPACT) && r.left() < 8) fail(false);
+  r.use_hashes(hashes);
   r.open(flags & FLAG_COMPACT, flags & FLAG_SYMBOLS);
   r.read_payload(into);
 }
@@ -1282,7 +1301,17 @@ void decode(const uint8_t* data, size_t length, Cell* into, const Cell* arg) {
   run(data, length, into, true, [&](bool) { fire(err::SCRIPT, err::script::INVALID_DATA, &bad); });
 }
 
-uint32_t boot_load(const uint8_t* data, size_t length, Cell* into, bool keep_cells) {
+std::vector<uint32_t> symbol_hashes(std::span<const uint8_t> image) {
+  if (image.size() < HEADER_SIZE || std::memcmp(image.data(), MAGIC, 6) != 0) return {};
+  uint8_t flags = image[7];
+  if ((flags & FLAG_COMPRESSED) || !(flags & FLAG_SYMBOLS)) return {};
+  reader r(image.data(), image.size(), HEADER_SIZE, true);
+  r.open(flags & FLAG_COMPACT, true);
+  return r.name_hashes();
+}
+
+uint32_t boot_load(const uint8_t* data, size_t length, Cell* into, bool keep_cells,
+                   std::span<const uint32_t> hashes) {
   // The collector stays off while the pool is decoded, and comes back as it
   // was even when the decoding raises.
   struct collector_off {
@@ -1298,7 +1327,7 @@ uint32_t boot_load(const uint8_t* data, size_t length, Cell* into, bool keep_cel
     ssize_t n = ::write(STDERR_FILENO, message, std::strlen(message));
     (void)n;
     runtime::exit_process(1);
-  });
+  }, hashes);
   if (!keep_cells) literal_base = first;
   return first;
 }

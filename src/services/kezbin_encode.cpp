@@ -13,6 +13,7 @@
 //    the same numbering, so the two must change together.
 //  - Symbols are numbered in order of first use, through a hash index, so
 //    that any number of distinct words encodes in linear time.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -71,6 +72,13 @@ class writer {
     position_--;
   }
   std::vector<uint8_t> finish();
+  // The symbols of the table by how often the payload names them, the most
+  // named first (ties in the table's order).
+  std::vector<uint32_t> symbols_by_use() const;
+  // Enters `symbols` in the table first, in this order.
+  void preset_symbols(const std::vector<uint32_t>& symbols) {
+    for (uint32_t sym : symbols) symbol_index(sym);
+  }
 
  private:
   bool compact_;
@@ -78,6 +86,8 @@ class writer {
   std::vector<uint8_t> strings_;
   std::vector<uint32_t> offsets_;
   std::unordered_map<uint32_t, uint32_t> symbols_;  // symbol id -> index
+  std::vector<uint32_t> table_;                     // index -> symbol id
+  std::vector<uint32_t> uses_;                      // index -> times named
   std::vector<uint32_t> path_;                      // enclosing positions
   uint32_t position_ = 0;
   std::vector<uint32_t> store_;                     // recorded paths: count, elements
@@ -165,9 +175,14 @@ class writer {
 
 uint32_t writer::symbol_index(uint32_t sym) {
   auto it = symbols_.find(sym);
-  if (it != symbols_.end()) return it->second;
+  if (it != symbols_.end()) {
+    uses_[it->second]++;
+    return it->second;
+  }
   auto index = uint32_t(symbols_.size());
   symbols_.emplace(sym, index);
+  table_.push_back(sym);
+  uses_.push_back(1);
   std::string name = symbol::to_cstr(sym);
   offsets_.push_back(uint32_t(strings_.size()));
   strings_.insert(strings_.end(), name.begin(), name.end());
@@ -560,6 +575,15 @@ void writer::write_error(const Cell& v) {
   leave();
 }
 
+std::vector<uint32_t> writer::symbols_by_use() const {
+  std::vector<uint32_t> order(table_.size());
+  for (uint32_t i = 0; i < order.size(); i++) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [this](uint32_t a, uint32_t b) { return uses_[a] > uses_[b]; });
+  for (uint32_t& i : order) i = table_[i];
+  return order;
+}
+
 std::vector<uint8_t> writer::finish() {
   std::vector<uint8_t> image(MAGIC, MAGIC + 6);
   image.push_back(VERSION);
@@ -603,11 +627,19 @@ Cell* encode(const Cell* value, bool compact) {
 }
 
 std::vector<uint8_t> encode_pool(const Cell* set_words, const Cell* values) {
-  writer w(true);
   Cell pairs = *set_words, top = *values;
-  for (int32_t i = 0; i + 1 < block::rs_length(&pairs); i += 2)
-    w.write_set_word(block::rs_head(&pairs)[i], block::rs_head(&pairs)[i + 1]);
-  for (int32_t i = 0; i < block::rs_length(&top); i++) w.write_top(block::rs_head(&top) + i);
+  auto write = [&](writer& w) {
+    for (int32_t i = 0; i + 1 < block::rs_length(&pairs); i += 2)
+      w.write_set_word(block::rs_head(&pairs)[i], block::rs_head(&pairs)[i + 1]);
+    for (int32_t i = 0; i < block::rs_length(&top); i++) w.write_top(block::rs_head(&top) + i);
+  };
+  // Written twice: the second time the symbols the payload names most come
+  // first in the table, where their numbers take one byte.
+  writer counted(true);
+  write(counted);
+  writer w(true);
+  w.preset_symbols(counted.symbols_by_use());
+  write(w);
   return w.finish();
 }
 

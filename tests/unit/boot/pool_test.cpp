@@ -104,6 +104,15 @@ TEST_F(Pool, BuildingIsDeterministic) {
   EXPECT_EQ(boot::build_pool(), std::vector<uint8_t>(pool.begin(), pool.end()));
 }
 
+// The hashes stored beside the pool are those of its names, so interning
+// them finds the symbols hashing finds.
+TEST_F(Pool, HashesBesideThePoolAreThoseOfItsNames) {
+  std::span<const uint32_t> stored = boot::embedded_pool_hashes();
+  ASSERT_FALSE(stored.empty());
+  EXPECT_EQ(kezbin::symbol_hashes(boot::embedded_pool()),
+            std::vector<uint32_t>(stored.begin(), stored.end()));
+}
+
 // A compact pool with a symbol table of the given names.
 std::vector<uint8_t> pool_of(std::vector<std::string> names, std::vector<uint8_t> payload) {
   std::vector<uint8_t> image = {'K', 'E', 'Z', 'B', 'I', 'N', 1, 5, 1, uint8_t(payload.size())};

@@ -1,7 +1,10 @@
 // The tracked heap and platform services.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
 
 #include "foundation/heap.h"
 #include "foundation/platform.h"
@@ -61,4 +64,36 @@ TEST(Platform, TimeDateEnvironmentDirectory) {
   EXPECT_EQ(platform::get_current_dir(), "/");
   EXPECT_FALSE(platform::set_current_dir(std::string("/tm\0p", 5)));
   EXPECT_TRUE(platform::set_current_dir(cwd));
+}
+
+// The VmFlags line of the mapping that holds `address`, from /proc/self/smaps.
+static std::string vm_flags_at(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  auto a = reinterpret_cast<uintptr_t>(address);
+  std::string line;
+  bool inside = false;
+  while (std::getline(smaps, line)) {
+    unsigned long low = 0, high = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx ", &low, &high) == 2) inside = a >= low && a < high;
+    else if (inside && line.rfind("VmFlags:", 0) == 0) return line;
+  }
+  return "";
+}
+
+TEST(Platform, HugePagesCoverWholeHugePagesOnly) {
+  // A span of one huge page and a half: aligned, the huge page advised for
+  // huge pages, the rest left to small ones (the first series frame's tail).
+  size_t size = platform::HUGE_PAGE + platform::HUGE_PAGE / 4;
+  auto* p = static_cast<uint8_t*>(platform::allocate_huge_pages(size));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % platform::HUGE_PAGE, 0u);
+  std::memset(p, 1, size);
+  if (std::ifstream("/proc/self/smaps")) {
+    // Without huge pages in the kernel the advice is refused, and ignored.
+    if (std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled")) {
+      EXPECT_NE(vm_flags_at(p).find(" hg"), std::string::npos) << vm_flags_at(p);
+    }
+    std::string tail = vm_flags_at(p + platform::HUGE_PAGE);
+    EXPECT_EQ(tail.find(" hg"), std::string::npos) << tail;
+  }
+  platform::free_virtual(p, size);
 }
