@@ -32,7 +32,8 @@
 //    cache) is read from the function value at the call, so `set`, `bind`
 //    and redefinitions are seen at once;
 //  - the depth guard is tested at calls, blocks and parens (a call's test
-//    covers the body and the branch it runs at once);
+//    covers the body and the branch it runs at once, and the paren or body
+//    that starts with it);
 //  - `current` (the running block, for an error's near) is put back by
 //    each block on its ordinary and pending ways out; a frame that catches
 //    an error puts back its own, so no unwinding needs to.
