@@ -40,13 +40,19 @@ int main(int argc, char** argv) {
     text += std::string(";\nextern const size_t ") + name + "_size = " + std::to_string(bytes.size()) + ";\n";
   };
   array("kez_boot_pool", image);
-  std::vector<uint32_t> hashes = kez::kezbin::symbol_hashes(image);
-  text += "\nextern const unsigned int kez_boot_pool_hashes[] = {";
-  for (size_t i = 0; i < hashes.size(); i++)
-    text += (i % 8 ? " " : "\n    ") + std::to_string(hashes[i]) + "u,";
-  if (hashes.empty()) text += "0";
-  text += "\n};\nextern const size_t kez_boot_pool_hashes_count = " + std::to_string(hashes.size()) + ";\n";
+  // Beside each image, the hashes of its symbol table's names.
+  auto hashes_of = [&text](const char* name, const std::vector<uint8_t>& image) {
+    std::vector<uint32_t> hashes = kez::kezbin::symbol_hashes(image);
+    text += std::string("\nextern const unsigned int ") + name + "_hashes[] = {";
+    for (size_t i = 0; i < hashes.size(); i++)
+      text += (i % 8 ? " " : "\n    ") + std::to_string(hashes[i]) + "u,";
+    if (hashes.empty()) text += "0";
+    text += std::string("\n};\nextern const size_t ") + name + "_hashes_count = " +
+            std::to_string(hashes.size()) + ";\n";
+  };
+  hashes_of("kez_boot_pool", image);
   array("kez_boot_routine_specs", specs);
+  hashes_of("kez_boot_routine_specs", specs);
   // Rewrite only a changed file, so that an unchanged pool rebuilds nothing.
   std::string old;
   if (FILE* f = std::fopen(argv[1], "rb")) {

@@ -121,7 +121,8 @@ void start() {
   // The routine specs come from the pool's image of them when the library
   // does.
   if (boot_from_pool() && !embedded_routine_specs().empty())
-    replay_routine_specs(embedded_routine_specs(), make_all_routines);
+    replay_routine_specs(embedded_routine_specs(), embedded_routine_spec_hashes(),
+                         make_all_routines);
   else
     make_all_routines();
   // The library's last statement starts the console, which ends the

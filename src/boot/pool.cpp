@@ -27,6 +27,8 @@ extern const size_t kez_boot_pool_size __attribute__((weak));
 extern const unsigned int kez_boot_pool_hashes[] __attribute__((weak));
 extern const size_t kez_boot_pool_hashes_count __attribute__((weak));
 extern const unsigned char kez_boot_routine_specs[] __attribute__((weak));
+extern const unsigned int kez_boot_routine_specs_hashes[] __attribute__((weak));
+extern const size_t kez_boot_routine_specs_hashes_count __attribute__((weak));
 extern const size_t kez_boot_routine_specs_size __attribute__((weak));
 
 namespace kez::boot {
@@ -108,6 +110,12 @@ std::span<const uint8_t> embedded_routine_specs() {
 std::span<const uint32_t> embedded_pool_hashes() {
   if (&kez_boot_pool_hashes_count == nullptr || &kez_boot_pool_hashes == nullptr) return {};
   return {kez_boot_pool_hashes, kez_boot_pool_hashes_count};
+}
+
+std::span<const uint32_t> embedded_routine_spec_hashes() {
+  if (&kez_boot_routine_specs_hashes_count == nullptr || &kez_boot_routine_specs_hashes == nullptr)
+    return {};
+  return {kez_boot_routine_specs_hashes, kez_boot_routine_specs_hashes_count};
 }
 
 uint32_t load_pool() {

@@ -38,6 +38,8 @@ std::span<const uint32_t> embedded_pool_hashes();
 // The image of the routine specs the build embedded beside the pool
 // (routines.h: record_routine_specs); empty in the program that builds it.
 std::span<const uint8_t> embedded_routine_specs();
+// The hashes of the names of that image's symbol table.
+std::span<const uint32_t> embedded_routine_spec_hashes();
 // True when start-up decodes the pool rather than lexing the sources.
 bool boot_from_pool();
 // Decodes the embedded pool into the root block and answers the index of

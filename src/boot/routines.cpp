@@ -420,9 +420,10 @@ std::vector<uint8_t> record_routine_specs(void (*make)()) {
   return image;
 }
 
-void replay_routine_specs(std::span<const uint8_t> image, void (*make)()) {
+void replay_routine_specs(std::span<const uint8_t> image, std::span<const uint32_t> hashes,
+                          void (*make)()) {
   held = block::push_only(256);
-  kezbin::boot_load(image.data(), image.size(), held, true);
+  kezbin::boot_load(image.data(), image.size(), held, true, hashes);
   mode = spec_mode::replay;
   next = 0;
   make();

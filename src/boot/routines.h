@@ -25,8 +25,10 @@ Cell* lex_spec(std::string_view text);
 // step).
 std::vector<uint8_t> record_routine_specs(void (*make)());
 // Runs `make` taking the specs and names from that image instead of lexing
-// them, as long as they match what it asks for.
-void replay_routine_specs(std::span<const uint8_t> image, void (*make)());
+// them, as long as they match what it asks for; `hashes` are those of its
+// names (kezbin::boot_load).
+void replay_routine_specs(std::span<const uint8_t> image, std::span<const uint32_t> hashes,
+                          void (*make)());
 // The global word of a name make_all_routines binds or keeps, made (or
 // taken from that image) in its order.
 Cell routine_word(const char* name);

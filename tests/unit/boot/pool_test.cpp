@@ -104,13 +104,16 @@ TEST_F(Pool, BuildingIsDeterministic) {
   EXPECT_EQ(boot::build_pool(), std::vector<uint8_t>(pool.begin(), pool.end()));
 }
 
-// The hashes stored beside the pool are those of its names, so interning
+// The hashes stored beside the images are those of their names, so interning
 // them finds the symbols hashing finds.
-TEST_F(Pool, HashesBesideThePoolAreThoseOfItsNames) {
-  std::span<const uint32_t> stored = boot::embedded_pool_hashes();
-  ASSERT_FALSE(stored.empty());
-  EXPECT_EQ(kezbin::symbol_hashes(boot::embedded_pool()),
-            std::vector<uint32_t>(stored.begin(), stored.end()));
+TEST_F(Pool, HashesBesideTheImagesAreThoseOfTheirNames) {
+  std::pair<std::span<const uint8_t>, std::span<const uint32_t>> images[] = {
+      {boot::embedded_pool(), boot::embedded_pool_hashes()},
+      {boot::embedded_routine_specs(), boot::embedded_routine_spec_hashes()}};
+  for (auto [image, stored] : images) {
+    ASSERT_FALSE(stored.empty());
+    EXPECT_EQ(kezbin::symbol_hashes(image), std::vector<uint32_t>(stored.begin(), stored.end()));
+  }
 }
 
 // A compact pool with a symbol table of the given names.
@@ -236,13 +239,13 @@ TEST_F(Pool, ReplayEndsAtTheFirstSpecOrNameThatDiffers) {
   };
   std::vector<uint8_t> image = boot::record_routine_specs(make);
   spec_b = "q [logic!]";  // as long as "y [block!]"
-  boot::replay_routine_specs(image, make);
+  boot::replay_routine_specs(image, {}, make);
   EXPECT_EQ(first_spec_word("pool-test-a"), "x");
   EXPECT_EQ(first_spec_word("pool-test-b"), "q");
   EXPECT_EQ(first_spec_word("pool-test-c"), "z");
   spec_b = "y [block!]";
   name_c = "pool-test-d";
-  boot::replay_routine_specs(image, make);
+  boot::replay_routine_specs(image, {}, make);
   EXPECT_EQ(first_spec_word("pool-test-b"), "y");
   EXPECT_EQ(first_spec_word("pool-test-d"), "z");
 }
