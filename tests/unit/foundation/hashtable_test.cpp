@@ -136,9 +136,9 @@ TEST_F(HashTable, SizesAndGrowthPoints) {
   EXPECT_EQ(get_header(big)->buckets, 256u);  // 100 / 0.77 = 129 -> 256
   EXPECT_EQ(get_header(big)->upper, 197u);
 
-  // The symbol index made for 3,000 names: 4,096 buckets.
-  EXPECT_EQ(get_header(symbol::text_index)->buckets, 4096u);
-  EXPECT_EQ(get_header(symbol::text_index)->upper, 3153u);
+  // The symbol index made for 3,200 names: 8,192 buckets.
+  EXPECT_EQ(get_header(symbol::text_index)->buckets, 8192u);
+  EXPECT_EQ(get_header(symbol::text_index)->upper, 6307u);
   // A table of 4,000 or more is doubled first: 8,000, 16,384 buckets.
   node_t names = init(4000, nullptr, KIND_SYMBOLS, 0);
   for (int i = 0; i < 12615; i++) intern(names, "name" + std::to_string(i));
