@@ -131,13 +131,15 @@ void take_bucket(node_t table, uint32_t bucket, uint32_t key) {
   h->size++;
 }
 
-// Grows before an insertion when the occupied buckets reached the bound.
+// Grows before an insertion when the occupied buckets reached the bound: to
+// twice the buckets (the next power of two above them), or the same count
+// when deleted buckets made it full. Doubling keeps every table, word tables
+// of small contexts included, within twice what it holds.
 void grow_if_full(node_t table) {
   header* h = get_header(table);
   if (h->occupied < h->upper) return;
   int64_t d = h->buckets > 2 * uint64_t(h->size) ? -1 : 1;
   uint64_t n = uint64_t(int64_t(h->buckets) + d);
-  if (h->kind == KIND_SYMBOLS) n *= 16;
   if (h->kind == KIND_MAP) n = uint64_t(h->buckets) + 1;
   resize(table, n);
 }
@@ -634,10 +636,11 @@ header* take_empty_buckets(node_t table, node_t flags, node_t keys, uint32_t buc
   return h;
 }
 
-// Gives a deferred word table (no buckets yet) its flags and keys and
-// indexes the words its block holds.
-void index_deferred(node_t table) {
-  uint32_t buckets = initial_buckets(block_length(get_header(table)->block));
+// Gives a deferred word table (no buckets yet) flags and keys for the words
+// its block holds and `more` to come, and indexes the words it holds.
+void index_deferred(node_t table, uint32_t more) {
+  uint64_t words = uint64_t(block_length(get_header(table)->block)) + more;
+  uint32_t buckets = initial_buckets(uint32_t(std::min<uint64_t>(words, MAX_SIZE)));
   collector::hold hold;
   node_t flags = hold.add(alloc_flags(buckets));
   node_t keys = hold.add(alloc_keys(buckets));
@@ -647,8 +650,16 @@ void index_deferred(node_t table) {
 
 }  // namespace
 
+void reserve(node_t table, uint32_t more) {
+  const header* h = get_header(table);
+  if (h->buckets == 0) return index_deferred(table, more);
+  uint64_t wanted = std::min<uint64_t>(uint64_t(h->occupied) + more, MAX_SIZE);
+  if (wanted <= h->upper) return;
+  resize(table, uint64_t(double(wanted) / LOAD_FACTOR));
+}
+
 int32_t find_symbol(node_t table, int32_t symbol, bool resolve, node_t context, int32_t* index) {
-  if (get_header(table)->buckets == 0) index_deferred(table);
+  if (get_header(table)->buckets == 0) index_deferred(table, 0);
   if (context && get_header(table)->occupied >= get_header(table)->upper) grow_if_full(table);
   header* h = get_header(table);
   uint32_t canonical = symbol::resolve(uint32_t(symbol));

@@ -193,6 +193,9 @@ int32_t lookup_text(node_t table, const uint8_t* text, uint32_t length, int mode
 // indexed, its position stored in `index` and -1 answered; when absent
 // without a context, -1. A deferred table is indexed first.
 int32_t find_symbol(node_t table, int32_t symbol, bool resolve, node_t context, int32_t* index);
+// Sizes a word table at once, when needed, so that `more` new words fit
+// without a resize each time it fills; a deferred table is indexed now.
+void reserve(node_t table, uint32_t more);
 
 // --- hash! tables (kind 0) ----------------------------------------------------
 //

@@ -157,6 +157,7 @@ node_t make(const Cell* spec, bool stack_values, bool self, uint32_t kind) {
   // A short spec is kept unique by a scan, which leaves a deferred index
   // unbuilt; a long one is indexed as it is read.
   bool deferred = kind == CONTEXT_FUNCTION && count <= SCAN_WORDS;
+  if (!deferred) hashtable::reserve(record(ctx)->w1, count);
   for (uint32_t i = 0; i < count; i++) {
     const Cell* v = cells_of(GET_BUFFER(spec)) + spec->w1 + i;
     uint32_t t = TYPE_OF(v);
@@ -200,6 +201,12 @@ bool collect_set_words(node_t ctx, const Cell* block) {
   uint32_t before = size(ctx);
   series_buffer* b = GET_BUFFER(block);
   uint32_t n = b->used() / sizeof(Cell);
+  // Size the word table once for all the set-words (a repeated one only
+  // leaves room unused) rather than growing it step by step as they come.
+  uint32_t set_words = 0;
+  for (const Cell* v = cells_of(b) + std::min(block->w1, n); v < cells_of(b) + n; v++)
+    set_words += TYPE_OF(v) == TYPE_SET_WORD;
+  hashtable::reserve(record(ctx)->w1, set_words);
   for (uint32_t i = block->w1; i < n; i++) {
     Cell v = cells_of(GET_BUFFER(block))[i];
     if (TYPE_OF(&v) == TYPE_SET_WORD) add(ctx, &v);

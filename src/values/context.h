@@ -16,7 +16,9 @@
 
 namespace kez::context {
 
-constexpr uint32_t GLOBAL_SLOTS = 4000;
+// Room of the global context at start-up: the boot library defines about
+// 2,300 words (sized as the symbol table is, for the same reasons).
+constexpr uint32_t GLOBAL_SLOTS = 3000;
 constexpr uint32_t NO_INDEX = 0xFFFFFFFF;
 
 extern node_t global_node;  // the global context

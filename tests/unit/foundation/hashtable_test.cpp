@@ -136,21 +136,31 @@ TEST_F(HashTable, SizesAndGrowthPoints) {
   EXPECT_EQ(get_header(big)->buckets, 256u);  // 100 / 0.77 = 129 -> 256
   EXPECT_EQ(get_header(big)->upper, 197u);
 
-  // The symbol index made for 4,000 names: doubled to 8,000, 16,384 buckets.
-  EXPECT_EQ(get_header(symbol::text_index)->buckets, 16384u);
-  EXPECT_EQ(get_header(symbol::text_index)->upper, 12615u);
+  // The symbol index made for 3,000 names: 4,096 buckets.
+  EXPECT_EQ(get_header(symbol::text_index)->buckets, 4096u);
+  EXPECT_EQ(get_header(symbol::text_index)->upper, 3153u);
+  // A table of 4,000 or more is doubled first: 8,000, 16,384 buckets.
   node_t names = init(4000, nullptr, KIND_SYMBOLS, 0);
   for (int i = 0; i < 12615; i++) intern(names, "name" + std::to_string(i));
   EXPECT_EQ(get_header(names)->buckets, 16384u);
   EXPECT_EQ(get_header(names)->occupied, 12615u);
-  intern(names, "one more");  // few deleted buckets: grows 32 times
-  EXPECT_EQ(get_header(names)->buckets, 524288u);
+  intern(names, "one more");  // few deleted buckets: doubles
+  EXPECT_EQ(get_header(names)->buckets, 32768u);
   for (int i = 0; i < 12615; i += 1000) EXPECT_EQ(intern(names, "name" + std::to_string(i)), i + 1);
 
-  // A small text table: 7 names grow 8 buckets to 16 x 9 -> 256.
+  // A small text table: 7 names grow 8 buckets to 16.
   node_t small = init(4, nullptr, KIND_SYMBOLS, 0);
   for (int i = 0; i < 7; i++) intern(small, std::to_string(i));
+  EXPECT_EQ(get_header(small)->buckets, 16u);
+  // Room reserved for 100 more keys: one resize to 256 (upper 197), none
+  // while they come; a deferred table is indexed for its words and those.
+  reserve(small, 100);
   EXPECT_EQ(get_header(small)->buckets, 256u);
+  for (int i = 7; i < 107; i++) intern(small, std::to_string(i));
+  EXPECT_EQ(get_header(small)->buckets, 256u);
+  node_t deferred = init_deferred(4);
+  reserve(deferred, 20);
+  EXPECT_EQ(get_header(deferred)->buckets, 32u);
 
   // A record table with mostly deleted buckets keeps its bucket count.
   node_t records = init(4, nullptr, KIND_RECORDS, 1);
