@@ -198,7 +198,7 @@ uint32_t known_symbol(const char* name) {
 }
 
 struct once_words {
-  uint32_t func, function, has, does, context, object, make, object_type, set;
+  uint32_t func, function, has, does, context, object, make, object_type, set, none;
 };
 
 bool is_word_of(const Cell* c, uint32_t sym) {
@@ -210,35 +210,79 @@ bool is_word_of(const Cell* c, uint32_t sym) {
 // by a statement of such a block. A statement is recognised only where an
 // expression surely starts (the head, after a set-word or set-path, after
 // `set 'name` with the set native, or after a statement recognised before)
-// and only when what follows it cannot take
-// its last block as an infix op would: the end, a set-word, a set-path, or a
-// word whose value is a native or an action when the pool is decoded:
+// and only when what follows it cannot take its last block as an infix op
+// would: only a word can be an op, so the end, any value but a word, a word
+// whose value is a native, an action or a routine when the pool is decoded,
+// or a word that starts one of these statements:
 //   func SPEC BODY, function SPEC BODY, has SPEC BODY, does BODY: the body
 //     is taken by that one call;
 //   context SPEC, object SPEC, make object! SPEC: the spec is made into an
-//     object once (and scanned too).
+//     object once (and scanned too);
+//   a single value (one that evaluates to itself, a get-word, none, or a
+//     word whose value is a datatype), or a native or an action followed by
+//     as many single values as it takes arguments: skipped, as they take no
+//     more cells whatever their arguments' kind.
 // The boot library's func, function, has and does are the natives, context
-// and object make the object at once, and no boot object has fields of
-// these names; its ops are made by `name: make op!` statements, none over
-// the name of a native or an action; its blocks come from the lexer, so no
+// and object make the object at once, none and the datatype words keep
+// their values, and no boot object has fields of these names; its ops are
+// made by `name: make op!` statements, none over the name of a native, an
+// action, a routine or a word above; its blocks come from the lexer, so no
 // block is held twice.
 void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) {
   if (depth > 64) return;
   uint32_t n = memory::buffer(node)->used() / sizeof(Cell);
   auto at = [&](uint32_t i) { return cells_of(memory::buffer(node)) + i; };
   auto ends_statement = [&](uint32_t i) {
-    if (i == n || TYPE_OF(at(i)) == TYPE_SET_WORD || TYPE_OF(at(i)) == TYPE_SET_PATH) return true;
-    if (TYPE_OF(at(i)) != TYPE_WORD) return false;
-    const Cell* v = word::get_value_or_null(at(i));
-    return v && (TYPE_OF(v) == TYPE_NATIVE || TYPE_OF(v) == TYPE_ACTION);
+    if (i == n || TYPE_OF(at(i)) != TYPE_WORD) return true;
+    const Cell* c = at(i);
+    if (is_word_of(c, w.func) || is_word_of(c, w.function) || is_word_of(c, w.has) ||
+        is_word_of(c, w.does) || is_word_of(c, w.context) || is_word_of(c, w.object))
+      return true;
+    const Cell* v = word::get_value_or_null(c);
+    return v && (TYPE_OF(v) == TYPE_NATIVE || TYPE_OF(v) == TYPE_ACTION ||
+                 TYPE_OF(v) == TYPE_ROUTINE);
   };
   auto is_block = [&](uint32_t i) { return i < n && TYPE_OF(at(i)) == TYPE_BLOCK && at(i)->w1 == 0; };
+  // One cell that is a whole expression unless an op follows it.
+  auto is_literal = [&](uint32_t i) {
+    if (i >= n) return false;
+    const Cell* c = at(i);
+    switch (TYPE_OF(c)) {
+      case TYPE_WORD: {
+        if (is_word_of(c, w.none)) return true;
+        const Cell* v = word::get_value_or_null(c);
+        return v && TYPE_OF(v) == TYPE_DATATYPE;
+      }
+      case TYPE_SET_WORD: case TYPE_SET_PATH: case TYPE_PATH: case TYPE_GET_PATH: case TYPE_PAREN:
+        return false;
+      default: return true;
+    }
+  };
+  // The number of arguments a native or an action takes (its spec's
+  // arguments before the first refinement), else -1.
+  auto arity = [&](const Cell* c) -> int32_t {
+    const Cell* v = word::get_value_or_null(c);
+    if (!v || (TYPE_OF(v) != TYPE_NATIVE && TYPE_OF(v) != TYPE_ACTION)) return -1;
+    series_buffer* spec = memory::buffer(v->w2);
+    uint32_t count = spec->used() / sizeof(Cell);
+    int32_t args = 0;
+    for (const Cell* p = cells_of(spec); p < cells_of(spec) + count; p++) {
+      uint32_t pt = TYPE_OF(p);
+      if (pt == TYPE_REFINEMENT || pt == TYPE_SET_WORD) break;
+      if (pt == TYPE_WORD || pt == TYPE_LIT_WORD || pt == TYPE_GET_WORD) args++;
+    }
+    return args;
+  };
   bool start = true;
   for (uint32_t i = head; i < n;) {
     const Cell* c = at(i);
     uint32_t t = TYPE_OF(c);
     if (t == TYPE_SET_WORD || t == TYPE_SET_PATH) {
       start = true;
+      i++;
+      continue;
+    }
+    if (start && is_literal(i) && ends_statement(i + 1)) {
       i++;
       continue;
     }
@@ -268,6 +312,16 @@ void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) 
         i += 3;
         continue;
       }
+      // A native or an action whose arguments are all single values: the
+      // statement ends after them unless an op follows.
+      if (int32_t k = arity(c); k >= 0) {
+        int32_t j = 0;
+        while (j < k && is_literal(i + 1 + uint32_t(j))) j++;
+        if (j == k && ends_statement(i + 1 + uint32_t(k))) {
+          i += 1 + uint32_t(k);
+          continue;
+        }
+      }
       // set 'name: the native, whose value argument starts an expression.
       if (is_word_of(c, w.set) && i + 1 < n && TYPE_OF(at(i + 1)) == TYPE_LIT_WORD) {
         const Cell* v = word::get_value_or_null(c);
@@ -293,7 +347,7 @@ void mark_once_bodies(const Cell* source) {
                             known_symbol("has"),     known_symbol("does"),
                             known_symbol("context"), known_symbol("object"),
                             known_symbol("make"),    known_symbol("object!"),
-                            known_symbol("set")};
+                            known_symbol("set"),     known_symbol("none")};
   scan_once(source->w2, source->w1, w, 0);
 }
 

@@ -3,6 +3,9 @@
 // own rules hold on small hand-made pools.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,10 +14,14 @@
 #include "boot/startup.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
+#include "evaluator/interpreter.h"
+#include "foundation/platform.h"
 #include "services/kezbin.h"
+#include "services/lexer.h"
 #include "test_support.h"
 #include "values/block.h"
 #include "values/context.h"
+#include "values/function.h"
 #include "values/string.h"
 #include "values/symbol.h"
 #include "values/word.h"
@@ -225,6 +232,68 @@ std::string first_spec_word(const char* name) {
   Cell spec = make_series(TYPE_BLOCK, v.w2);
   if (TYPE_OF(&v) != TYPE_ROUTINE || block::rs_length(&spec) < 1) return "";
   return symbol::to_cstr(block::rs_head(&spec)->w2);
+}
+
+// The bodies `func SPEC BODY` statements give, found deeply.
+void func_bodies(const Cell* block, std::vector<node_t>& out) {
+  uint32_t n = GET_BUFFER(block)->used() / sizeof(Cell);
+  for (uint32_t i = block->w1; i < n; i++) {
+    const Cell* c = block::rs_abs_at(block, i);
+    if (TYPE_OF(c) == TYPE_BLOCK) func_bodies(c, out);
+    if (is_named(c, "func") && i + 2 < n && TYPE_OF(block::rs_abs_at(block, i + 2)) == TYPE_BLOCK)
+      out.push_back(block::rs_abs_at(block, i + 2)->w2);
+  }
+}
+
+// Which boot statements are known to run once, so that their function takes
+// the pool's body as it is: a statement ends where a word that cannot be an
+// op follows (a native, an action, a routine, a word starting such a
+// statement) or any other value; a single value, or a native taking only
+// single values, is a whole statement. Marked blocks are run (their bodies
+// are taken) and kept for good, as the pool's are. In a child process: the
+// scan needs the booted library's words.
+TEST_F(Pool, BootStatementsMadeOnceLendTheirBodies) {
+  struct Case {
+    const char* text;
+    bool once;
+  };
+  static const Case cases[] = {
+      {"pool-once-1: context [f: func [] [1]] set-quiet 'pool-once-v 1", true},
+      {"pool-once-2: func [] [2] context [g: func [] [3]]", true},
+      {"pool-once-3: func [] [4] 5 pool-once-4: func [] [5] system/options", true},
+      {"pool-once-5: none context [g: func [] [6]]", true},
+      {"unset 'pool-once-v context [g: func [] [7]]", true},
+      {"make typeset! [issue!] context [g: func [] [8]]", true},
+      {"pool-once-6: func [] [9] = 1", false},                  // an op takes the body
+      {"pool-once-fn 'a func [] [10]", false},                  // arguments of unknown number
+      {"unset pool-once-w context [g: func [] [11]]", false},   // an argument read from a word
+      {"pool-once-7: none + context [g: func [] [12]]", false}, // an op after the value
+  };
+  auto child = [] {
+    platform::stack_limit = reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - (6u << 20);
+    boot::make_all_routines();
+    boot::run_boot_library(false);
+    int failures = 0;
+    for (const Case& k : cases) {
+      Cell* code = lexer::scan_utf8(k.text, uint32_t(std::strlen(k.text)));
+      block::rs_append(&context::root, code);
+      std::vector<node_t> bodies;
+      func_bodies(code, bodies);
+      function::mark_once_bodies(code);
+      bool taken = !bodies.empty();
+      for (node_t b : bodies) taken = taken && function::is_once_body(b) == k.once;
+      if (taken && k.once) {
+        interpreter::eval_block(code, false);
+        for (node_t b : bodies) taken = taken && !function::is_once_body(b);
+      }
+      if (!taken) {
+        std::fprintf(stderr, "wrong: %s\n", k.text);
+        failures++;
+      }
+    }
+    std::exit(failures ? 1 : 0);
+  };
+  EXPECT_EXIT(child(), testing::ExitedWithCode(0), "");
 }
 
 // A replay takes each spec and name only while they match what is asked
