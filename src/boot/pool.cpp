@@ -97,25 +97,30 @@ std::vector<uint8_t> build_pool() {
   return image;
 }
 
-std::span<const uint8_t> embedded_pool() {
-  if (&kez_boot_pool_size == nullptr || &kez_boot_pool == nullptr) return {};
-  return {kez_boot_pool, kez_boot_pool_size};
+namespace {
+
+// An array the build generated beside the pool, or none in the program
+// that builds it (the symbols are weak).
+template <typename T>
+std::span<const T> generated(const T* data, const size_t* size) {
+  if (data == nullptr || size == nullptr) return {};
+  return {data, *size};
 }
 
+}  // namespace
+
+std::span<const uint8_t> embedded_pool() { return generated(kez_boot_pool, &kez_boot_pool_size); }
+
 std::span<const uint8_t> embedded_routine_specs() {
-  if (&kez_boot_routine_specs_size == nullptr || &kez_boot_routine_specs == nullptr) return {};
-  return {kez_boot_routine_specs, kez_boot_routine_specs_size};
+  return generated(kez_boot_routine_specs, &kez_boot_routine_specs_size);
 }
 
 std::span<const uint32_t> embedded_pool_hashes() {
-  if (&kez_boot_pool_hashes_count == nullptr || &kez_boot_pool_hashes == nullptr) return {};
-  return {kez_boot_pool_hashes, kez_boot_pool_hashes_count};
+  return generated(kez_boot_pool_hashes, &kez_boot_pool_hashes_count);
 }
 
 std::span<const uint32_t> embedded_routine_spec_hashes() {
-  if (&kez_boot_routine_specs_hashes_count == nullptr || &kez_boot_routine_specs_hashes == nullptr)
-    return {};
-  return {kez_boot_routine_specs_hashes, kez_boot_routine_specs_hashes_count};
+  return generated(kez_boot_routine_specs_hashes, &kez_boot_routine_specs_hashes_count);
 }
 
 uint32_t load_pool() {
