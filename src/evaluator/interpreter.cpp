@@ -929,24 +929,33 @@ inline __attribute__((always_inline)) uint32_t call_lean(const Cell* fn_in, cons
 }
 
 void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base, const Cell& saved);
+uint32_t call_branching(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
+                        const Cell* name);
+
+// `either` and `if`, which call_branching takes.
+inline bool branching(const Cell* fn) {
+  return TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == natives::ID_EITHER || fn->w1 == natives::ID_IF);
+}
 void run_branch_block(const Cell* body);
 
 // A block or paren (`code`, from `index` to `end`, `at` its first value)
 // that starts with a call by a word, the commonest case, run untraced as
 // run_lean runs it but without its statement loop: the call is made from
 // here, and what follows it in the block, when anything does, goes to
-// paren_rest. The call's depth guard covers the block. False, with nothing
-// done, when the block starts otherwise.
+// paren_rest. The call's depth guard covers the block. `saved` is the
+// position put back on the way out (the caller's copy of `current`). False,
+// with nothing done, when the block starts otherwise.
 inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t index,
-                                                    uint32_t end, const Cell* at, bool keep) {
+                                                    uint32_t end, const Cell* at, bool keep,
+                                                    const Cell& saved) {
   if (TYPE_OF(at) != TYPE_WORD) return false;
   const Cell* v = bound_value(at);
   if (!v || !is_function_type(TYPE_OF(v))) return false;
   Cell word = *at;
-  Cell saved = current;
   current = *paren;
   Cell* base = stack::top;
-  uint32_t next = call_lean(v, paren, index + 1, end, true, &word);
+  uint32_t next = branching(v) ? call_branching(v, paren, index + 1, end, &word)
+                               : call_lean(v, paren, index + 1, end, true, &word);
   if (!stack::pending()) [[likely]] {
     end = code_end(paren, end);
     if (next < end || trace::on) [[unlikely]]
@@ -966,7 +975,8 @@ inline __attribute__((always_inline)) bool paren_call(const Cell* paren, bool ke
   series_buffer* b = GET_BUFFER(paren);
   uint32_t index = paren->w1, end = b->used() / sizeof(Cell);
   if (index >= end) return false;
-  return lead_call(paren, index, end, cell_head(b) + index, keep);
+  Cell saved = current;
+  return lead_call(paren, index, end, cell_head(b) + index, keep, saved);
 }
 
 // A paren run as run_block runs it, through paren_call when it can.
@@ -1121,15 +1131,26 @@ __attribute__((noinline)) uint32_t call_branching(const Cell* fn_in, const Cell*
   return index;
 }
 
-// call_lean, with the call's value pushed.
+// call_lean_kept for a descriptor that is not plain (0: no spec cache yet).
+__attribute__((noinline)) uint32_t call_other(const Cell* fn_in, const Cell* code,
+                                              uint32_t index, uint32_t end, const Cell* name,
+                                              uint32_t d) {
+  if (d & DESC_BRANCHING) return call_branching(fn_in, code, index, end, name);
+  Cell fn = *fn_in;
+  return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, false);
+}
+
+// call_lean, with the call's value pushed. A call that is not plain goes
+// its own way before anything else is done.
 uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                         const Cell* name) {
+  // A spec cache not built yet sends the call the general way, which
+  // builds it.
+  const Cell* cache = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
+  uint32_t d = TYPE_OF(cache) == TYPE_BLOCK ? cache->w3 : 0;
+  if (!(d & DESC_PLAIN)) [[unlikely]]
+    return call_other(fn_in, code, index, end, name, d);
   Cell fn = *fn_in;
-  uint32_t d = descriptor_of(&fn);
-  if (!(d & DESC_PLAIN)) {
-    if (d & DESC_BRANCHING) return call_branching(fn_in, code, index, end, name);
-    return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, false);
-  }
   depth_guard();
   // The function value stays on the stack below its frame while it runs.
   Cell* base = stack::push(fn);
@@ -1643,7 +1664,7 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
       else place_result(v, false);
       return;
     }
-  } else if (LEAD_CALL && lead_call(code, index, end, code_at(code, index), keep)) {
+  } else if (LEAD_CALL && lead_call(code, index, end, code_at(code, index), keep, saved)) {
     return;
   }
   bool done = run_statements<false, HOLD_VIEW>(code, index, end, base, cache);

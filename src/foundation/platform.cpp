@@ -1,13 +1,9 @@
 // Platform glue on Linux.
 //
-// The evaluator runs on a stack of its own so that deep recursion has a
-// large, lazily committed stack and always ends in the language's
-// stack-overflow error (through `stack_limit`) or, failing that, in runtime
-// error 19 from the fault handler, which runs on an alternate signal stack.
-// The process's thread switches to that stack: a second thread would cost
-// its creation and, on a busy machine, a wait for another processor at
-// every start. (The sanitizer builds keep a thread, whose stack their
-// runtimes know.)
+// The evaluator runs on its own thread so that deep recursion has a large,
+// lazily committed stack and always ends in the language's stack-overflow
+// error (through `stack_limit`) or, failing that, in runtime error 19 from
+// the fault handler, which runs on an alternate signal stack.
 #include "foundation/platform.h"
 
 #include <pthread.h>
@@ -20,7 +16,6 @@
 #undef _Bool
 #endif
 #include <time.h>
-#include <ucontext.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,7 +34,6 @@ uintptr_t stack_limit = 0;
 namespace {
 
 constexpr size_t EVALUATOR_STACK = size_t(512) << 20;
-constexpr size_t STACK_GUARD = 65536;
 // Room kept below the depth guard for the error machinery itself.
 constexpr size_t STACK_RESERVE = size_t(2) << 20;
 constexpr size_t ALT_STACK = 64 * 1024;
@@ -130,18 +124,11 @@ void take_stack_bounds() {
   stack_limit = eval_stack_low ? eval_stack_low + reserve : 0;
 }
 
-#if defined(KEZ_SANITIZE)
 void* evaluator_main(void*) {
   take_stack_bounds();
   install_alt_stack();
   runtime::top_level(evaluator_body);
 }
-#else
-ucontext_t evaluator_context;
-ucontext_t process_context;
-
-void evaluator_main() { runtime::top_level(evaluator_body); }
-#endif
 
 }  // namespace
 
@@ -174,11 +161,10 @@ void init_process(int argc, char** argv) {
 
 void run_evaluator(void (*body)()) {
   evaluator_body = body;
-#if defined(KEZ_SANITIZE)
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, EVALUATOR_STACK);
-  pthread_attr_setguardsize(&attr, STACK_GUARD);
+  pthread_attr_setguardsize(&attr, 65536);
   pthread_t thread;
   if (pthread_create(&thread, &attr, evaluator_main, nullptr) != 0) {
     // No room for the large stack: run on this thread instead, with the
@@ -189,27 +175,6 @@ void run_evaluator(void (*body)()) {
   }
   pthread_attr_destroy(&attr);
   pthread_join(thread, nullptr);
-#else
-  // The stack with an inaccessible guard below it, as a thread's would be.
-  void* area = mmap(nullptr, STACK_GUARD + EVALUATOR_STACK, PROT_NONE,
-                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  auto* low = static_cast<uint8_t*>(area) + STACK_GUARD;
-  if (area == MAP_FAILED || mprotect(low, EVALUATOR_STACK, PROT_READ | PROT_WRITE) != 0 ||
-      getcontext(&evaluator_context) != 0) {
-    // No room for the large stack: run on the process's own, with the depth
-    // guard set from it.
-    if (area != MAP_FAILED) munmap(area, STACK_GUARD + EVALUATOR_STACK);
-    take_stack_bounds();
-    runtime::top_level(body);
-  }
-  eval_stack_low = reinterpret_cast<uintptr_t>(low);
-  stack_limit = eval_stack_low + STACK_RESERVE;
-  evaluator_context.uc_stack.ss_sp = low;
-  evaluator_context.uc_stack.ss_size = EVALUATOR_STACK;
-  evaluator_context.uc_link = &process_context;
-  makecontext(&evaluator_context, evaluator_main, 0);
-  swapcontext(&process_context, &evaluator_context);
-#endif
   runtime::exit_process(0);
 }
 
