@@ -929,6 +929,13 @@ inline __attribute__((always_inline)) uint32_t call_lean(const Cell* fn_in, cons
 }
 
 void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base, const Cell& saved);
+uint32_t call_branching(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
+                        const Cell* name);
+
+// `either` and `if`, which call_branching takes.
+inline bool branching(const Cell* fn) {
+  return TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == natives::ID_EITHER || fn->w1 == natives::ID_IF);
+}
 void run_branch_block(const Cell* body);
 
 // A block or paren (`code`, from `index` to `end`, `at` its first value)
@@ -946,7 +953,8 @@ inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t
   Cell saved = current;
   current = *paren;
   Cell* base = stack::top;
-  uint32_t next = call_lean(v, paren, index + 1, end, true, &word);
+  uint32_t next = branching(v) ? call_branching(v, paren, index + 1, end, &word)
+                               : call_lean(v, paren, index + 1, end, true, &word);
   if (!stack::pending()) [[likely]] {
     end = code_end(paren, end);
     if (next < end || trace::on) [[unlikely]]
@@ -1121,15 +1129,26 @@ __attribute__((noinline)) uint32_t call_branching(const Cell* fn_in, const Cell*
   return index;
 }
 
-// call_lean, with the call's value pushed.
+// call_lean_kept for a descriptor that is not plain (0: no spec cache yet).
+__attribute__((noinline)) uint32_t call_other(const Cell* fn_in, const Cell* code,
+                                              uint32_t index, uint32_t end, const Cell* name,
+                                              uint32_t d) {
+  if (d & DESC_BRANCHING) return call_branching(fn_in, code, index, end, name);
+  Cell fn = *fn_in;
+  return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, false);
+}
+
+// call_lean, with the call's value pushed. A call that is not plain goes
+// its own way before anything else is done.
 uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                         const Cell* name) {
+  // A spec cache not built yet sends the call the general way, which
+  // builds it.
+  const Cell* cache = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
+  uint32_t d = TYPE_OF(cache) == TYPE_BLOCK ? cache->w3 : 0;
+  if (!(d & DESC_PLAIN)) [[unlikely]]
+    return call_other(fn_in, code, index, end, name, d);
   Cell fn = *fn_in;
-  uint32_t d = descriptor_of(&fn);
-  if (!(d & DESC_PLAIN)) {
-    if (d & DESC_BRANCHING) return call_branching(fn_in, code, index, end, name);
-    return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, false);
-  }
   depth_guard();
   // The function value stays on the stack below its frame while it runs.
   Cell* base = stack::push(fn);
