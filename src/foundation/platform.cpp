@@ -129,8 +129,12 @@ void take_stack_bounds() {
 // started on the creating thread's own one (run_evaluator).
 cpu_set_t evaluator_cpus;
 bool evaluator_pinned = false;
+// The signal mask the process started with, which only the evaluator's
+// thread takes back (run_evaluator).
+sigset_t evaluator_signals;
 
 void* evaluator_main(void*) {
+  pthread_sigmask(SIG_SETMASK, &evaluator_signals, nullptr);
   if (evaluator_pinned) sched_setaffinity(0, sizeof evaluator_cpus, &evaluator_cpus);
   take_stack_bounds();
   install_alt_stack();
@@ -184,11 +188,19 @@ void run_evaluator(void (*body)()) {
     CPU_SET(cpu, &here);
     evaluator_pinned = pthread_attr_setaffinity_np(&attr, sizeof here, &here) == 0;
   }
+  // Every signal for the process goes to the evaluator's thread, whose
+  // handlers' work (a resize, an interrupt) its own waits must see at once:
+  // one run on the waiting thread, which may be scheduled late on a busy
+  // machine, could let keys typed after a resize be read before it.
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &evaluator_signals);
   pthread_t thread;
   if (pthread_create(&thread, &attr, evaluator_main, nullptr) != 0) {
     // No room for the large stack: run on this thread instead, with the
     // depth guard set from its own stack.
     pthread_attr_destroy(&attr);
+    pthread_sigmask(SIG_SETMASK, &evaluator_signals, nullptr);
     take_stack_bounds();
     runtime::top_level(body);
   }
