@@ -23,7 +23,7 @@ dir=$1
 kez=$dir/kez
 counts=$dir/counts
 stamp=$counts/trained
-set_=(fib loop while_loop repeat_loop return_loop integer_sum money_math pair_math tuple_math
+programs=(fib loop while_loop repeat_loop return_loop integer_sum money_math pair_math tuple_math
   block_append block_find block_sort block_unique foreach_block forall_block reduce_compose
   map_integer map_string string_append string_find string_sort binary_append print_lines
   parse csv_codec json_codec kezbin_codec base64_codec decode_url event_dispatch gc_churn
@@ -31,7 +31,7 @@ set_=(fib loop while_loop repeat_loop return_loop integer_sum money_math pair_ma
 
 if [ -e "$stamp" ] && [ "$stamp" -nt "$kez" ] && [ "$stamp" -nt "$self" ]; then
   stale=0
-  for name in "${set_[@]}"; do [ "bench/$name.kez" -nt "$stamp" ] && stale=1; done
+  for name in "${programs[@]}"; do [ "bench/$name.kez" -nt "$stamp" ] && stale=1; done
   [ $stale -eq 0 ] && exit 0
 fi
 
@@ -40,7 +40,7 @@ rm -rf "$counts"
 mkdir -p "$counts"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for name in "${set_[@]}"; do
+for name in "${programs[@]}"; do
   # Every literal of five digits or more that ends in 00 loses those zeros.
   sed -E 's/\b([0-9]{3,})00\b/\1/g' "bench/$name.kez" >"$work/$name.kez"
   if ! "$kez" "$work/$name.kez" >"$work/$name.out" 2>&1; then
