@@ -126,9 +126,13 @@ void typeset_from_block(Cell* ts, const Cell* types) {
 // descriptor without DESC_PLAIN sends every call to the general path:
 // lit-word arguments, a `return:` among the arguments, more than
 // DESC_MAX_ARITY arguments, a function! with refinements, a routine!.
+// `either` and `if` have DESC_BRANCHING instead: a call by a word takes
+// them by their own path (call_branching), and every other call takes the
+// general one.
 
 enum : uint32_t {
   DESC_PLAIN = 1u << 31,
+  DESC_BRANCHING = 1u << 30,
   DESC_ARITY_MASK = 0xF,
   DESC_CHECK_SHIFT = 4,    // 8 bits: the argument's typeset must be tested
   DESC_GET_SHIFT = 12,     // 8 bits: a get-word argument, taken as it is
@@ -137,7 +141,7 @@ enum : uint32_t {
   DESC_MAX_LOCALS = 255,
 };
 
-uint32_t describe(const Cell* cache, uint32_t type) {
+uint32_t describe(const Cell* cache, uint32_t type, uint32_t id) {
   if (type != TYPE_NATIVE && type != TYPE_ACTION && type != TYPE_FUNCTION) return 0;
   Cell c = *cache;
   int32_t n = block::rs_length(&c);
@@ -165,6 +169,8 @@ uint32_t describe(const Cell* cache, uint32_t type) {
     if (locals < 0 || locals > int32_t(DESC_MAX_LOCALS)) return 0;
     d |= uint32_t(locals) << DESC_LOCALS_SHIFT;
   }
+  if (type == TYPE_NATIVE && (id == natives::ID_EITHER || id == natives::ID_IF))
+    d ^= DESC_PLAIN | DESC_BRANCHING;
   return d | arity;
 }
 
@@ -228,7 +234,7 @@ Cell build_spec_cache(const Cell* fn) {
   Cell count = make_integer(native ? ordinal : function::count_locals(fn->w2, 0, false));
   block::rs_append(cache, &count);
   Cell result = *cache;
-  result.w3 = describe(&result, TYPE_OF(fn));
+  result.w3 = describe(&result, TYPE_OF(fn), fn->w1);
   stack::pop(1);
   return result;
 }
@@ -923,6 +929,13 @@ inline __attribute__((always_inline)) uint32_t call_lean(const Cell* fn_in, cons
 }
 
 void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base, const Cell& saved);
+uint32_t call_branching(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
+                        const Cell* name);
+
+// `either` and `if`, which call_branching takes.
+inline bool branching(const Cell* fn) {
+  return TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == natives::ID_EITHER || fn->w1 == natives::ID_IF);
+}
 void run_branch_block(const Cell* body);
 
 // A block or paren (`code`, from `index` to `end`, `at` its first value)
@@ -940,7 +953,8 @@ inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t
   Cell saved = current;
   current = *paren;
   Cell* base = stack::top;
-  uint32_t next = call_lean(v, paren, index + 1, end, true, &word);
+  uint32_t next = branching(v) ? call_branching(v, paren, index + 1, end, &word)
+                               : call_lean(v, paren, index + 1, end, true, &word);
   if (!stack::pending()) [[likely]] {
     end = code_end(paren, end);
     if (next < end || trace::on) [[unlikely]]
@@ -1036,34 +1050,11 @@ inline __attribute__((always_inline)) void run_branch(const Cell* branch) {
   run_block(&body, false);
 }
 
-// `either` and `if` with their arguments in the frame, as their natives run
-// them. Out of line, to keep call_lean small.
-__attribute__((noinline)) void run_either() {
-  Cell* args = stack::arguments;
-  if (TYPE_OF(args) == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_RETURN);
-  run_branch(logic::falsy(args) ? &args[2] : &args[1]);
-}
-__attribute__((noinline)) void run_if() {
-  Cell* args = stack::arguments;
-  if (logic::falsy(args)) {
-    *args = none_value;
-    stack::top = args + 1;
-    return;
-  }
-  run_branch(&args[1]);
-}
-
 // Runs the function of the open frame (its arguments in place): a native or
 // action with no refinement used, or a function! with its locals.
 inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
   switch (TYPE_OF(fn)) {
-    case TYPE_NATIVE:
-      // The commonest natives, whose work is running a branch, are called
-      // straight, not through the table.
-      if (fn->w1 == natives::ID_EITHER) run_either();
-      else if (fn->w1 == natives::ID_IF) run_if();
-      else natives::table[fn->w1 - 1](false, NO_REFINEMENTS);
-      break;
+    case TYPE_NATIVE: natives::table[fn->w1 - 1](false, NO_REFINEMENTS); break;
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
     default:
       if (uint32_t locals = (d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS)
@@ -1089,13 +1080,75 @@ inline void pop_call_frame(const Cell* fn) {
   else stack::pop_frame();
 }
 
-// call_lean, with the call's value pushed.
+// call_lean_kept for `either` and `if`: the branches, when the code holds
+// them as blocks (the commonest case by far), are taken straight into the
+// frame with no argument loop, and the chosen one runs from here.
+__attribute__((noinline)) uint32_t call_branching(const Cell* fn_in, const Cell* code,
+                                                  uint32_t index, uint32_t end,
+                                                  const Cell* name) {
+  uint32_t d = descriptor_of(fn_in);
+  depth_guard();
+  Cell* base = stack::push(*fn_in);
+  stack::open_eval_native_frame(name);
+  code_view view(code);
+  end = view.end(end);
+  if (index >= end) no_arg(base, name, 0);
+  if (uint32_t after = quick_expression(view, index, end, false, stack::top)) {
+    stack::push_new();
+    index = after;
+  } else {
+    index = eval_lean(code, index, end, false, true);
+    if (stack::pending()) return index;
+    view.refresh();
+    end = view.end(end);
+  }
+  check_argument(base, d, name, 0);
+  bool either = base->w1 == natives::ID_EITHER;
+  uint32_t blocks = either ? 2 : 1;
+  if (index + blocks <= end && TYPE_OF(view.at(index)) == TYPE_BLOCK &&
+      (!either || TYPE_OF(view.at(index + 1)) == TYPE_BLOCK)) {
+    stack::push(view.at(index));
+    if (either) stack::push(view.at(index + 1));
+    index += blocks;
+  } else {
+    index = fetch_lean(base, d, code, index, end, name, 1, false);
+    if (stack::pending()) return index;
+  }
+  Cell* args = stack::arguments;
+  if (either && TYPE_OF(args) == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_RETURN);
+  if (!either && logic::falsy(args)) {
+    *args = none_value;
+    stack::top = args + 1;
+  } else {
+    run_branch(either && logic::falsy(args) ? &args[2] : &args[1]);
+    if (stack::pending()) return index;
+  }
+  stack::pop_frame();
+  *base = base[1];
+  stack::top = base + 1;
+  return index;
+}
+
+// call_lean_kept for a descriptor that is not plain (0: no spec cache yet).
+__attribute__((noinline)) uint32_t call_other(const Cell* fn_in, const Cell* code,
+                                              uint32_t index, uint32_t end, const Cell* name,
+                                              uint32_t d) {
+  if (d & DESC_BRANCHING) return call_branching(fn_in, code, index, end, name);
+  Cell fn = *fn_in;
+  return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, false);
+}
+
+// call_lean, with the call's value pushed. A call that is not plain goes
+// its own way before anything else is done.
 uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                         const Cell* name) {
+  // A spec cache not built yet sends the call the general way, which
+  // builds it.
+  const Cell* cache = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
+  uint32_t d = TYPE_OF(cache) == TYPE_BLOCK ? cache->w3 : 0;
+  if (!(d & DESC_PLAIN)) [[unlikely]]
+    return call_other(fn_in, code, index, end, name, d);
   Cell fn = *fn_in;
-  uint32_t d = descriptor_of(&fn);
-  if (!(d & DESC_PLAIN))
-    return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, false);
   depth_guard();
   // The function value stays on the stack below its frame while it runs.
   Cell* base = stack::push(fn);

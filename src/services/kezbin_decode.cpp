@@ -17,7 +17,8 @@
 //  - The codec trusts nothing that only a well-behaved writer guarantees:
 //    natives are the registered ones, ops wrap functions, word indexes lie
 //    inside their contexts, a function's context holds its spec's words, a
-//    vector's element type is one vector! has.
+//    vector's element type is one vector! has, a series index is one a
+//    series of its kind could have.
 #include <unistd.h>
 
 #include <array>
@@ -203,6 +204,15 @@ class reader {
     invalid();
   }
   uint32_t field() { return compact_ ? uvar() : u32(); }
+  // A series index (head) of elements of `unit` bytes. The runtime's own
+  // indexes never pass what the longest such series could hold, and code
+  // that takes a block's length as a signed count would read far past the
+  // cells for a larger one: it is refused.
+  uint32_t head_field(uint32_t unit) {
+    uint32_t head = field();
+    check(head <= MAX_SERIES_SIZE / unit);
+    return head;
+  }
   int32_t sfield() { return compact_ ? unzigzag(uvar()) : int32_t(u32()); }
   void skip_padding() {
     if (compact_) return;
@@ -704,7 +714,7 @@ Cell series_reference(uint32_t type, uint32_t head, const Cell& found, bool& ok)
 void reader::read_series(const lead& l, slot out) {
   uint32_t t = l.type;
   uint32_t head = 0;
-  if (is_cells_kind(t) && (!compact_ || l.flag)) head = field();
+  if (is_cells_kind(t) && (!compact_ || l.flag)) head = head_field(sizeof(Cell));
   uint32_t nl = l.new_line ? CELL_NEW_LINE : 0;
   if (l.reference) {
     Cell found = resolve_reference();
@@ -899,7 +909,7 @@ void reader::read_cells(node_t node, uint32_t count) {
 // Strings, binary! and vector!: raw units, checked to be what the type holds.
 void reader::read_text(const lead& l, slot out) {
   uint32_t t = l.type;
-  uint32_t head = !compact_ || l.flag ? field() : 0;
+  uint32_t head = !compact_ || l.flag ? head_field(1) : 0;
   uint32_t nl = l.new_line ? CELL_NEW_LINE : 0;
   if (l.reference) {
     Cell found = resolve_reference();
@@ -963,7 +973,7 @@ node_t reader::read_units(uint32_t count, uint32_t unit, bool code_points) {
 // bytes left), then ARGB words row after row; with a side of 0 it has no
 // pixels.
 void reader::read_image(const lead& l, slot out) {
-  uint32_t head = !compact_ || l.flag ? field() : 0;
+  uint32_t head = !compact_ || l.flag ? head_field(4) : 0;
   uint32_t nl = l.new_line ? CELL_NEW_LINE : 0;
   if (l.reference) {
     Cell found = resolve_reference();
