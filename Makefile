@@ -19,9 +19,10 @@ STRESS ?= 97
 RELEASE_FLAGS = -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O3 -DNDEBUG -g"
 # The instrumented build: the release build's optimisation, which its counts
 # must match, without the debug information, which changes no code.
-COUNTS = $(CURDIR)/build/profile/counts
 PROFILE_FLAGS = -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O3 -DNDEBUG" \
-                -DBUILD_TESTING=OFF -DKEZ_PROFILE_GENERATE=$(COUNTS)
+                -DBUILD_TESTING=OFF -DKEZ_PROFILE_GENERATE=$(CURDIR)/build/profile/counts
+# The counts of the training run, which tools/pgo-train.sh keeps.
+TRAINED = $(CURDIR)/build/profile/trained
 ASAN_FLAGS = -DCMAKE_BUILD_TYPE=Debug -DKEZ_SANITIZE=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
 CLANG_FLAGS = -DCMAKE_CXX_COMPILER=clang++ $(ASAN_FLAGS) -DKEZ_FUZZ=ON -DBUILD_TESTING=OFF
 
@@ -48,11 +49,11 @@ build-profile: setup
 	@bash tools/pgo-train.sh build/profile
 
 build-kez: setup build-profile
-	@$(call configure,release,$(RELEASE_FLAGS) -DKEZ_PROFILE_USE=$(COUNTS))
+	@$(call configure,release,$(RELEASE_FLAGS) -DKEZ_PROFILE_USE=$(TRAINED))
 	@ninja -C build/release -j $(JOBS) kez
 
 build: setup-test build-profile
-	@$(call configure,release,$(RELEASE_FLAGS) -DKEZ_PROFILE_USE=$(COUNTS))
+	@$(call configure,release,$(RELEASE_FLAGS) -DKEZ_PROFILE_USE=$(TRAINED))
 	@ninja -C build/release -j $(JOBS) kez kez-unit
 
 build-asan: setup-test

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The training run of the profile-guided release build: runs the
-# instrumented kez of build/profile (KEZ_PROFILE_GENERATE) over a training
-# set, whose counts the release build then compiles with.
-#   tools/pgo-train.sh BUILD_DIR      counts go to BUILD_DIR/counts
+# instrumented kez of build/profile (KEZ_PROFILE_GENERATE=BUILD_DIR/counts)
+# over a training set, and keeps the counts it wrote, which the release
+# build compiles with (KEZ_PROFILE_USE=BUILD_DIR/trained).
+#   tools/pgo-train.sh BUILD_DIR
 #
 # The training set is the benchmarks that exercise the evaluator and the
 # everyday natives (calls, loops, words, blocks, strings, maps, parsing, the
@@ -14,15 +15,18 @@
 # would mark it cold. A training program that fails stops the build: its
 # counts would no longer train what they should.
 #
-# A run whose instrumented kez and training set are older than its counts is
-# skipped, so that a build with nothing to do stays quick.
+# The counts move out of BUILD_DIR/counts once written, so that the programs
+# the instrumented build runs itself (the boot pool's packer) add none to
+# them. A run whose instrumented kez and training set are older than the
+# kept counts is skipped, so that a build with nothing to do stays quick.
 set -euo pipefail
 self=$(realpath "$0")
 cd "$(dirname "$self")/.."
 dir=$1
 kez=$dir/kez
 counts=$dir/counts
-stamp=$counts/trained
+trained=$dir/trained
+stamp=$trained/stamp
 programs=(fib loop while_loop repeat_loop return_loop integer_sum money_math pair_math tuple_math
   block_append block_find block_sort block_unique foreach_block forall_block reduce_compose
   map_integer map_string string_append string_find string_sort binary_append print_lines
@@ -49,4 +53,6 @@ for name in "${programs[@]}"; do
     exit 1
   fi
 done
+rm -rf "$trained"
+mv "$counts" "$trained"
 touch "$stamp"
