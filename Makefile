@@ -42,7 +42,9 @@ setup-bench:
 	@bash tools/setup.sh build bench
 
 # The instrumented kez and its training run, whose counts the release build
-# is compiled with (the run is skipped while the counts are current).
+# is compiled with (the run is skipped while the counts are current). An
+# object keeps the counts it was compiled with until its source changes:
+# remove build/release to compile everything with new ones.
 build-profile: setup
 	@$(call configure,profile,$(PROFILE_FLAGS))
 	@ninja -C build/profile -j $(JOBS) kez

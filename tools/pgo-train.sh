@@ -5,10 +5,11 @@
 # build compiles with (KEZ_PROFILE_USE=BUILD_DIR/trained).
 #   tools/pgo-train.sh BUILD_DIR
 #
-# The training set is the benchmarks that exercise the evaluator and the
-# everyday natives (calls, loops, words, blocks, strings, maps, parsing, the
-# text codecs, the collector), each scaled down a hundredfold so that the
-# whole run takes a few seconds. Their work is fixed, so the counts are the
+# The training set is each kind of evaluation step on its own
+# (tools/pgo-train.kez), then the benchmarks that exercise the evaluator and
+# the everyday natives (calls, loops, words, blocks, strings, maps, parsing,
+# the text codecs, the collector), each scaled down a hundredfold so that
+# the whole run takes a few seconds. Their work is fixed, so the counts are the
 # same at every run. Code none of them runs keeps the optimisation it would
 # have without counts (-fprofile-partial-training), so the set leaves out
 # what only a few programs use rather than run it a handful of times, which
@@ -35,7 +36,9 @@ programs=(fib loop while_loop repeat_loop return_loop integer_sum money_math pai
 
 if [ -e "$stamp" ] && [ "$stamp" -nt "$kez" ] && [ "$stamp" -nt "$self" ]; then
   stale=0
-  for name in "${programs[@]}"; do [ "bench/$name.kez" -nt "$stamp" ] && stale=1; done
+  for file in tools/pgo-train.kez "${programs[@]/#/bench/}"; do
+    [ "${file%.kez}.kez" -nt "$stamp" ] && stale=1
+  done
   [ $stale -eq 0 ] && exit 0
 fi
 
@@ -44,11 +47,12 @@ rm -rf "$counts"
 mkdir -p "$counts"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for name in "${programs[@]}"; do
+cp tools/pgo-train.kez "$work/steps.kez"
+for name in steps "${programs[@]}"; do
   # Every literal of five digits or more that ends in 00 loses those zeros.
-  sed -E 's/\b([0-9]{3,})00\b/\1/g' "bench/$name.kez" >"$work/$name.kez"
+  [ -e "$work/$name.kez" ] || sed -E 's/\b([0-9]{3,})00\b/\1/g' "bench/$name.kez" >"$work/$name.kez"
   if ! "$kez" "$work/$name.kez" >"$work/$name.out" 2>&1; then
-    echo "pgo-train: bench/$name.kez failed under the instrumented build:" >&2
+    echo "pgo-train: $name.kez failed under the instrumented build:" >&2
     tail -5 "$work/$name.out" >&2
     exit 1
   fi
