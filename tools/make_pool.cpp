@@ -40,19 +40,20 @@ int main(int argc, char** argv) {
     text += std::string(";\nextern const size_t ") + name + "_size = " + std::to_string(bytes.size()) + ";\n";
   };
   array("kez_boot_pool", image);
-  // Beside each image, the hashes of its symbol table's names.
-  auto hashes_of = [&text](const char* name, const std::vector<uint8_t>& image) {
-    std::vector<uint32_t> hashes = kez::kezbin::symbol_hashes(image);
-    text += std::string("\nextern const unsigned int ") + name + "_hashes[] = {";
-    for (size_t i = 0; i < hashes.size(); i++)
-      text += (i % 8 ? " " : "\n    ") + std::to_string(hashes[i]) + "u,";
-    if (hashes.empty()) text += "0";
-    text += std::string("\n};\nextern const size_t ") + name + "_hashes_count = " +
-            std::to_string(hashes.size()) + ";\n";
+  auto numbers = [&text](const std::string& name, const std::vector<uint32_t>& values) {
+    text += "\nextern const unsigned int " + name + "[] = {";
+    for (size_t i = 0; i < values.size(); i++)
+      text += (i % 8 ? " " : "\n    ") + std::to_string(values[i]) + "u,";
+    if (values.empty()) text += "0";
+    text += "\n};\nextern const size_t " + name + "_count = " + std::to_string(values.size()) + ";\n";
   };
-  hashes_of("kez_boot_pool", image);
+  // Beside each image, the hashes of its symbol table's names.
+  numbers("kez_boot_pool_hashes", kez::kezbin::symbol_hashes(image));
   array("kez_boot_routine_specs", specs);
-  hashes_of("kez_boot_routine_specs", specs);
+  numbers("kez_boot_routine_specs_hashes", kez::kezbin::symbol_hashes(specs));
+  // Where the pool's boot statements made once lie (decoding the pool here
+  // comes last: it sets the words of the natives and actions).
+  numbers("kez_boot_once_paths", kez::boot::once_paths(image));
   // Rewrite only a changed file, so that an unchanged pool rebuilds nothing.
   std::string old;
   if (FILE* f = std::fopen(argv[1], "rb")) {

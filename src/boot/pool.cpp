@@ -30,6 +30,8 @@ extern const unsigned char kez_boot_routine_specs[] __attribute__((weak));
 extern const unsigned int kez_boot_routine_specs_hashes[] __attribute__((weak));
 extern const size_t kez_boot_routine_specs_hashes_count __attribute__((weak));
 extern const size_t kez_boot_routine_specs_size __attribute__((weak));
+extern const unsigned int kez_boot_once_paths[] __attribute__((weak));
+extern const size_t kez_boot_once_paths_count __attribute__((weak));
 
 namespace kez::boot {
 
@@ -123,15 +125,40 @@ std::span<const uint32_t> embedded_routine_spec_hashes() {
   return generated(kez_boot_routine_specs_hashes, &kez_boot_routine_specs_hashes_count);
 }
 
+std::span<const uint32_t> embedded_once_paths() {
+  return generated(kez_boot_once_paths, &kez_boot_once_paths_count);
+}
+
+namespace {
+
+// Notes the boot statements made once in the sources decoded from `first`
+// of the root block on; with `paths`, records where they lie.
+void mark_once(uint32_t first, std::vector<uint32_t>* paths) {
+  uint32_t end = memory::buffer(context::root.w2)->used() / sizeof(Cell);
+  for (uint32_t i = first; i < end; i++) {
+    Cell* source = block::rs_abs_at(&context::root, i);
+    if (TYPE_OF(source) == TYPE_BLOCK) function::mark_once_bodies(source, paths, i - first);
+  }
+}
+
+}  // namespace
+
+std::vector<uint32_t> once_paths(std::span<const uint8_t> image) {
+  uint32_t first = kezbin::boot_load(image.data(), image.size(), &context::root, false, {});
+  std::vector<uint32_t> paths;
+  mark_once(first, &paths);
+  return paths;
+}
+
 uint32_t load_pool() {
   std::span<const uint8_t> pool = embedded_pool();
   uint32_t first =
       kezbin::boot_load(pool.data(), pool.size(), &context::root, false, embedded_pool_hashes());
-  uint32_t end = memory::buffer(context::root.w2)->used() / sizeof(Cell);
-  for (uint32_t i = first; i < end; i++) {
-    Cell* source = block::rs_abs_at(&context::root, i);
-    if (TYPE_OF(source) == TYPE_BLOCK) function::mark_once_bodies(source);
-  }
+  // The build found them already; scanned again only where its paths lead
+  // nowhere (a pool and paths of different builds).
+  std::span<const uint32_t> paths = embedded_once_paths();
+  if (paths.empty() || !function::mark_once_paths(&context::root, first, paths))
+    mark_once(first, nullptr);
   return first;
 }
 

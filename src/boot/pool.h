@@ -40,6 +40,12 @@ std::span<const uint32_t> embedded_pool_hashes();
 std::span<const uint8_t> embedded_routine_specs();
 // The hashes of the names of that image's symbol table.
 std::span<const uint32_t> embedded_routine_spec_hashes();
+// Where the boot statements made once lie in the decoded image
+// (function::mark_once_paths): the build decodes the image and scans it as
+// start-up would, so that start-up only follows these paths.
+std::vector<uint32_t> once_paths(std::span<const uint8_t> image);
+// Those paths as the build embedded them beside the pool.
+std::span<const uint32_t> embedded_once_paths();
 // True when start-up decodes the pool rather than lexing the sources.
 bool boot_from_pool();
 // Decodes the embedded pool into the root block and answers the index of

@@ -942,15 +942,16 @@ void run_branch_block(const Cell* body);
 // that starts with a call by a word, the commonest case, run untraced as
 // run_lean runs it but without its statement loop: the call is made from
 // here, and what follows it in the block, when anything does, goes to
-// paren_rest. The call's depth guard covers the block. False, with nothing
-// done, when the block starts otherwise.
+// paren_rest. The call's depth guard covers the block. `saved` is the
+// position put back on the way out (the caller's copy of `current`). False,
+// with nothing done, when the block starts otherwise.
 inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t index,
-                                                    uint32_t end, const Cell* at, bool keep) {
+                                                    uint32_t end, const Cell* at, bool keep,
+                                                    const Cell& saved) {
   if (TYPE_OF(at) != TYPE_WORD) return false;
   const Cell* v = bound_value(at);
   if (!v || !is_function_type(TYPE_OF(v))) return false;
   Cell word = *at;
-  Cell saved = current;
   current = *paren;
   Cell* base = stack::top;
   uint32_t next = branching(v) ? call_branching(v, paren, index + 1, end, &word)
@@ -974,7 +975,8 @@ inline __attribute__((always_inline)) bool paren_call(const Cell* paren, bool ke
   series_buffer* b = GET_BUFFER(paren);
   uint32_t index = paren->w1, end = b->used() / sizeof(Cell);
   if (index >= end) return false;
-  return lead_call(paren, index, end, cell_head(b) + index, keep);
+  Cell saved = current;
+  return lead_call(paren, index, end, cell_head(b) + index, keep, saved);
 }
 
 // A paren run as run_block runs it, through paren_call when it can.
@@ -1662,7 +1664,7 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
       else place_result(v, false);
       return;
     }
-  } else if (LEAD_CALL && lead_call(code, index, end, code_at(code, index), keep)) {
+  } else if (LEAD_CALL && lead_call(code, index, end, code_at(code, index), keep, saved)) {
     return;
   }
   bool done = run_statements<false, HOLD_VIEW>(code, index, end, base, cache);

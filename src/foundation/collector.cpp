@@ -193,8 +193,12 @@ void compact(memory::series_frame* f) {
     bool to_successor = succ && uint64_t(succ->tail - succ->heap) >= SUCCESSOR_ROOM &&
                         succ->heap + length < succ->tail;
     uint8_t* target = to_successor ? succ->heap : dest;
-    if (to_successor) succ->heap += length;
-    else dest += length;
+    if (to_successor) {
+      memory::unpoison(target, length);
+      succ->heap += length;
+    } else {
+      dest += length;
+    }
     if (target != run) std::memmove(target, run, length);
     for (uint8_t* p = target; p < target + length;) {
       auto* moved = reinterpret_cast<series_buffer*>(p);
@@ -203,6 +207,7 @@ void compact(memory::series_frame* f) {
       p += footprint(moved);
     }
   }
+  memory::poison(dest, uint64_t(f->heap - dest));
   f->heap = dest;
 }
 

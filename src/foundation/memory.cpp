@@ -6,6 +6,7 @@
 //  - series frames are kept sorted by address (the collector walks them in
 //    that order); each frame's buffers lie back to back from its start to its
 //    heap cursor, so a buffer's footprint (size + overhead) finds the next;
+//    in the sanitizer builds the rest of the frame is poisoned (memory.h);
 //  - a buffer with SERIES_ALLOCATED clear or node 0 is garbage awaiting the
 //    collector, and nothing may reach it.
 #include "foundation/memory.h"
@@ -122,6 +123,7 @@ series_frame* make_series_frame(uint64_t data_size) {
   auto* area = static_cast<uint8_t*>(alloc_virtual(length, true));
   f->start = f->heap = area;
   f->tail = area + data_size;
+  poison(area, length);
   f->size = data_size + sizeof(series_frame);
   f->mapped = length;
   insert_series_frame(f);
@@ -170,6 +172,7 @@ void release_quarantine() {
 
 void quarantine_pages(void* address, size_t length) {
   if (!quarantine) quarantine = new std::vector<quarantine_entry>;
+  unpoison(address, length);
   mprotect(address, length, PROT_NONE);
   quarantine->push_back({address, length});
 }
@@ -298,6 +301,7 @@ series_frame* alloc_series_frame() {
 
 void free_series_frame(series_frame* f) {
   unlink_series_frame(f);
+  unpoison(f->start, f->mapped);
   free_virtual(f->start, f->mapped);
   heap::free(f);
 }
@@ -391,6 +395,7 @@ series_buffer* carve(uint64_t count, uint32_t unit, uint32_t offset) {
     b = carve_elsewhere(footprint);
     if (footprint >= root.max_frame_size) flags |= SERIES_BIG;
   }
+  unpoison(b, footprint);
   *b = series_buffer{flags, 0, uint32_t(size), offset, offset, {0, 0, 0}};
   return b;
 }
@@ -427,6 +432,7 @@ node_t alloc_series(uint64_t count, uint32_t unit, uint32_t offset) {
   auto* b = reinterpret_cast<series_buffer*>(f->heap);
   f->heap += footprint;
   carved += footprint;
+  unpoison(b, footprint);
   node_t node = take_node(nodes);
   set_buffer(node, b);
   *b = series_buffer{unit | SERIES_ALLOCATED | SERIES_BUFFER, node,
@@ -608,6 +614,7 @@ void relocate_all() {
       if (!target || !(target->heap + footprint < target->tail))
         target = make_series_frame(std::max<uint64_t>(MAX_FRAME_SIZE, footprint + 16));
       auto* moved = reinterpret_cast<series_buffer*>(target->heap);
+      unpoison(moved, footprint);
       std::memcpy(moved, b, footprint);
       target->heap += footprint;
       set_buffer(b->node, moved);

@@ -228,8 +228,26 @@ bool is_word_of(const Cell* c, uint32_t sym) {
 // made by `name: make op!` statements, none over the name of a native, an
 // action, a routine or a word above; its blocks come from the lexer, so no
 // block is held twice.
-void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) {
+//
+// `trail`, when paths are recorded: the indexes from the root block down to
+// this block.
+void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth,
+               std::vector<uint32_t>* paths, std::vector<uint32_t>& trail) {
   if (depth > 64) return;
+  // Notes the block at index i of this one, and where it lies.
+  auto note = [&](std::vector<bool>& kind, uint32_t i) {
+    add_once(kind, cells_of(memory::buffer(node))[i].w2);
+    if (!paths) return;
+    paths->push_back(uint32_t(trail.size() + 1) << 1 | (&kind == &once_specs ? 1 : 0));
+    paths->insert(paths->end(), trail.begin(), trail.end());
+    paths->push_back(i);
+  };
+  // Scans the object spec at index i of this one.
+  auto scan_spec = [&](uint32_t i) {
+    trail.push_back(i);
+    scan_once(cells_of(memory::buffer(node))[i].w2, 0, w, depth + 1, paths, trail);
+    trail.pop_back();
+  };
   uint32_t n = memory::buffer(node)->used() / sizeof(Cell);
   auto at = [&](uint32_t i) { return cells_of(memory::buffer(node)) + i; };
   auto ends_statement = [&](uint32_t i) {
@@ -289,26 +307,26 @@ void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) 
     if (start && t == TYPE_WORD) {
       if ((is_word_of(c, w.func) || is_word_of(c, w.function) || is_word_of(c, w.has)) &&
           is_block(i + 1) && is_block(i + 2) && ends_statement(i + 3)) {
-        add_once(once_bodies, at(i + 2)->w2);
+        note(once_bodies, i + 2);
         i += 3;
         continue;
       }
       if (is_word_of(c, w.does) && is_block(i + 1) && ends_statement(i + 2)) {
-        add_once(once_bodies, at(i + 1)->w2);
+        note(once_bodies, i + 1);
         i += 2;
         continue;
       }
       if ((is_word_of(c, w.context) || is_word_of(c, w.object)) && is_block(i + 1) &&
           ends_statement(i + 2)) {
-        add_once(once_specs, at(i + 1)->w2);
-        scan_once(at(i + 1)->w2, 0, w, depth + 1);
+        note(once_specs, i + 1);
+        scan_spec(i + 1);
         i += 2;
         continue;
       }
       if (is_word_of(c, w.make) && i + 1 < n && is_word_of(at(i + 1), w.object_type) &&
           is_block(i + 2) && ends_statement(i + 3)) {
-        add_once(once_specs, at(i + 2)->w2);
-        scan_once(at(i + 2)->w2, 0, w, depth + 1);
+        note(once_specs, i + 2);
+        scan_spec(i + 2);
         i += 3;
         continue;
       }
@@ -341,14 +359,45 @@ void scan_once(node_t node, uint32_t head, const once_words& w, uint32_t depth) 
 bool is_once_spec(node_t node) { return node < once_specs.size() && once_specs[node]; }
 bool is_once_body(node_t node) { return node < once_bodies.size() && once_bodies[node]; }
 
-void mark_once_bodies(const Cell* source) {
+void mark_once_bodies(const Cell* source, std::vector<uint32_t>* paths, uint32_t root_offset) {
   // Symbol ids never change: these are looked up once.
   static const once_words w{known_symbol("func"),    known_symbol("function"),
                             known_symbol("has"),     known_symbol("does"),
                             known_symbol("context"), known_symbol("object"),
                             known_symbol("make"),    known_symbol("object!"),
                             known_symbol("set"),     known_symbol("none")};
-  scan_once(source->w2, source->w1, w, 0);
+  std::vector<uint32_t> trail{root_offset};
+  scan_once(source->w2, source->w1, w, 0, paths, trail);
+}
+
+bool mark_once_paths(const Cell* root, uint32_t first, std::span<const uint32_t> paths) {
+  // The node of the block a path leads to, else 0. A source block starts
+  // past its header; a block inside is one a scan takes, at its head.
+  auto follow = [&](size_t at, uint32_t length) -> node_t {
+    node_t node = root->w2;
+    uint32_t base = first;
+    for (uint32_t k = 0; k < length; k++) {
+      series_buffer* b = memory::buffer(node);
+      uint64_t i = uint64_t(base) + paths[at + k];
+      if (i >= b->used() / sizeof(Cell)) return 0;
+      const Cell* c = cells_of(b) + i;
+      if (TYPE_OF(c) != TYPE_BLOCK || (k > 0 && c->w1 != 0)) return 0;
+      node = c->w2;
+      base = 0;
+    }
+    return node;
+  };
+  std::vector<node_t> found;
+  for (size_t at = 0; at < paths.size(); at += 1 + (paths[at] >> 1)) {
+    uint32_t length = paths[at] >> 1;
+    node_t node = length >= 2 && paths.size() - at - 1 >= length ? follow(at + 1, length) : 0;
+    if (!node) return false;
+    found.push_back(node);
+  }
+  size_t k = 0;
+  for (size_t at = 0; at < paths.size(); at += 1 + (paths[at] >> 1))
+    add_once(paths[at] & 1 ? once_specs : once_bodies, found[k++]);
+  return true;
 }
 
 node_t push(const Cell* spec_in, const Cell* body_in, node_t ctx, uint32_t code, uint32_t extra,

@@ -7,6 +7,9 @@
 // function once an op! wraps it, and an extra integer! (the node of the
 // context the interpreter runs calls in), or unset!.
 #pragma once
+
+#include <span>
+#include <vector>
 #include <cstdint>
 
 #include "values/cell.h"
@@ -37,7 +40,17 @@ node_t push(const Cell* spec, const Cell* body, node_t context, uint32_t code, u
 // call of func, function, has or does will take and nothing else can reach,
 // so that the function takes the block itself instead of a copy (see
 // function.cpp for the statements it recognises and why that is exact).
-void mark_once_bodies(const Cell* source);
+// With `paths`, also appends where each noted block lies (see
+// mark_once_paths), the source being the cell `root_offset` cells into the
+// root block's part the pool fills.
+void mark_once_bodies(const Cell* source, std::vector<uint32_t>* paths = nullptr,
+                      uint32_t root_offset = 0);
+// Notes the blocks the paths lead to, as mark_once_bodies noted them when
+// the build scanned the same pool: each path is a header (its length times
+// two, plus one for an object spec), then the cell indexes from `first` in
+// the root block down to the block. False, having noted nothing, when a
+// path leads nowhere.
+bool mark_once_paths(const Cell* root, uint32_t first, std::span<const uint32_t> paths);
 // True for the spec of an object that such a block makes once, by a
 // statement mark_once_bodies recognised: nothing but that make reaches it.
 bool is_once_spec(node_t node);

@@ -296,6 +296,53 @@ TEST_F(Pool, BootStatementsMadeOnceLendTheirBodies) {
   EXPECT_EXIT(child(), testing::ExitedWithCode(0), "");
 }
 
+// Start-up follows the paths the build recorded instead of scanning the
+// sources: they must be the ones a scan of the same state records. In a
+// child process: the scan needs the routines and the decoded pool's words.
+TEST_F(Pool, OncePathsAreThoseAScanRecords) {
+  std::span<const uint32_t> embedded = boot::embedded_once_paths();
+  ASSERT_FALSE(embedded.empty());
+  std::vector<uint32_t> expected(embedded.begin(), embedded.end());
+  EXPECT_EXIT(
+      {
+        boot::make_all_routines();
+        bool same = boot::once_paths(boot::embedded_pool()) == expected;
+        std::_Exit(same ? 0 : 3);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+// A path notes the block it leads to; a set of paths where one leads
+// nowhere (out of a block, to a value that is no block, to a block with a
+// head index) notes nothing, and start-up scans instead.
+TEST_F(Pool, OncePathsNoteTheirBlocksOrNothing) {
+  static const char* text = "[a: func [] [body] b: context [x: 1] c: [1 2] d: [3 4]]";
+  Cell* root = lexer::scan_utf8(text, uint32_t(std::strlen(text)));
+  Cell* source = block::rs_head(root);
+  auto at = [&](uint32_t i) { return block::rs_head(source)[i].w2; };
+  node_t body = at(3), spec = at(6), plain = at(8);
+  block::rs_head(source)[10].w1 = 1;  // d: next [3 4]
+  EXPECT_TRUE(function::mark_once_paths(root, 0, std::vector<uint32_t>{4, 0, 3, 5, 0, 6}));
+  EXPECT_TRUE(function::is_once_body(body));
+  EXPECT_TRUE(function::is_once_spec(spec));
+  struct Case {
+    std::vector<uint32_t> paths;
+    const char* why;
+  };
+  const Case cases[] = {
+      {{4, 0, 8, 4, 0, 20}, "an index past the block"},
+      {{4, 0, 8, 4, 0, 0}, "a set-word"},
+      {{4, 0, 8, 4, 0, 10}, "a block with a head index"},
+      {{4, 0, 8, 4, 1, 0}, "a source past the root block"},
+      {{4, 0, 8, 6, 0, 8}, "a path longer than what follows"},
+  };
+  for (const Case& k : cases) {
+    EXPECT_FALSE(function::mark_once_paths(root, 0, k.paths)) << k.why;
+    EXPECT_FALSE(function::is_once_body(plain)) << k.why;
+  }
+  stack::pop(1);
+}
+
 // A replay takes each spec and name only while they match what is asked
 // for; from the first that does not, the specs are lexed.
 TEST_F(Pool, ReplayEndsAtTheFirstSpecOrNameThatDiffers) {

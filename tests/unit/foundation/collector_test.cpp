@@ -2,6 +2,10 @@
 // reclaimed; deep structures mark without recursion.
 #include <gtest/gtest.h>
 
+#ifdef KEZ_SANITIZE
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "evaluator/stack.h"
 #include "foundation/collector.h"
 #include "foundation/memory.h"
@@ -94,3 +98,29 @@ TEST_F(Collector, StressCollectionMovesEverythingAndKeepsValues) {
     ASSERT_EQ(string::to_utf8(&s), std::to_string(i));
   }
 }
+
+#ifdef KEZ_SANITIZE
+// The sanitizer builds poison the room after the last buffer of each frame,
+// also where a collection has slid the live buffers down, so that a read
+// past the last buffer fails at once instead of meeting stale cells.
+TEST_F(Collector, RoomAfterTheLastBufferIsPoisoned) {
+  auto room_poisoned = [] {
+    for (auto* f = memory::root.first_series_frame; f; f = f->next)
+      if (f->heap < f->tail && !__asan_address_is_poisoned(f->heap)) return false;
+    return true;
+  };
+  for (int i = 0; i < 1000; i++) {
+    string::load("garbage before the kept block");
+    stack::pop(1);
+  }
+  Cell* kept = block::push_only(4);
+  const uint8_t* last = memory::buffer(kept->w2)->end_ptr() - 1;
+  EXPECT_FALSE(__asan_address_is_poisoned(last));
+  EXPECT_TRUE(room_poisoned());
+  collector::do_cycle();
+  ASSERT_NE(memory::buffer(kept->w2)->end_ptr() - 1, last);  // slid over the garbage
+  EXPECT_TRUE(__asan_address_is_poisoned(last));
+  EXPECT_FALSE(__asan_address_is_poisoned(memory::buffer(kept->w2)->end_ptr() - 1));
+  EXPECT_TRUE(room_poisoned());
+}
+#endif
