@@ -1196,8 +1196,10 @@ inline bool quick_op(const Cell* op, Cell* left, const Cell* right) {
 // The operator `op_cell` (named by `name`) applied to the value in `left`,
 // the cell below the stack top, with its right operand from the code at
 // `index`; the result lands in `left`, the stack top just above it.
-uint32_t call_infix(const Cell* op_cell, const Cell* code, uint32_t index, uint32_t end,
-                    const Cell* name) {
+// call_infix is its out-of-line copy.
+inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell,
+                                                             const Cell* code, uint32_t index,
+                                                             uint32_t end, const Cell* name) {
   Cell* left = stack::top - 1;
   Cell op = *op_cell;
   Cell fn = op;
@@ -1219,6 +1221,10 @@ uint32_t call_infix(const Cell* op_cell, const Cell* code, uint32_t index, uint3
   }
   pop_call_frame(&fn);
   return index;
+}
+__attribute__((noinline)) uint32_t call_infix(const Cell* op_cell, const Cell* code,
+                                              uint32_t index, uint32_t end, const Cell* name) {
+  return call_infix_as(op_cell, code, index, end, name);
 }
 
 // The slot a set-word writes directly (no object to tell), else nullptr:
@@ -1384,7 +1390,10 @@ __attribute__((noinline)) uint32_t assignment(const Cell* code, uint32_t index, 
 }
 
 // Infix operators after the value at `start_top` (keep) or in the result
-// slot: they group from the left, each taking the value so far.
+// slot: they group from the left, each taking the value so far. With
+// INLINE_CALL an operator's call is made in place (infix_tail, itself out
+// of line, saves a C++ level so); elsewhere it would weigh on the caller.
+template <bool INLINE_CALL = false>
 inline __attribute__((always_inline)) uint32_t infix_loop(code_view& view, uint32_t next,
                                                           uint32_t end, bool keep,
                                                           Cell* start_top) {
@@ -1402,7 +1411,8 @@ inline __attribute__((always_inline)) uint32_t infix_loop(code_view& view, uint3
     }
     Cell name = *w;
     stack::top = left + 1;
-    next = call_infix(v, view.code, next + 1, end, &name);
+    next = INLINE_CALL ? call_infix_as(v, view.code, next + 1, end, &name)
+                       : call_infix(v, view.code, next + 1, end, &name);
     if (stack::pending()) return next;
     view.refresh();
   }
@@ -1474,7 +1484,7 @@ infix:
 __attribute__((noinline)) uint32_t infix_tail(const Cell* code, uint32_t next, uint32_t end,
                                               bool keep, Cell* start_top) {
   code_view view(code);
-  return infix_loop(view, next, end, keep, start_top);
+  return infix_loop<true>(view, next, end, keep, start_top);
 }
 
 // The commonest statements, a call by a word and a paren, taken without

@@ -91,8 +91,9 @@ void mark_cell(const Cell* c) {
       if (c->w3) mark_block(c->w3);
       break;
     case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
+      // w3: 0 or the on-set record, whose cells hold the handlers' specs.
       if (c->w1) mark_context(c->w1);
-      if (c->w3) mark_series(c->w3);
+      if (c->w3) mark_block(c->w3);
       break;
     case TYPE_HASH: case TYPE_MAP:
       if (c->w2) mark_block(c->w2);

@@ -7,6 +7,7 @@
 #include "foundation/platform.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #if defined(__x86_64__)
@@ -124,7 +125,13 @@ void take_stack_bounds() {
   stack_limit = eval_stack_low ? eval_stack_low + reserve : 0;
 }
 
+// The processors the process may run on, when the evaluator's thread was
+// started on the creating thread's own one (run_evaluator).
+cpu_set_t evaluator_cpus;
+bool evaluator_pinned = false;
+
 void* evaluator_main(void*) {
+  if (evaluator_pinned) sched_setaffinity(0, sizeof evaluator_cpus, &evaluator_cpus);
   take_stack_bounds();
   install_alt_stack();
   runtime::top_level(evaluator_body);
@@ -165,6 +172,18 @@ void run_evaluator(void (*body)()) {
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, EVALUATOR_STACK);
   pthread_attr_setguardsize(&attr, 65536);
+  // The thread starts on this thread's processor, which waiting for it
+  // leaves free at once: a new thread is otherwise placed on another,
+  // which may first have to wake or, on a busy machine, finish other work.
+  // Once running it may go anywhere the process may.
+  int cpu = sched_getcpu();
+  if (cpu >= 0 && cpu < CPU_SETSIZE &&
+      sched_getaffinity(0, sizeof evaluator_cpus, &evaluator_cpus) == 0) {
+    cpu_set_t here;
+    CPU_ZERO(&here);
+    CPU_SET(cpu, &here);
+    evaluator_pinned = pthread_attr_setaffinity_np(&attr, sizeof here, &here) == 0;
+  }
   pthread_t thread;
   if (pthread_create(&thread, &attr, evaluator_main, nullptr) != 0) {
     // No room for the large stack: run on this thread instead, with the

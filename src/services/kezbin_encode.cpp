@@ -34,6 +34,7 @@
 #include "values/error.h"
 #include "values/error_ids.h"
 #include "values/function.h"
+#include "values/object.h"
 #include "values/string.h"
 #include "values/symbol.h"
 #include "values/word.h"
@@ -535,9 +536,8 @@ void writer::write_object(const Cell& v, bool owned) {
   if (ref >= 0) return write_path(uint32_t(ref));
   sfield(int32_t(v.w2));
   if (handlers) {
-    Cell* rec = cells_of(memory::buffer(v.w3));
-    sfield(int32_t(rec[0].w2));
-    sfield(int32_t(rec[1].w2));
+    sfield(int32_t(object::handler_record(&v, 0)));
+    sfield(int32_t(object::handler_record(&v, 1)));
   }
   write_context(v.w1);
 }

@@ -3,6 +3,9 @@
 // Invariants: the context's owner cell holds a copy of the object; a class
 // id is shared only by objects of the same word list; the on-set record
 // caches handler slots and is recounted when the handler's spec changed.
+// The record's cells are block values of the specs they counted, so that
+// the collector keeps those specs alive: a freed spec's node could be given
+// to a new function's spec, which would then pass for the counted one.
 #include "values/object.h"
 
 #include "evaluator/actions.h"
@@ -65,13 +68,15 @@ void call_handler(const Cell* fn_in, const Cell* name, int32_t locals, const Cel
 }
 
 // Re-counts the handler's locals when its spec changed since they were cached.
+// A record cell: the handler's spec in w2 (marked as a block), its slot
+// and locals count (slot << 16 | locals) in w3.
 int32_t handler_locals(Cell* slot_cell, const Cell* fn) {
-  if (slot_cell->w3 != fn->w2) {
+  if (slot_cell->w2 != fn->w2) {
     int32_t n = function::count_locals(fn->w2, 0, false);
-    slot_cell->w2 = (slot_cell->w2 & 0xFFFF0000) | uint32_t(n & 0xFFFF);
-    slot_cell->w3 = fn->w2;
+    slot_cell->w3 = (slot_cell->w3 & 0xFFFF0000) | uint32_t(n & 0xFFFF);
+    slot_cell->w2 = fn->w2;
   }
-  return int32_t(slot_cell->w2 & 0xFFFF);
+  return int32_t(slot_cell->w3 & 0xFFFF);
 }
 
 }  // namespace
@@ -139,10 +144,14 @@ node_t build_on_set(node_t ctx) {
   }
   node_t node = memory::alloc_cells(2);
   series_buffer* b = memory::buffer(node);
-  cells_of(b)[0] = Cell{TYPE_PAIR, 0, record[0], specs[0]};
-  cells_of(b)[1] = Cell{TYPE_PAIR, 0, record[1], specs[1]};
+  cells_of(b)[0] = Cell{TYPE_BLOCK, 0, specs[0], record[0]};
+  cells_of(b)[1] = Cell{TYPE_BLOCK, 0, specs[1], record[1]};
   b->tail = 2 * sizeof(Cell);
   return node;
+}
+
+uint32_t handler_record(const Cell* obj, int k) {
+  return cells_of(memory::buffer(obj->w3))[k].w3;
 }
 
 void init_on_set(Cell* obj, node_t ctx) {
@@ -152,16 +161,16 @@ void init_on_set(Cell* obj, node_t ctx) {
 }
 
 bool on_deep(const Cell* obj) {
-  return obj->w3 && cells_of(memory::buffer(obj->w3))[1].w2 < NO_HANDLER;
+  return obj->w3 && handler_record(obj, 1) < NO_HANDLER;
 }
 
 void fire_on_set(const Cell* obj_in, const Cell* word_in, const Cell* old_value,
                  const Cell* new_value) {
   Cell obj = *obj_in;
   if (!obj.w3) return;
-  Cell* rec = cells_of(memory::buffer(obj.w3));
-  if (rec[0].w2 >= NO_HANDLER) return;
-  uint32_t slot = rec[0].w2 >> 16;
+  uint32_t record = handler_record(&obj, 0);
+  if (record >= NO_HANDLER) return;
+  uint32_t slot = record >> 16;
   Cell fn = context::values(obj.w1)[slot];
   if (TYPE_OF(&fn) != TYPE_FUNCTION) fire(err::SCRIPT, err::script::INVALID_OBJ_EVT, &fn);
   int32_t locals = handler_locals(&cells_of(memory::buffer(obj.w3))[0], &fn);
@@ -174,9 +183,9 @@ void fire_on_deep(const Cell* owner_in, const Cell* word, const Cell* target, co
                   const Cell* value, int32_t index, int32_t part) {
   Cell owner = *owner_in;
   if (!owner.w3) return;
-  Cell* rec = cells_of(memory::buffer(owner.w3));
-  if (rec[1].w2 >= NO_HANDLER) return;
-  Cell fn = context::values(owner.w1)[rec[1].w2 >> 16];
+  uint32_t record = handler_record(&owner, 1);
+  if (record >= NO_HANDLER) return;
+  Cell fn = context::values(owner.w1)[record >> 16];
   if (TYPE_OF(&fn) != TYPE_FUNCTION) return;
   int32_t locals = handler_locals(&cells_of(memory::buffer(owner.w3))[1], &fn);
   Cell args[7] = {owner, *word, *target, *action, value ? *value : make_none(),

@@ -24,6 +24,9 @@ void clear_marks(node_t ctx);
 void clear_new_lines(Cell* series);
 
 node_t build_on_set(node_t ctx);
+// The on-set record's entry `k` (0 on-change*, 1 on-deep-change*) of an
+// object that has one: slot << 16 | locals count, or 0xFFFF0000 for none.
+uint32_t handler_record(const Cell* obj, int k);
 void init_on_set(Cell* obj, node_t ctx);
 bool on_deep(const Cell* obj);
 
