@@ -12,6 +12,9 @@
 #include "foundation/platform.h"
 
 extern "C" char __executable_start;  // load base of the executable image
+#ifdef KEZ_PROFILE_GENERATE
+extern "C" void __gcov_dump();  // writes an instrumented build's counts
+#endif
 
 namespace kez::runtime {
 
@@ -132,6 +135,9 @@ int exit_status(int status) {
 void exit_process(int status) {
   platform::before_exit();
   exit_cleanup();
+#ifdef KEZ_PROFILE_GENERATE
+  __gcov_dump();  // _Exit skips the exit handlers that would write them
+#endif
   std::_Exit(exit_status(status));
 }
 

@@ -138,7 +138,8 @@ bool all_zero_q(const Cell* tuple) {
 Cell* do_math(Cell* left, Cell* right, int32_t op) {
   uint8_t a[MAX_BYTES];
   std::memcpy(a, bytes(left), MAX_BYTES);
-  uint32_t n = count(left);
+  // The size field holds up to 15: the bounds keep the writes in `a`.
+  uint32_t n = std::min(count(left), MAX_BYTES);
   uint32_t rt = TYPE_OF(right);
   switch (rt) {
     case TYPE_FLOAT:
@@ -152,7 +153,7 @@ Cell* do_math(Cell* left, Cell* right, int32_t op) {
     case TYPE_TUPLE: {
       bool with_tuple = rt == TYPE_TUPLE;
       uint32_t other_count = with_tuple ? count(right) : 0;
-      if (other_count > n) n = other_count;
+      if (other_count > n) n = std::min(other_count, MAX_BYTES);
       for (uint32_t i = 0; i < n; i++) {
         int32_t other = !with_tuple            ? get_integer(right)
                         : i < other_count      ? int32_t(bytes(right)[i])
