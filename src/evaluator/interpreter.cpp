@@ -141,7 +141,13 @@ enum : uint32_t {
   DESC_MAX_LOCALS = 255,
 };
 
-uint32_t describe(const Cell* cache, uint32_t type, uint32_t id) {
+// `either` and `if`, which call_branching takes.
+inline bool branching(const Cell* fn) {
+  return TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == natives::ID_EITHER || fn->w1 == natives::ID_IF);
+}
+
+uint32_t describe(const Cell* cache, const Cell* fn) {
+  uint32_t type = TYPE_OF(fn);
   if (type != TYPE_NATIVE && type != TYPE_ACTION && type != TYPE_FUNCTION) return 0;
   Cell c = *cache;
   int32_t n = block::rs_length(&c);
@@ -169,8 +175,7 @@ uint32_t describe(const Cell* cache, uint32_t type, uint32_t id) {
     if (locals < 0 || locals > int32_t(DESC_MAX_LOCALS)) return 0;
     d |= uint32_t(locals) << DESC_LOCALS_SHIFT;
   }
-  if (type == TYPE_NATIVE && (id == natives::ID_EITHER || id == natives::ID_IF))
-    d ^= DESC_PLAIN | DESC_BRANCHING;
+  if (branching(fn)) d ^= DESC_PLAIN | DESC_BRANCHING;
   return d | arity;
 }
 
@@ -234,7 +239,7 @@ Cell build_spec_cache(const Cell* fn) {
   Cell count = make_integer(native ? ordinal : function::count_locals(fn->w2, 0, false));
   block::rs_append(cache, &count);
   Cell result = *cache;
-  result.w3 = describe(&result, TYPE_OF(fn), fn->w1);
+  result.w3 = describe(&result, fn);
   stack::pop(1);
   return result;
 }
@@ -932,10 +937,6 @@ void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base, const
 uint32_t call_branching(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                         const Cell* name);
 
-// `either` and `if`, which call_branching takes.
-inline bool branching(const Cell* fn) {
-  return TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == natives::ID_EITHER || fn->w1 == natives::ID_IF);
-}
 void run_branch_block(const Cell* body);
 
 // A block or paren (`code`, from `index` to `end`, `at` its first value)

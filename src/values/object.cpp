@@ -67,6 +67,9 @@ void call_handler(const Cell* fn_in, const Cell* name, int32_t locals, const Cel
   if (!stack::pending()) stack::top = saved_top;
 }
 
+// The on-set record's cell `k` of an object that has one.
+Cell* record_cell(const Cell* obj, int k) { return cells_of(memory::buffer(obj->w3)) + k; }
+
 // Re-counts the handler's locals when its spec changed since they were cached.
 // A record cell: the handler's spec in w2 (marked as a block), its slot
 // and locals count (slot << 16 | locals) in w3.
@@ -150,9 +153,7 @@ node_t build_on_set(node_t ctx) {
   return node;
 }
 
-uint32_t handler_record(const Cell* obj, int k) {
-  return cells_of(memory::buffer(obj->w3))[k].w3;
-}
+uint32_t handler_record(const Cell* obj, int k) { return record_cell(obj, k)->w3; }
 
 void init_on_set(Cell* obj, node_t ctx) {
   obj->w3 = build_on_set(ctx);
@@ -173,7 +174,7 @@ void fire_on_set(const Cell* obj_in, const Cell* word_in, const Cell* old_value,
   uint32_t slot = record >> 16;
   Cell fn = context::values(obj.w1)[slot];
   if (TYPE_OF(&fn) != TYPE_FUNCTION) fire(err::SCRIPT, err::script::INVALID_OBJ_EVT, &fn);
-  int32_t locals = handler_locals(&cells_of(memory::buffer(obj.w3))[0], &fn);
+  int32_t locals = handler_locals(record_cell(&obj, 0), &fn);
   Cell args[3] = {*word_in, *old_value, *new_value};
   if (args[0].w1 != obj.w1) context::bind_word(obj.w1, &args[0]);
   call_handler(&fn, &words::on_change_star_word, locals, args, 3);
@@ -187,7 +188,7 @@ void fire_on_deep(const Cell* owner_in, const Cell* word, const Cell* target, co
   if (record >= NO_HANDLER) return;
   Cell fn = context::values(owner.w1)[record >> 16];
   if (TYPE_OF(&fn) != TYPE_FUNCTION) return;
-  int32_t locals = handler_locals(&cells_of(memory::buffer(owner.w3))[1], &fn);
+  int32_t locals = handler_locals(record_cell(&owner, 1), &fn);
   Cell args[7] = {owner, *word, *target, *action, value ? *value : make_none(),
                   make_integer(index), make_integer(part)};
   call_handler(&fn, &words::on_deep_change_star_word, locals, args, 7);
