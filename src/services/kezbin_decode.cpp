@@ -53,6 +53,7 @@
 #include "values/function.h"
 #include "values/native.h"
 #include "values/object.h"
+#include "values/ownership.h"
 #include "values/registry.h"
 #include "values/string.h"
 #include "values/symbol.h"
@@ -153,6 +154,8 @@ class reader {
   // Target.
   node_t root_ = 0;
   uint32_t base_ = 0;
+  // Objects with an on-deep-change* handler, in the order they were read.
+  node_t deep_owners_ = 0;
 
   [[noreturn]] void invalid() const {
     Cell at = make_integer(int32_t(p_ - start_ + 1));
@@ -251,7 +254,8 @@ class reader {
   node_t read_units(uint32_t count, uint32_t unit, bool code_points);
   void read_word(const lead& l, slot out);
   void read_image(const lead& l, slot out);
-  node_t read_context(uint32_t kind, const slot* link, slot owner_slot, bool object);
+  node_t read_context(uint32_t kind, const slot* link, slot owner_slot, bool object,
+                      node_t on_set = 0);
   void read_owner_reference(const lead& l, slot out);
   void read_object(const lead& l, slot out, const slot* link);
   void read_function(const lead& l, slot out, const slot* link);
@@ -317,11 +321,17 @@ uint32_t reader::symbol(uint32_t index) {
 void reader::read_payload(Cell* into) {
   root_ = into->w2;
   base_ = cell_count(root_);
+  deep_owners_ = block::push_only(1)->w2;
   for (;;) {
     skip_padding();
     if (p_ >= end_) break;
     read_value(root_);
   }
+  for (uint32_t i = 0; i < cell_count(deep_owners_); i++) {
+    Cell obj = cell_head(memory::buffer(deep_owners_))[i];
+    ownership::set_owner(&obj, &obj, nullptr);
+  }
+  stack::pop(1);
 }
 
 lead reader::read_lead() {
@@ -1086,7 +1096,8 @@ void reader::read_word(const lead& l, slot out) {
 
 // A context record: its words, and its values when they follow. `created`
 // runs once the context has its words and before its values are read.
-node_t reader::read_context(uint32_t kind, const slot* link, slot owner_slot, bool object) {
+node_t reader::read_context(uint32_t kind, const slot* link, slot owner_slot, bool object,
+                            node_t on_set) {
   lead l = read_lead();
   check(l.special == 0 && !l.reference && !l.set_word && l.type == TYPE_CONTEXT);
   uint32_t ckind, stack_values, self, values;
@@ -1119,7 +1130,7 @@ node_t reader::read_context(uint32_t kind, const slot* link, slot owner_slot, bo
     for (uint32_t i = 0; i < n; i++) append(vals, make_unset());
   }
   if (object) {
-    Cell obj{TYPE_OBJECT, ctx, uint32_t(-1), 0};
+    Cell obj{TYPE_OBJECT, ctx, uint32_t(-1), on_set};
     *owner_slot.get() = obj;
     *context::owner(ctx) = obj;
   }
@@ -1149,13 +1160,19 @@ void reader::read_object(const lead& l, slot out, const slot* link) {
     sfield();  // the handler slots are found again from the context
     sfield();
   }
-  node_t ctx = read_context(CONTEXT_OBJECT, link, out, true);
-  Cell* obj = stack::push(*context::owner(ctx));
-  if (!codec_) obj->w2 = uint32_t(class_id);
-  obj->w3 = object::build_on_set(ctx);
-  *context::owner(ctx) = *obj;
-  Cell made = *obj;
-  stack::pop(1);
+  // The on-set record exists before the values are read, so that a copy of
+  // the object met among them (a field holding the object) shares it.
+  collector::hold hold;
+  node_t on_set = handlers ? hold.add(object::empty_on_set()) : 0;
+  node_t ctx = read_context(CONTEXT_OBJECT, link, out, true, on_set);
+  if (on_set) object::fill_on_set(on_set, ctx);
+  Cell made = *context::owner(ctx);
+  if (!codec_) made.w2 = uint32_t(class_id);
+  *context::owner(ctx) = made;
+  // The object claims its series once the whole image is read, as `make`
+  // does once the object is built: its fields may lead to values still
+  // being read.
+  if (object::on_deep(&made)) append(deep_owners_, made);
   made.header |= nl;
   *out.get() = made;
 }

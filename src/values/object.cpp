@@ -121,7 +121,11 @@ void clear_new_lines(Cell* series) {
   for (Cell* c = cell_head(b) + series->w1; c < cell_tail(b); c++) clear_new_line(c);
 }
 
-node_t build_on_set(node_t ctx) {
+namespace {
+
+// The on-set record's two cells for the handlers `ctx` holds now; false
+// when it has neither handler word.
+bool handler_cells(node_t ctx, Cell cells[2]) {
   int32_t change = -1, deep = -1;
   uint32_t n = context::size(ctx);
   for (uint32_t i = 0; i < n; i++) {
@@ -129,11 +133,10 @@ node_t build_on_set(node_t ctx) {
     if (s == canon(words::on_change_star)) change = int32_t(i);
     if (s == canon(words::on_deep_change_star)) deep = int32_t(i);
   }
-  if (change < 0 && deep < 0) return 0;
-  uint32_t record[2] = {NO_HANDLER, NO_HANDLER};
-  node_t specs[2] = {0, 0};
+  if (change < 0 && deep < 0) return false;
   int32_t slots[2] = {change, deep};
   for (int k = 0; k < 2; k++) {
+    cells[k] = Cell{TYPE_BLOCK, 0, 0, NO_HANDLER};
     if (slots[k] < 0) continue;
     Cell v = context::values(ctx)[slots[k]];
     if (TYPE_OF(&v) != TYPE_FUNCTION && TYPE_OF(&v) != TYPE_ROUTINE) {
@@ -142,15 +145,38 @@ node_t build_on_set(node_t ctx) {
       fire(err::SCRIPT, err::script::BAD_FIELD_SET, &w, &type);
     }
     int32_t locals = function::count_locals(v.w2, 0, false);
-    record[k] = (uint32_t(slots[k]) << 16) | uint32_t(locals & 0xFFFF);
-    specs[k] = v.w2;
+    cells[k].w2 = v.w2;
+    cells[k].w3 = (uint32_t(slots[k]) << 16) | uint32_t(locals & 0xFFFF);
   }
+  return true;
+}
+
+void store_cells(node_t record, const Cell cells[2]) {
+  cells_of(memory::buffer(record))[0] = cells[0];
+  cells_of(memory::buffer(record))[1] = cells[1];
+}
+
+}  // namespace
+
+node_t build_on_set(node_t ctx) {
+  Cell cells[2];
+  if (!handler_cells(ctx, cells)) return 0;
+  node_t node = empty_on_set();
+  store_cells(node, cells);
+  return node;
+}
+
+node_t empty_on_set() {
   node_t node = memory::alloc_cells(2);
   series_buffer* b = memory::buffer(node);
-  cells_of(b)[0] = Cell{TYPE_BLOCK, 0, specs[0], record[0]};
-  cells_of(b)[1] = Cell{TYPE_BLOCK, 0, specs[1], record[1]};
+  cells_of(b)[0] = cells_of(b)[1] = Cell{TYPE_BLOCK, 0, 0, NO_HANDLER};
   b->tail = 2 * sizeof(Cell);
   return node;
+}
+
+void fill_on_set(node_t record, node_t ctx) {
+  Cell cells[2];
+  if (handler_cells(ctx, cells)) store_cells(record, cells);
 }
 
 uint32_t handler_record(const Cell* obj, int k) { return record_cell(obj, k)->w3; }

@@ -24,6 +24,11 @@ void clear_marks(node_t ctx);
 void clear_new_lines(Cell* series);
 
 node_t build_on_set(node_t ctx);
+// A record with neither handler, for an object whose values are still to
+// come (a decoded one, which copies of itself may meet first), filled in
+// place once they are there.
+node_t empty_on_set();
+void fill_on_set(node_t record, node_t ctx);
 // The on-set record's entry `k` (0 on-change*, 1 on-deep-change*) of an
 // object that has one: slot << 16 | locals count, or 0xFFFF0000 for none.
 uint32_t handler_record(const Cell* obj, int k);
