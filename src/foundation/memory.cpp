@@ -578,8 +578,7 @@ node_t copy_series(series_buffer* b) {
   node_t node = alloc_bytes(size);
   b = buffer(source);
   series_buffer* fresh = buffer(node);
-  fresh->flags = b->flags & ~(SERIES_BIG | SERIES_FIXED | SERIES_MARKED);
-  fresh->flags |= SERIES_ALLOCATED | SERIES_BUFFER;
+  copy_flags(b, fresh);
   if (size) {
     uint64_t span = std::min<uint64_t>(size, uint64_t(b->end_ptr() - b->head_ptr()));
     std::memcpy(fresh->data(), b->head_ptr(), span);

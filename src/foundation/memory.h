@@ -180,7 +180,15 @@ inline void set_flag(node_t node, uint32_t bits) { buffer(node)->flags |= bits; 
 series_buffer* reallocate_series(series_buffer* b, uint64_t new_size);
 series_buffer* expand_series(series_buffer* b, uint64_t new_size);
 series_buffer* expand_series_filled(series_buffer* b, uint64_t new_size, uint8_t byte);
+// A new buffer holding `b`'s data from its head (a copy of the series).
 node_t copy_series(series_buffer* b);
+// The flags a copy of `from` takes into `to`, a new buffer: what the data
+// is (unit, text width, complement), never where `from` lives (big, fixed,
+// marked) nor whether an object owns it, which only the owner table grants.
+inline void copy_flags(const series_buffer* from, series_buffer* to) {
+  to->flags = (from->flags & ~(SERIES_OWNED | SERIES_BIG | SERIES_FIXED | SERIES_MARKED)) |
+              (to->flags & SERIES_BIG) | SERIES_ALLOCATED | SERIES_BUFFER;
+}
 
 // Makes room for `bytes` more bytes after the tail (growing the buffer when
 // needed) and returns the buffer to use, which may be a new one.

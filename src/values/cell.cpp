@@ -29,8 +29,7 @@ node_t copy_string_part(node_t node, uint32_t index, uint32_t n) {
   node_t fresh = memory::alloc_series(n, unit, 0);
   series_buffer* src = memory::buffer(node);
   series_buffer* dst = memory::buffer(fresh);
-  dst->flags = (src->flags & ~(SERIES_OWNED | SERIES_BIG | SERIES_FIXED | SERIES_MARKED)) |
-               (dst->flags & SERIES_BIG) | SERIES_ALLOCATED | SERIES_BUFFER;
+  memory::copy_flags(src, dst);
   std::memcpy(dst->data(), src->data() + uint64_t(index) * unit, uint64_t(n) * unit);
   dst->tail = n * unit;
   return fresh;

@@ -114,8 +114,7 @@ node_t copy_range(const Cell* s, uint32_t from, uint32_t n) {
   node_t fresh = memory::alloc_series(n ? n : 1, unit, 0);
   series_buffer* src = memory::buffer(source);
   series_buffer* dst = memory::buffer(fresh);
-  dst->flags = (src->flags & ~(SERIES_OWNED | SERIES_BIG | SERIES_FIXED | SERIES_MARKED)) |
-               (dst->flags & SERIES_BIG) | SERIES_ALLOCATED | SERIES_BUFFER;
+  memory::copy_flags(src, dst);
   std::memcpy(dst->data(), src->head_ptr() + uint64_t(from) * unit, uint64_t(n) * unit);
   dst->head = 0;
   dst->tail = n * unit;

@@ -100,6 +100,24 @@ TEST_F(Memory, DoublingKeepsElementsAndGivesTheOldBufferUp) {
   EXPECT_EQ(f->data()[63], 0xCD);
 }
 
+// A copy keeps what its data is, but not the owned mark (no owner record
+// exists for it: an owner could never claim it) nor where the source lives.
+TEST_F(Memory, CopyTakesTheDataFlagsOnly) {
+  node_t small = memory::alloc_codepoints(4, 2);
+  memory::set_flag(small, SERIES_OWNED | SERIES_COMPLEMENT);
+  memory::buffer(small)->tail = 8;
+  series_buffer* copy = memory::buffer(memory::copy_series(memory::buffer(small)));
+  EXPECT_EQ(copy->unit(), 2u);
+  EXPECT_EQ(copy->used(), 8u);
+  EXPECT_TRUE(copy->flags & SERIES_COMPLEMENT);
+  EXPECT_FALSE(copy->flags & SERIES_OWNED);
+  memory::buffer(small)->flags &= ~SERIES_OWNED;
+
+  // A copy as large as a big buffer is big itself, so that it grows in place.
+  node_t big = memory::alloc_bytes(memory::MAX_FRAME_SIZE);
+  EXPECT_TRUE(memory::buffer(memory::copy_series(memory::buffer(big)))->flags & SERIES_BIG);
+}
+
 TEST_F(Memory, NodeFramesAreReleasedWhenEmpty) {
   // Fill a frame's worth of nodes beyond what exists, then free them all.
   std::vector<node_t> nodes;
