@@ -922,6 +922,8 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
 
 uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                         const Cell* name);
+inline uint32_t call_lean_kept_as(const Cell* fn_in, const Cell* code, uint32_t index,
+                                  uint32_t end, const Cell* name);
 // A call of `fn` with its arguments from the code at `index`, its value
 // placed as `keep` asks; `name` is the word that named it (the frame's
 // name), or <anon>.
@@ -936,8 +938,12 @@ inline __attribute__((always_inline)) uint32_t call_lean(const Cell* fn_in, cons
 void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base, const Cell& saved);
 uint32_t call_branching(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                         const Cell* name);
+template <bool INLINE_BLOCK = false>
+inline uint32_t call_branching_as(const Cell* fn_in, const Cell* code, uint32_t index,
+                                  uint32_t end, const Cell* name);
 
 void run_branch_block(const Cell* body);
+inline void run_branch_block_as(const Cell* body);
 
 // A block or paren (`code`, from `index` to `end`, `at` its first value)
 // that starts with a call by a word, the commonest case, run untraced as
@@ -946,6 +952,13 @@ void run_branch_block(const Cell* body);
 // paren_rest. The call's depth guard covers the block. `saved` is the
 // position put back on the way out (the caller's copy of `current`). False,
 // with nothing done, when the block starts otherwise.
+// A function body takes a lead `either` or `if` in place (INLINE_BRANCHING),
+// and with it the branch block it runs, and a paren that run_paren runs
+// takes its lead call in place (INLINE_CALL): each saves a C++ call, with
+// its entry and exit, per Kez call of a recursion through a branch and a
+// paren. The copies are one level deep: the recursion itself goes through
+// the out-of-line routines.
+template <bool INLINE_BRANCHING = false, bool INLINE_CALL = false>
 inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t index,
                                                     uint32_t end, const Cell* at, bool keep,
                                                     const Cell& saved) {
@@ -955,8 +968,13 @@ inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t
   Cell word = *at;
   current = *paren;
   Cell* base = stack::top;
-  uint32_t next = branching(v) ? call_branching(v, paren, index + 1, end, &word)
-                               : call_lean(v, paren, index + 1, end, true, &word);
+  uint32_t next;
+  if (branching(v))
+    next = INLINE_BRANCHING ? call_branching_as<true>(v, paren, index + 1, end, &word)
+                            : call_branching(v, paren, index + 1, end, &word);
+  else
+    next = INLINE_CALL ? call_lean_kept_as(v, paren, index + 1, end, &word)
+                       : call_lean(v, paren, index + 1, end, true, &word);
   if (!stack::pending()) [[likely]] {
     end = code_end(paren, end);
     if (next < end || trace::on) [[unlikely]]
@@ -971,18 +989,19 @@ inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t
 }
 
 // A paren run by lead_call, when tracing is off and it starts with a call.
+template <bool INLINE_CALL = false>
 inline __attribute__((always_inline)) bool paren_call(const Cell* paren, bool keep) {
   if (trace::on) return false;
   series_buffer* b = GET_BUFFER(paren);
   uint32_t index = paren->w1, end = b->used() / sizeof(Cell);
   if (index >= end) return false;
   Cell saved = current;
-  return lead_call(paren, index, end, cell_head(b) + index, keep, saved);
+  return lead_call<false, INLINE_CALL>(paren, index, end, cell_head(b) + index, keep, saved);
 }
 
 // A paren run as run_block runs it, through paren_call when it can.
 __attribute__((noinline)) void run_paren(const Cell* paren, bool keep) {
-  if (!paren_call(paren, keep)) run_block(paren, keep);
+  if (!paren_call<true>(paren, keep)) run_block(paren, keep);
 }
 
 // An operator's right operand that is a call by a word or a paren, taken as
@@ -1037,6 +1056,7 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
 // branch of one value that needs no evaluation is taken without running a
 // block (a leaf of a recursion, mostly), and an untraced one skips the
 // depth guard, which the call's covers.
+template <bool INLINE_BLOCK = false>
 inline __attribute__((always_inline)) void run_branch(const Cell* branch) {
   Cell body = *branch;
   if (TYPE_OF(&body) == TYPE_BLOCK && !trace::on) {
@@ -1047,7 +1067,8 @@ inline __attribute__((always_inline)) void run_branch(const Cell* branch) {
         return;
       }
     }
-    run_branch_block(&body);
+    if (INLINE_BLOCK) run_branch_block_as(&body);
+    else run_branch_block(&body);
     return;
   }
   run_block(&body, false);
@@ -1086,9 +1107,11 @@ inline void pop_call_frame(const Cell* fn) {
 // call_lean_kept for `either` and `if`: the branches, when the code holds
 // them as blocks (the commonest case by far), are taken straight into the
 // frame with no argument loop, and the chosen one runs from here.
-__attribute__((noinline)) uint32_t call_branching(const Cell* fn_in, const Cell* code,
-                                                  uint32_t index, uint32_t end,
-                                                  const Cell* name) {
+template <bool INLINE_BLOCK>
+inline __attribute__((always_inline)) uint32_t call_branching_as(const Cell* fn_in,
+                                                                 const Cell* code,
+                                                                 uint32_t index, uint32_t end,
+                                                                 const Cell* name) {
   uint32_t d = descriptor_of(fn_in);
   depth_guard();
   Cell* base = stack::push(*fn_in);
@@ -1123,13 +1146,19 @@ __attribute__((noinline)) uint32_t call_branching(const Cell* fn_in, const Cell*
     *args = none_value;
     stack::top = args + 1;
   } else {
-    run_branch(either && logic::falsy(args) ? &args[2] : &args[1]);
+    run_branch<INLINE_BLOCK>(either && logic::falsy(args) ? &args[2] : &args[1]);
     if (stack::pending()) return index;
   }
   stack::pop_frame();
   *base = base[1];
   stack::top = base + 1;
   return index;
+}
+
+__attribute__((noinline)) uint32_t call_branching(const Cell* fn_in, const Cell* code,
+                                                  uint32_t index, uint32_t end,
+                                                  const Cell* name) {
+  return call_branching_as(fn_in, code, index, end, name);
 }
 
 // call_lean_kept for a descriptor that is not plain (0: no spec cache yet).
@@ -1143,8 +1172,10 @@ __attribute__((noinline)) uint32_t call_other(const Cell* fn_in, const Cell* cod
 
 // call_lean, with the call's value pushed. A call that is not plain goes
 // its own way before anything else is done.
-uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
-                        const Cell* name) {
+inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_in,
+                                                                 const Cell* code,
+                                                                 uint32_t index, uint32_t end,
+                                                                 const Cell* name) {
   // A spec cache not built yet sends the call the general way, which
   // builds it.
   const Cell* cache = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
@@ -1164,6 +1195,10 @@ uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uin
   *base = base[1];
   stack::top = base + 1;
   return index;
+}
+uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
+                        const Cell* name) {
+  return call_lean_kept_as(fn_in, code, index, end, name);
 }
 
 // A float! and a float! or integer! under + - *: the action's own IEEE
@@ -1675,7 +1710,7 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
       else place_result(v, false);
       return;
     }
-  } else if (LEAD_CALL && lead_call(code, index, end, code_at(code, index), keep, saved)) {
+  } else if (LEAD_CALL && lead_call<true>(code, index, end, code_at(code, index), keep, saved)) {
     return;
   }
   bool done = run_statements<false, HOLD_VIEW>(code, index, end, base, cache);
@@ -1721,10 +1756,11 @@ __attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name)
 }
 
 // An untraced branch of `either` or `if` (see run_branch).
-__attribute__((noinline)) void run_branch_block(const Cell* body) {
+inline __attribute__((always_inline)) void run_branch_block_as(const Cell* body) {
   Cell saved = current;
   run_lean(body, false, saved);
 }
+__attribute__((noinline)) void run_branch_block(const Cell* body) { run_branch_block_as(body); }
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "evaluator/stack.h"
+#include "foundation/collector.h"
 #include "foundation/hashtable.h"
 #include "foundation/raise.h"
 #include "values/block.h"
@@ -234,6 +235,15 @@ namespace {
 // when the walk raises; a walk neither allocates nor evaluates, so walks
 // never nest. Larger contexts (the global one) keep the hash lookup: filling
 // the table would cost more than the walk saves.
+//
+// One exception to emptying: the bodies of the functions an object makes
+// are walked one after another with the same outer levels (the object and
+// those around it) and a level of their own. The outer levels' entries stay
+// in the table after such a walk, and the next walk with exactly the same
+// outer levels, and no collection in between (none can have given a
+// context's node to another), takes them as they are; any other walk empties
+// them first. A walk's own level is always taken out again, putting back
+// the outer entries it covered.
 constexpr uint32_t BIND_TABLE_WORDS = 512;
 std::vector<uint32_t> bind_table;
 
@@ -265,6 +275,34 @@ size_t owed_oldest = 0;
 // The most contexts one walk binds to; a spec nested deeper is bound by
 // walks of its own.
 constexpr uint32_t MAX_LEVELS = 16;
+
+// The outer levels whose entries the table still holds (see above), with
+// the canonical symbols they fill, and the collection count they are good
+// for.
+struct kept_outer {
+  uint32_t count = 0;
+  bind_level levels[MAX_LEVELS];
+  uint32_t cycles = 0;
+  std::vector<uint32_t> symbols;
+};
+kept_outer kept;
+// The entries a walk's own level covered, to be put back in reverse order.
+struct covered_entry {
+  uint32_t symbol, entry;
+};
+std::vector<covered_entry> covered;
+
+bool same_levels(const bind_level* a, const bind_level* b, uint32_t count) {
+  for (uint32_t l = 0; l < count; l++)
+    if (a[l].ctx != b[l].ctx || a[l].words != b[l].words || a[l].self != b[l].self) return false;
+  return true;
+}
+
+void drop_kept() {
+  for (uint32_t sym : kept.symbols) bind_table[sym] = 0;
+  kept.symbols.clear();
+  kept.count = 0;
+}
 
 struct bind_lookup {
   node_t ctx;  // the innermost context
@@ -304,20 +342,36 @@ struct bind_lookup {
     if (!table) return;
     uint32_t count = symbol::count() + 1;
     if (bind_table.size() < count) bind_table.resize(count + count / 2, 0);
-    for (uint32_t l = 0; l < level_count; l++) {
-      const Cell* w = cells_of(memory::buffer(words_node(levels[l].ctx)));
-      // The first of two spellings of one word wins, as in the hash table.
-      for (uint32_t i = levels[l].words; i-- > 0;)
-        bind_table[canonical(w[i].w2)] = l << LEVEL_SHIFT | (i + 1);
+    // The first of two spellings of one word wins, as in the hash table.
+    uint32_t outer = level_count - 1;
+    if (outer == 0 || kept.count != outer || kept.cycles != collector::stats.cycles ||
+        !same_levels(kept.levels, levels, outer)) {
+      drop_kept();
+      for (uint32_t l = 0; l < outer; l++) {
+        const Cell* w = cells_of(memory::buffer(words_node(levels[l].ctx)));
+        for (uint32_t i = levels[l].words; i-- > 0;) {
+          uint32_t sym = canonical(w[i].w2);
+          bind_table[sym] = l << LEVEL_SHIFT | (i + 1);
+          kept.symbols.push_back(sym);
+        }
+      }
+    }
+    covered.clear();
+    const Cell* w = cells_of(memory::buffer(words_node(ctx)));
+    for (uint32_t i = levels[outer].words; i-- > 0;) {
+      uint32_t sym = canonical(w[i].w2);
+      covered.push_back({sym, bind_table[sym]});
+      bind_table[sym] = outer << LEVEL_SHIFT | (i + 1);
     }
   }
   ~bind_lookup() {
     if (!table) return;
-    refresh();
-    for (uint32_t l = 0; l < level_count; l++) {
-      const Cell* w = cells_of(memory::buffer(words_node(levels[l].ctx)));
-      for (uint32_t i = 0; i < levels[l].words; i++) bind_table[canonical(w[i].w2)] = 0;
-    }
+    for (size_t k = covered.size(); k-- > 0;) bind_table[covered[k].symbol] = covered[k].entry;
+    covered.clear();
+    uint32_t outer = level_count - 1;
+    kept.count = outer;
+    std::copy_n(levels, outer, kept.levels);
+    kept.cycles = collector::stats.cycles;
   }
   bind_lookup(const bind_lookup&) = delete;
   bind_lookup& operator=(const bind_lookup&) = delete;
