@@ -359,16 +359,6 @@ void record(const Cell* value) {
   if (mode == spec_mode::record) block::rs_append(held, value);
 }
 
-// The routine made from the spec block at the top of the stack, in its place.
-Cell* routine_in_place(routines::routine_fn fn) {
-  uint32_t code = routines::add(fn);
-  routine::push(stack::top_cell(), code);
-  Cell value = *stack::top_cell();
-  stack::pop(1);
-  *stack::top_cell() = value;
-  return stack::top_cell();
-}
-
 // Sets the global word `name` to the routine at the top of the stack, and
 // drops it.
 void bind_routine(const char* name, const Cell* made) {
@@ -379,6 +369,15 @@ void bind_routine(const char* name, const Cell* made) {
 }
 
 }  // namespace
+
+Cell* routine_in_place(routines::routine_fn fn) {
+  uint32_t code = routines::add(fn);
+  routine::push(stack::top_cell(), code);
+  Cell value = *stack::top_cell();
+  stack::pop(1);
+  *stack::top_cell() = value;
+  return stack::top_cell();
+}
 
 Cell routine_word(const char* name) {
   const Cell* replayed = next_record(TYPE_WORD);

@@ -32,6 +32,9 @@ void replay_routine_specs(std::span<const uint8_t> image, std::span<const uint32
 // The global word of a name make_all_routines binds or keeps, made (or
 // taken from that image) in its order.
 Cell routine_word(const char* name);
+// The routine made from the spec block at the top of the value stack, in
+// its place (the block becomes the routine's own).
+Cell* routine_in_place(routines::routine_fn fn);
 // Pushes a new routine! made from its spec text on the value stack.
 Cell* push_routine(std::string_view spec, routines::routine_fn fn);
 // Makes one routine from its spec text and binds it to its global word.
