@@ -128,11 +128,13 @@ void typeset_from_block(Cell* ts, const Cell* types) {
 // DESC_MAX_ARITY arguments, a function! with refinements, a routine!.
 // `either` and `if` have DESC_BRANCHING instead: a call by a word takes
 // them by their own path (call_branching), and every other call takes the
-// general one.
+// general one. DESC_INTEGERS says that every argument takes an integer!,
+// the commonest value by far, which then needs no typeset test.
 
 enum : uint32_t {
   DESC_PLAIN = 1u << 31,
   DESC_BRANCHING = 1u << 30,
+  DESC_INTEGERS = 1u << 28,
   DESC_ARITY_MASK = 0xF,
   DESC_CHECK_SHIFT = 4,    // 8 bits: the argument's typeset must be tested
   DESC_GET_SHIFT = 12,     // 8 bits: a get-word argument, taken as it is
@@ -153,7 +155,7 @@ uint32_t describe(const Cell* cache, const Cell* fn) {
   int32_t n = block::rs_length(&c);
   Cell* e = block::rs_head(&c);
   Cell plain_types = typeset::make_default();
-  uint32_t arity = 0, d = DESC_PLAIN;
+  uint32_t arity = 0, d = DESC_PLAIN | DESC_INTEGERS;
   int32_t i = 0;
   for (; i + 1 < n && TYPE_OF(&e[i]) == TYPE_TYPESET; i++) {
     uint32_t kind = (e[i].header >> ARG_KIND_SHIFT) & 3;
@@ -166,6 +168,7 @@ uint32_t describe(const Cell* cache, const Cell* fn) {
     if (kind == ARG_GET) d |= 1u << (DESC_GET_SHIFT + arity);
     if (e[i].w1 != plain_types.w1 || e[i].w2 != plain_types.w2 || e[i].w3 != plain_types.w3)
       d |= 1u << (DESC_CHECK_SHIFT + arity);
+    if (!typeset::has(&e[i], TYPE_INTEGER)) d &= ~DESC_INTEGERS;
     arity++;
   }
   if (type == TYPE_FUNCTION) {
@@ -911,6 +914,7 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
                                                           const Cell* name, uint32_t n) {
   Cell* got = stack::top - 1;
   if (d & (1u << (DESC_CHECK_SHIFT + n))) {
+    if (TYPE_OF(got) == TYPE_INTEGER && (d & DESC_INTEGERS)) return;
     const Cell* cache = cells_of(memory::buffer(fn->w3)) + function::MORE_SPEC_CACHE;
     const Cell* ts = cells_of(GET_BUFFER(cache)) + n;
     uint64_t bits = uint64_t(ts->w1) | uint64_t(ts->w2) << 32;
@@ -1005,23 +1009,27 @@ __attribute__((noinline)) void run_paren(const Cell* paren, bool keep) {
 }
 
 // An operator's right operand that is a call by a word or a paren, taken as
-// eval_lean takes it (no infix after it); 0 for any other operand.
+// eval_lean takes it (no infix after it); 0 for any other operand. With
+// INLINE_CALL the call is made in place (see lead_call).
+template <bool INLINE_CALL = false>
 inline __attribute__((always_inline)) uint32_t operand_call(const code_view& view,
                                                             uint32_t index, uint32_t end) {
   const Cell* at = view.at(index);
   if (TYPE_OF(at) == TYPE_PAREN) {
     Cell block = *at;
-    if (!paren_call(&block, true)) run_block(&block, true);
+    if (!paren_call<INLINE_CALL>(&block, true)) run_block(&block, true);
     return index + 1;
   }
   if (TYPE_OF(at) != TYPE_WORD) return 0;
   const Cell* v = bound_value(at);
   if (!v || !is_function_type(TYPE_OF(v))) return 0;
   Cell word = *at;
-  return call_lean(v, view.code, index + 1, end, true, &word);
+  return INLINE_CALL ? call_lean_kept_as(v, view.code, index + 1, end, &word)
+                     : call_lean(v, view.code, index + 1, end, true, &word);
 }
 
 // Fetches arguments `first` .. arity - 1 into the open frame.
+template <bool INLINE_CALL = false>
 inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32_t d,
                                                           const Cell* code, uint32_t index,
                                                           uint32_t end, const Cell* name,
@@ -1038,7 +1046,7 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
     } else if ((after = quick_expression(view, index, end, infix, stack::top))) {
       stack::push_new();
       index = after;
-    } else if (infix && (after = operand_call(view, index, end))) {
+    } else if (infix && (after = operand_call<INLINE_CALL>(view, index, end))) {
       index = after;
       if (stack::pending()) return index;
       view.refresh();
@@ -1232,7 +1240,9 @@ inline bool quick_op(const Cell* op, Cell* left, const Cell* right) {
 // The operator `op_cell` (named by `name`) applied to the value in `left`,
 // the cell below the stack top, with its right operand from the code at
 // `index`; the result lands in `left`, the stack top just above it.
-// call_infix is its out-of-line copy.
+// call_infix is its out-of-line copy; infix_tail's, with INLINE_CALL, takes
+// a right operand that is a call in place.
+template <bool INLINE_CALL = false>
 inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell,
                                                              const Cell* code, uint32_t index,
                                                              uint32_t end, const Cell* name) {
@@ -1249,7 +1259,7 @@ inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell
   open_call_frame(&fn, name);
   stack::top = left + 1;
   check_argument(&fn, d, name, 0);
-  index = fetch_lean(&fn, d, code, index, end, name, 1, true);
+  index = fetch_lean<INLINE_CALL>(&fn, d, code, index, end, name, 1, true);
   if (stack::pending()) return index;
   if (!quick_op(&op, left, left + 1)) {
     invoke(&fn, d, name);
@@ -1447,7 +1457,7 @@ inline __attribute__((always_inline)) uint32_t infix_loop(code_view& view, uint3
     }
     Cell name = *w;
     stack::top = left + 1;
-    next = INLINE_CALL ? call_infix_as(v, view.code, next + 1, end, &name)
+    next = INLINE_CALL ? call_infix_as<true>(v, view.code, next + 1, end, &name)
                        : call_infix(v, view.code, next + 1, end, &name);
     if (stack::pending()) return next;
     view.refresh();
