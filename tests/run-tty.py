@@ -391,6 +391,29 @@ def debugger_lines_leave_the_history(s):
     s.wait_last(">>")  # the lines typed at debug> are gone
 
 
+@case(width=60, height=30)
+def debugger_lines_leave_the_history_after_an_error_too(s):
+    s.type("debug [1 / 0]")
+    s.keys("Enter")
+    s.wait_last("debug>")
+    s.type("c")
+    s.keys("Enter")
+    s.wait_last("debug>")  # the error stops
+    s.type("n")
+    s.keys("Enter")
+    s.wait_line("*** Math Error: attempt to divide by zero")
+    s.wait_last(">>")
+    s.type("1 + 1")
+    s.keys("Enter")
+    s.wait_line("== 2")
+    s.keys("Up")
+    s.wait_last(">> 1 + 1")
+    s.keys("Up")
+    s.wait_last(">> debug [1 / 0]")
+    s.keys("Up")
+    s.wait_last(">>")  # the lines typed at debug> are gone
+
+
 @case(width=120, height=40)
 def a_pasted_burst_of_long_lines_runs_every_line_in_order(s):
     s.type("b: copy []")
