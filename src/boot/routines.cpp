@@ -21,7 +21,6 @@
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "foundation/collector.h"
-#include "foundation/hashtable.h"
 #include "foundation/output.h"
 #include "foundation/platform.h"
 #include "foundation/raise.h"
@@ -351,22 +350,8 @@ const Cell* next_record(uint32_t type) {
   return nullptr;
 }
 
-int32_t text_hash(std::string_view text) {
-  return int32_t(hashtable::murmur3(text.data(), text.size()));
-}
-
 void record(const Cell* value) {
   if (mode == spec_mode::record) block::rs_append(held, value);
-}
-
-// The routine made from the spec block at the top of the stack, in its place.
-Cell* routine_in_place(routines::routine_fn fn) {
-  uint32_t code = routines::add(fn);
-  routine::push(stack::top_cell(), code);
-  Cell value = *stack::top_cell();
-  stack::pop(1);
-  *stack::top_cell() = value;
-  return stack::top_cell();
 }
 
 // Sets the global word `name` to the routine at the top of the stack, and
@@ -380,6 +365,15 @@ void bind_routine(const char* name, const Cell* made) {
 
 }  // namespace
 
+Cell* routine_in_place(routines::routine_fn fn) {
+  uint32_t code = routines::add(fn);
+  routine::push(stack::top_cell(), code);
+  Cell value = *stack::top_cell();
+  stack::pop(1);
+  *stack::top_cell() = value;
+  return stack::top_cell();
+}
+
 Cell routine_word(const char* name) {
   const Cell* replayed = next_record(TYPE_WORD);
   if (replayed && std::strcmp(symbol::to_cstr(replayed->w2), name) != 0) {
@@ -391,17 +385,18 @@ Cell routine_word(const char* name) {
   return w;
 }
 
-Cell* lex_spec(std::string_view text) {
+Cell* lex_spec(const spec_text& spec_in) {
+  std::string_view text = spec_in.text;
   if (mode == spec_mode::replay) {
     const Cell* hash = next_record(TYPE_INTEGER);
-    if (hash && get_integer(hash) == text_hash(text)) {
+    if (hash && get_integer(hash) == int32_t(spec_in.hash)) {
       if (const Cell* spec = next_record(TYPE_BLOCK)) return stack::push(*spec);
     }
     mode = spec_mode::lex;
   }
   Cell* spec = lexer::scan_utf8(text.data(), uint32_t(text.size()));
   if (mode == spec_mode::record) {
-    Cell hash = make_integer(text_hash(text));
+    Cell hash = make_integer(int32_t(spec_in.hash));
     record(&hash);
     record(spec);
   }
@@ -432,13 +427,13 @@ void replay_routine_specs(std::span<const uint8_t> image, std::span<const uint32
   held = nullptr;
 }
 
-Cell* push_routine(std::string_view spec_text, routines::routine_fn fn) {
-  lex_spec(spec_text);
+Cell* push_routine(const spec_text& spec, routines::routine_fn fn) {
+  lex_spec(spec);
   return routine_in_place(fn);
 }
 
-void define_routine(const char* name, std::string_view spec_text, routines::routine_fn fn) {
-  bind_routine(name, push_routine(spec_text, fn));
+void define_routine(const char* name, std::string_view spec, routines::routine_fn fn) {
+  bind_routine(name, push_routine(spec_text(spec, spec_hash(spec)), fn));
 }
 
 void define_routine(const char* name, const Cell* spec_block, routines::routine_fn fn) {
@@ -447,7 +442,7 @@ void define_routine(const char* name, const Cell* spec_block, routines::routine_
 }
 
 void define_routines(std::span<const routine_entry> table) {
-  for (const auto& r : table) define_routine(r.name, r.spec, r.fn);
+  for (const auto& r : table) bind_routine(r.name, push_routine(r.spec, r.fn));
 }
 
 void make_routines() {

@@ -11,15 +11,33 @@
 
 namespace kez::boot {
 
+// The hash by which the start-up image of the routine specs recognises a
+// spec's text (32-bit FNV-1a): computed when the program is compiled for
+// the texts of the tables, so that replaying the image reads none of them.
+constexpr uint32_t spec_hash(std::string_view text) {
+  uint32_t h = 2166136261u;
+  for (char c : text) h = (h ^ uint8_t(c)) * 16777619u;
+  return h;
+}
+
+// A routine spec's text and its hash.
+struct spec_text {
+  std::string_view text;
+  uint32_t hash;
+  consteval spec_text(const char* literal) : text(literal), hash(spec_hash(text)) {}
+  constexpr spec_text(std::string_view t, uint32_t h) : text(t), hash(h) {}
+};
+
 struct routine_entry {
   const char* name;
-  const char* spec;
+  spec_text spec;
   routines::routine_fn fn;
 };
 
 // Pushes the block of a routine spec's text on the value stack: lexed, or
 // taken from the start-up image of the routine specs while it is replayed.
-Cell* lex_spec(std::string_view text);
+Cell* lex_spec(const spec_text& spec);
+inline Cell* lex_spec(std::string_view text) { return lex_spec(spec_text(text, spec_hash(text))); }
 // Runs `make` (make_all_routines) recording the specs it lexes and the
 // names it binds: the start-up image of the routine specs (the pool's build
 // step).
@@ -32,8 +50,11 @@ void replay_routine_specs(std::span<const uint8_t> image, std::span<const uint32
 // The global word of a name make_all_routines binds or keeps, made (or
 // taken from that image) in its order.
 Cell routine_word(const char* name);
+// The routine made from the spec block at the top of the value stack, in
+// its place (the block becomes the routine's own).
+Cell* routine_in_place(routines::routine_fn fn);
 // Pushes a new routine! made from its spec text on the value stack.
-Cell* push_routine(std::string_view spec, routines::routine_fn fn);
+Cell* push_routine(const spec_text& spec, routines::routine_fn fn);
 // Makes one routine from its spec text and binds it to its global word.
 void define_routine(const char* name, std::string_view spec, routines::routine_fn fn);
 // The same, from a spec block already loaded (copied for the routine): for

@@ -1538,6 +1538,8 @@ __attribute__((noinline)) uint32_t infix_tail(const Cell* code, uint32_t next, u
 // entered only when a word follows. 0 for any other expression, which the
 // caller gives to eval_lean. Unless an exit is pending, `end` is read
 // again once the statement is done (it may have changed its own block).
+// INLINE runs a paren in place (see lead_call).
+template <bool INLINE = false>
 inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* code,
                                                                  uint32_t index, uint32_t& end,
                                                                  bool keep) {
@@ -1558,7 +1560,8 @@ inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* cod
     }
   } else if (TYPE_OF(at) == TYPE_PAREN) {
     Cell block = *at;
-    run_paren(&block, keep);
+    if (!INLINE) run_paren(&block, keep);
+    else if (!paren_call<true>(&block, keep)) run_block(&block, keep);
   } else {
     return 0;
   }
@@ -1598,7 +1601,7 @@ namespace {
 // in every other block the view costs more than it saves. Its context
 // comes from `cache` and goes back there when the block ends with such a
 // statement; any other way out leaves the cache empty.
-template <bool IN_FRAME, bool HOLD_VIEW = false>
+template <bool IN_FRAME, bool HOLD_VIEW = false, bool INLINE = false>
 inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint32_t index,
                                                           uint32_t end, Cell* base,
                                                           context_cache* cache = nullptr) {
@@ -1636,7 +1639,7 @@ inline __attribute__((always_inline)) bool run_statements(const Cell* code, uint
       } else {
         index = assignment(code, index, end, keep, &v);
       }
-    } else if ((after = direct_expression(code, index, end, keep))) {
+    } else if ((after = direct_expression<INLINE>(code, index, end, keep))) {
       // Its end is read already.
       if (stack::pending()) return false;
       if (after >= end) return true;
@@ -1683,8 +1686,9 @@ __attribute__((noinline)) void paren_rest(const Cell* code, uint32_t next, uint3
 // The untraced run of a block in the caller's frame, as run_block makes it,
 // after its depth guard: `saved` is the position put back on the way out.
 // LEAD_CALL (function bodies) gives a block that starts with a call to
-// lead_call, unless it is one simple expression.
-template <bool HOLD_VIEW = false, bool LEAD_CALL = false>
+// lead_call, unless it is one simple expression. INLINE runs the commonest
+// statements in place (see direct_expression).
+template <bool HOLD_VIEW = false, bool LEAD_CALL = false, bool INLINE = false>
 inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
                                                     const Cell& saved,
                                                     context_cache* cache = nullptr) {
@@ -1723,7 +1727,7 @@ inline __attribute__((always_inline)) void run_lean(const Cell* code, bool keep,
   } else if (LEAD_CALL && lead_call<true>(code, index, end, code_at(code, index), keep, saved)) {
     return;
   }
-  bool done = run_statements<false, HOLD_VIEW>(code, index, end, base, cache);
+  bool done = run_statements<false, HOLD_VIEW, INLINE>(code, index, end, base, cache);
   current = saved;
   if (!done) return;
   if (trace::on && trace::fire(trace::EV_EXIT, code, int32_t(end), nullptr, base)) return;
@@ -1766,11 +1770,16 @@ __attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name)
 }
 
 // An untraced branch of `either` or `if` (see run_branch).
-inline __attribute__((always_inline)) void run_branch_block_as(const Cell* body) {
+__attribute__((noinline)) void run_branch_block(const Cell* body) {
   Cell saved = current;
   run_lean(body, false, saved);
 }
-__attribute__((noinline)) void run_branch_block(const Cell* body) { run_branch_block_as(body); }
+// The same, in a function body (call_branching_as): its statements run in
+// place too.
+inline __attribute__((always_inline)) void run_branch_block_as(const Cell* body) {
+  Cell saved = current;
+  run_lean<false, false, true>(body, false, saved);
+}
 
 }  // namespace
 

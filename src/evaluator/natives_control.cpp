@@ -5,8 +5,6 @@
 // After a body, a pending break or continue that landed on the loop's own
 // frame is taken; anything else pending passes on at once.
 #include <algorithm>
-#include <cstring>
-#include <vector>
 
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
@@ -19,7 +17,6 @@
 #include "values/context.h"
 #include "values/error_ids.h"
 #include "values/number_support.h"
-#include "values/series.h"
 #include "values/simple_types.h"
 #include "values/string.h"
 #include "values/symbol.h"
@@ -369,105 +366,27 @@ void forall_star(bool, const int32_t*) {
   stack::pop_frame_return();
 }
 
-namespace {
-
-// remove-each's state. Over a plain series (a block, paren or path, a
-// string kind, a binary, with no owner to tell and no hash index to keep)
-// the values to remove are only noted while the loop runs, and taken out
-// in one pass when it ends, however it ends (break, return, throw, error):
-// removing them one at a time would move the rest of the series each time.
-// The body meanwhile sees the series whole. A body that changes the
-// series' length, or gives it an owner, ends the noting: what was noted is
-// taken out at once, and the rest of the loop removes each time, from where
-// the head then stands.
-struct removing {
-  stepping step;
-  bool noting = false;
-  uint32_t length = 0;           // the series' length the starts refer to
-  std::vector<uint32_t> starts;  // where each run of `width` values to remove begins
-
-  // Takes the noted values out, moving each kept stretch once; answers how
-  // many were removed. The starts ascend, each at least `width` past the one
-  // before; those the body's changes left past the end are dropped.
-  uint32_t take_out() {
-    series_buffer* b = GET_BUFFER(step.series);
-    uint32_t unit = b->unit(), len = series::buffer_length(b), width = step.width;
-    uint8_t* base = b->head_ptr();
-    if (starts.empty() || starts[0] >= len) {
-      starts.clear();
-      return 0;
-    }
-    auto keep = [&](uint32_t& write, uint32_t from, uint32_t to) {
-      std::memmove(base + uint64_t(write) * unit, base + uint64_t(from) * unit,
-                   uint64_t(to - from) * unit);
-      write += to - from;
-    };
-    uint32_t write = starts[0], read = starts[0];
-    for (uint32_t at : starts) {
-      if (at >= len) break;
-      keep(write, read, at);
-      read = std::min(at + width, len);
-    }
-    keep(write, read, len);
-    starts.clear();
-    b->tail = b->head + write * unit;
-    return len - write;
-  }
-  void stop_noting() {
-    if (!noting) return;
-    noting = false;
-    uint32_t removed = take_out();
-    step.series->w1 -= std::min(step.series->w1, removed);
-  }
-  ~removing() { stop_noting(); }
-};
-
-bool plain_series(const Cell* s) {
-  uint32_t t = TYPE_OF(s);
-  bool kind = (block::is_block_type(t) && t != TYPE_HASH) || string::is_string_type(t) ||
-              t == TYPE_BINARY;
-  return kind && !(GET_BUFFER(s)->flags & SERIES_OWNED);
-}
-
-}  // namespace
-
 void remove_each_star(bool, const int32_t*) {
   Cell* series = stack::push(*arg(1));
   Cell* words = stack::push(*arg(0));
   Cell body = *arg(2);
   int32_t n = loop_words(words, series);
-  removing state;
-  state.step = stepping{series, words, n, uint32_t(n ? n : 1)};
-  if (plain_series(series)) {
-    state.noting = true;
-    state.length = series::buffer_length(series);
-  }
-  auto next = [](void* p) {
-    auto* r = static_cast<removing*>(p);
-    Cell* s = r->step.series;
-    if (r->noting && (series::buffer_length(s) != r->length || !plain_series(s))) r->stop_noting();
-    return step_on(&r->step);
-  };
+  stepping state{series, words, n, uint32_t(n ? n : 1)};
   // A truthy value of the body removes the values it was given.
   auto judge = [](void* p) {
-    auto* r = static_cast<removing*>(p);
+    auto* r = static_cast<stepping*>(p);
     if (logic::falsy(stack::arguments)) return true;
-    Cell* s = r->step.series;
-    uint32_t back = std::min<uint32_t>(s->w1, r->step.width);
-    if (r->noting) {
-      r->starts.push_back(s->w1 - back);
-      return true;
-    }
-    s->w1 -= back;
-    Cell* target = stack::push(*s);
+    uint32_t back = std::min<uint32_t>(r->series->w1, r->width);
+    r->series->w1 -= back;
+    Cell* target = stack::push(*r->series);
     Cell part = make_integer(int32_t(back));
     actions::get_remove(target)(target, back > 1 ? &part : nullptr, nullptr);
-    s->w1 = target->w1;
+    r->series->w1 = target->w1;
     stack::pop(1);
     return true;
   };
   stack::call_frame* loop = open_loop();
-  if (interpreter::run_loop(&body, loop, -1, nullptr, next, &state, false, judge) == 1) return;
+  if (interpreter::run_loop(&body, loop, -1, nullptr, step_on, &state, false, judge) == 1) return;
   stack::pop_frame_return();
   // The result is the series at its starting position.
   *arg(0) = *arg(1);
