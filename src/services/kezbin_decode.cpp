@@ -804,8 +804,13 @@ constexpr auto LEAD_CLASSES = [] {
 // path with no head index, whose records follow at once, and a string with
 // no head index (each with or without its new-line prefix, their numbers of
 // one or two bytes). Any other record, and any record near the end of the
-// bytes, is read by read_common or read_other. Whatever allocates may move
-// the buffer: it is found again.
+// bytes, is read by read_common or read_other.
+//
+// The loop keeps its read position and the block's next cell in registers:
+// p_ and the buffer's tail are written back before anything that reads them
+// or allocates, and read again after it (whatever allocates may move the
+// buffer). The block was made for all its records, so the next cell is
+// always inside it.
 //
 // A boot pool's blocks inside blocks are read in this one loop, the blocks
 // it is inside kept in open_blocks_: a pool is the runtime's own, nested no
@@ -813,8 +818,24 @@ constexpr auto LEAD_CLASSES = [] {
 // the stack.
 void reader::read_cells(node_t node, uint32_t count) {
   const size_t outer = open_blocks_.size();
+  const Cell* const globals = globals_.data();
+  const uint32_t symbols = sym_count_;
+  const bool boot = !codec_;
+  // The fast paths look at most 4 bytes ahead: they take a record that
+  // starts before `fast_end`, none when the image is not compact.
+  const uint8_t* p = p_;
+  const uint8_t* const fast_end = compact_ && end_ - p >= 4 ? end_ - 3 : p;
   series_buffer* b = memory::buffer(node);
-  const Cell* globals = globals_.data();
+  Cell* out = reinterpret_cast<Cell*>(b->tail_ptr());
+  auto sync = [&] {
+    p_ = p;
+    b->set_tail_ptr(reinterpret_cast<uint8_t*>(out));
+  };
+  auto resume = [&] {
+    p = p_;
+    b = memory::buffer(node);
+    out = reinterpret_cast<Cell*>(b->tail_ptr());
+  };
   // A number of one or two bytes after the leading byte at q, and where the
   // record goes on; UINT32_MAX for a longer one.
   auto short_number = [](const uint8_t* q, const uint8_t** next) {
@@ -826,16 +847,21 @@ void reader::read_cells(node_t node, uint32_t count) {
   };
   for (;;) {
     if (count == 0) {
-      if (open_blocks_.size() == outer) return;
+      b->set_tail_ptr(reinterpret_cast<uint8_t*>(out));
+      if (open_blocks_.size() == outer) {
+        p_ = p;
+        return;
+      }
       node = open_blocks_.back().node;
       count = open_blocks_.back().left;
       open_blocks_.pop_back();
       b = memory::buffer(node);
+      out = reinterpret_cast<Cell*>(b->tail_ptr());
       continue;
     }
     count--;
-    const uint8_t* q = p_;
-    if (compact_ && end_ - q >= 4) [[likely]] {
+    if (p < fast_end) [[likely]] {
+      const uint8_t* q = p;
       uint32_t c = q[0], nl = 0;
       if (c == C_NEW_LINE) {
         nl = CELL_NEW_LINE;
@@ -844,19 +870,19 @@ void reader::read_cells(node_t node, uint32_t count) {
       const uint8_t* next;
       if (c - TYPE_WORD <= TYPE_REFINEMENT - TYPE_WORD) {
         uint32_t index = short_number(q, &next);
-        if (index < sym_count_ && TYPE_OF(&globals[index]) != TYPE_UNSET) {
-          auto* cell = reinterpret_cast<Cell*>(b->tail_ptr());
-          *cell = globals[index];
-          cell->header = c | nl;
-          b->tail += sizeof(Cell);
-          p_ = next;
+        if (index < symbols && TYPE_OF(&globals[index]) != TYPE_UNSET) [[likely]] {
+          *out = globals[index];
+          out->header = c | nl;
+          out++;
+          p = next;
           continue;
         }
       } else if (c < LEAD_CLASSES.size() && LEAD_CLASSES[c] != OTHER_LEAD) {
         uint32_t number = short_number(q, &next);
-        if (number != UINT32_MAX && LEAD_CLASSES[c] == CELLS_LEAD && !codec_) {
+        if (number != UINT32_MAX && LEAD_CLASSES[c] == CELLS_LEAD && boot) {
           // The block's cell, then its records, before the rest of this one.
-          p_ = next;
+          p = next;
+          sync();
           need_records(number);
           node_t inner = memory::alloc_cells(number ? number : 1);
           b = memory::buffer(node);
@@ -866,30 +892,31 @@ void reader::read_cells(node_t node, uint32_t count) {
           node = inner;
           count = number;
           b = memory::buffer(node);
+          out = reinterpret_cast<Cell*>(b->tail_ptr());
           continue;
         }
         if (number != UINT32_MAX && (LEAD_CLASSES[c] == CELLS_LEAD || (number & 3) != 3)) {
-          p_ = next;
+          p = next;
+          sync();
           if (LEAD_CLASSES[c] == CELLS_LEAD) read_plain_block(node, c | nl, number);
           else read_plain_text(node, c | nl, number);
-          b = memory::buffer(node);
+          resume();
           continue;
         }
       } else if (!nl && c - C_SMALL_INTEGER < C_NEW_LINE - C_SMALL_INTEGER) {
-        *reinterpret_cast<Cell*>(b->tail_ptr()) = make_integer(int32_t(c - C_SMALL_INTEGER));
-        b->tail += sizeof(Cell);
-        p_ = q + 1;
+        *out++ = make_integer(int32_t(c - C_SMALL_INTEGER));
+        p = q + 1;
         continue;
       }
     }
+    sync();
     Cell common;
     if (read_common(&common)) {
-      b = memory::buffer(node);
-      *reinterpret_cast<Cell*>(b->tail_ptr()) = common;
-      b->tail += sizeof(Cell);
+      resume();
+      *out++ = common;
     } else {
       read_other(node);
-      b = memory::buffer(node);
+      resume();
     }
   }
 }
