@@ -21,6 +21,7 @@
 //    series of its kind could have.
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <cmath>
@@ -223,6 +224,7 @@ class reader {
   }
 
   uint32_t symbol(uint32_t index);
+  void intern_all();
   uint32_t symbol_field() { return symbol(field()); }
   // A word of the given type bound to the global context (added there when
   // new); made once per table entry.
@@ -292,8 +294,30 @@ void reader::open(bool compact, bool symbols) {
   }
   need(payload);
   end_ = p_ + payload;
-  if (!codec_)
-    for (uint32_t i = 0; i < sym_count_; i++) symbol(i);  // interned before the records
+  if (!codec_) intern_all();  // interned before the records
+}
+
+// Boot mode: every name of the symbol table at once, with the hashes the
+// build computed when it has them.
+void reader::intern_all() {
+  if (hashes_.size() != sym_count_) {
+    for (uint32_t i = 0; i < sym_count_; i++) symbol(i);
+    return;
+  }
+  // In batches that stay on the stack: a list of them all would take fresh
+  // pages of memory.
+  constexpr uint32_t BATCH = 128;
+  hashtable::stable_name names[BATCH];
+  for (uint32_t first = 0; first < sym_count_; first += BATCH) {
+    uint32_t count = std::min(BATCH, sym_count_ - first);
+    for (uint32_t k = 0; k < count; k++) {
+      auto* name = strings_ + load_u32(offsets_ + 4 * size_t(first + k));
+      auto n = uint32_t(std::strlen(reinterpret_cast<const char*>(name)));
+      check(n > 0);
+      names[k] = {name, n, hashes_[first + k]};
+    }
+    hashtable::intern_stable(symbol::text_index, names, count, sym_ids_.data() + first);
+  }
 }
 
 // The id of table entry `index`, interned on first use. A name must be
