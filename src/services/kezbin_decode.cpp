@@ -894,7 +894,15 @@ void reader::read_cells(node_t node, uint32_t count) {
       const uint8_t* next;
       if (c - TYPE_WORD <= TYPE_REFINEMENT - TYPE_WORD) {
         uint32_t index = short_number(q, &next);
-        if (index < symbols && TYPE_OF(&globals[index]) != TYPE_UNSET) [[likely]] {
+        if (index < symbols) [[likely]] {
+          if (TYPE_OF(&globals[index]) == TYPE_UNSET) [[unlikely]] {
+            // The entry's first word: its global word is made here (it
+            // allocates, so the buffer is found again).
+            b->set_tail_ptr(reinterpret_cast<uint8_t*>(out));
+            global_word(index, TYPE_WORD);
+            b = memory::buffer(node);
+            out = reinterpret_cast<Cell*>(b->tail_ptr());
+          }
           *out = globals[index];
           out->header = c | nl;
           out++;
