@@ -130,10 +130,13 @@ void typeset_from_block(Cell* ts, const Cell* types) {
 // them by their own path (call_branching), and every other call takes the
 // general one. DESC_INTEGERS says that every argument takes an integer!,
 // the commonest value by far, which then needs no typeset test.
+// DESC_LOGIC_FIRST says that the first argument takes a logic! (the
+// condition of `either` and `if`), which then needs no typeset test.
 
 enum : uint32_t {
   DESC_PLAIN = 1u << 31,
   DESC_BRANCHING = 1u << 30,
+  DESC_LOGIC_FIRST = 1u << 29,
   DESC_INTEGERS = 1u << 28,
   DESC_ARITY_MASK = 0xF,
   DESC_CHECK_SHIFT = 4,    // 8 bits: the argument's typeset must be tested
@@ -169,6 +172,7 @@ uint32_t describe(const Cell* cache, const Cell* fn) {
     if (e[i].w1 != plain_types.w1 || e[i].w2 != plain_types.w2 || e[i].w3 != plain_types.w3)
       d |= 1u << (DESC_CHECK_SHIFT + arity);
     if (!typeset::has(&e[i], TYPE_INTEGER)) d &= ~DESC_INTEGERS;
+    if (arity == 0 && typeset::has(&e[i], TYPE_LOGIC)) d |= DESC_LOGIC_FIRST;
     arity++;
   }
   if (type == TYPE_FUNCTION) {
@@ -1136,7 +1140,8 @@ inline __attribute__((always_inline)) uint32_t call_branching_as(const Cell* fn_
     view.refresh();
     end = view.end(end);
   }
-  check_argument(base, d, name, 0);
+  if (TYPE_OF(stack::top - 1) != TYPE_LOGIC || !(d & DESC_LOGIC_FIRST))
+    check_argument(base, d, name, 0);
   bool either = base->w1 == natives::ID_EITHER;
   uint32_t blocks = either ? 2 : 1;
   if (index + blocks <= end && TYPE_OF(view.at(index)) == TYPE_BLOCK &&
