@@ -130,10 +130,13 @@ void typeset_from_block(Cell* ts, const Cell* types) {
 // them by their own path (call_branching), and every other call takes the
 // general one. DESC_INTEGERS says that every argument takes an integer!,
 // the commonest value by far, which then needs no typeset test.
+// DESC_LOGIC_FIRST says that the first argument takes a logic! (the
+// condition of `either` and `if`), which then needs no typeset test.
 
 enum : uint32_t {
   DESC_PLAIN = 1u << 31,
   DESC_BRANCHING = 1u << 30,
+  DESC_LOGIC_FIRST = 1u << 29,
   DESC_INTEGERS = 1u << 28,
   DESC_ARITY_MASK = 0xF,
   DESC_CHECK_SHIFT = 4,    // 8 bits: the argument's typeset must be tested
@@ -169,6 +172,7 @@ uint32_t describe(const Cell* cache, const Cell* fn) {
     if (e[i].w1 != plain_types.w1 || e[i].w2 != plain_types.w2 || e[i].w3 != plain_types.w3)
       d |= 1u << (DESC_CHECK_SHIFT + arity);
     if (!typeset::has(&e[i], TYPE_INTEGER)) d &= ~DESC_INTEGERS;
+    if (arity == 0 && typeset::has(&e[i], TYPE_LOGIC)) d |= DESC_LOGIC_FIRST;
     arity++;
   }
   if (type == TYPE_FUNCTION) {
@@ -1114,42 +1118,78 @@ inline void pop_call_frame(const Cell* fn) {
 
 // call_lean_kept for `either` and `if`: the branches, when the code holds
 // them as blocks (the commonest case by far), are taken straight into the
-// frame with no argument loop, and the chosen one runs from here.
+// frame with no argument loop, and the chosen one runs from here. A
+// condition that is a simple expression giving a logic! is computed before
+// the frame opens, since nothing in it can fail or be seen; then a chosen
+// branch of one value that needs no evaluation (a leaf of a recursion,
+// mostly), or an `if` whose condition fails, needs no frame at all.
 template <bool INLINE_BLOCK>
 inline __attribute__((always_inline)) uint32_t call_branching_as(const Cell* fn_in,
                                                                  const Cell* code,
                                                                  uint32_t index, uint32_t end,
                                                                  const Cell* name) {
   uint32_t d = descriptor_of(fn_in);
-  depth_guard();
-  Cell* base = stack::push(*fn_in);
-  stack::open_eval_native_frame(name);
+  bool either = fn_in->w1 == natives::ID_EITHER;
+  uint32_t blocks = either ? 2 : 1;
   code_view view(code);
   end = view.end(end);
-  if (index >= end) no_arg(base, name, 0);
-  if (uint32_t after = quick_expression(view, index, end, false, stack::top)) {
-    stack::push_new();
-    index = after;
+  Cell cond;
+  uint32_t after = 0;
+  if (index < end && (d & DESC_LOGIC_FIRST) && !trace::on)
+    after = quick_expression(view, index, end, false, &cond);
+  Cell* base;
+  if (after && TYPE_OF(&cond) == TYPE_LOGIC && after + blocks <= end &&
+      TYPE_OF(view.at(after)) == TYPE_BLOCK &&
+      (!either || TYPE_OF(view.at(after + 1)) == TYPE_BLOCK)) {
+    bool falsy = logic::falsy(&cond);
+    if (!either && falsy) {
+      stack::push(none_value);
+      return after + blocks;
+    }
+    const Cell* branch = view.at(either && falsy ? after + 1 : after);
+    series_buffer* b = GET_BUFFER(branch);
+    if (b->used() / sizeof(Cell) == branch->w1 + 1) {
+      if (const Cell* v = simple_value(code_view(branch), cell_head(b) + branch->w1)) {
+        stack::push(v);
+        return after + blocks;
+      }
+    }
+    depth_guard();
+    base = stack::push(*fn_in);
+    stack::open_eval_native_frame(name);
+    stack::push(cond);
+    stack::push(view.at(after));
+    if (either) stack::push(view.at(after + 1));
+    index = after + blocks;
   } else {
-    index = eval_lean(code, index, end, false, true);
-    if (stack::pending()) return index;
-    view.refresh();
-    end = view.end(end);
-  }
-  check_argument(base, d, name, 0);
-  bool either = base->w1 == natives::ID_EITHER;
-  uint32_t blocks = either ? 2 : 1;
-  if (index + blocks <= end && TYPE_OF(view.at(index)) == TYPE_BLOCK &&
-      (!either || TYPE_OF(view.at(index + 1)) == TYPE_BLOCK)) {
-    stack::push(view.at(index));
-    if (either) stack::push(view.at(index + 1));
-    index += blocks;
-  } else {
-    index = fetch_lean(base, d, code, index, end, name, 1, false);
-    if (stack::pending()) return index;
+    depth_guard();
+    base = stack::push(*fn_in);
+    stack::open_eval_native_frame(name);
+    if (index >= end) no_arg(base, name, 0);
+    if ((after = quick_expression(view, index, end, false, stack::top))) {
+      stack::push_new();
+      index = after;
+    } else {
+      index = eval_lean(code, index, end, false, true);
+      if (stack::pending()) return index;
+      view.refresh();
+      end = view.end(end);
+    }
+    if (TYPE_OF(stack::top - 1) != TYPE_LOGIC || !(d & DESC_LOGIC_FIRST))
+      check_argument(base, d, name, 0);
+    if (index + blocks <= end && TYPE_OF(view.at(index)) == TYPE_BLOCK &&
+        (!either || TYPE_OF(view.at(index + 1)) == TYPE_BLOCK)) {
+      stack::push(view.at(index));
+      if (either) stack::push(view.at(index + 1));
+      index += blocks;
+    } else {
+      index = fetch_lean(base, d, code, index, end, name, 1, false);
+      if (stack::pending()) return index;
+    }
+    if (either && TYPE_OF(stack::arguments) == TYPE_UNSET)
+      fire(err::SCRIPT, err::script::NO_RETURN);
   }
   Cell* args = stack::arguments;
-  if (either && TYPE_OF(args) == TYPE_UNSET) fire(err::SCRIPT, err::script::NO_RETURN);
   if (!either && logic::falsy(args)) {
     *args = none_value;
     stack::top = args + 1;
