@@ -619,6 +619,37 @@ int32_t find_text_hashed(node_t table, const uint8_t* text, uint32_t length, uin
   return int32_t(position) + 1;
 }
 
+void intern_stable(node_t table, const stable_name* names, uint32_t count, uint32_t* ids) {
+  // The symbol block gets room for every name at once, so that each new
+  // symbol's cell is taken from it without a check.
+  memory::ensure_room(get_header(table)->block, uint64_t(count) * sizeof(Cell));
+  for (uint32_t i = 0; i < count; i++) {
+    const stable_name& n = names[i];
+    text_probe r = probe_text(get_header(table), n.text, n.length, n.hash, FIND_EXACT);
+    if (r.exact) {
+      ids[i] = uint32_t(r.exact);
+      continue;
+    }
+    if (get_header(table)->occupied >= get_header(table)->upper) {
+      grow_if_full(table);
+      r = probe_text(get_header(table), n.text, n.length, n.hash, FIND_EXACT);
+    }
+    // Its name first: the cell is taken once nothing more is allocated.
+    node_t name = memory::alloc_bytes(uint64_t(n.length) + 1);
+    series_buffer* b = memory::buffer(name);
+    std::memcpy(b->data(), n.text, n.length);
+    b->data()[n.length] = 0;
+    b->tail = n.length;
+    series_buffer* block = memory::buffer(get_header(table)->block);
+    uint32_t position = block->used() / sizeof(Cell);
+    auto* cell = reinterpret_cast<Cell*>(block->tail_ptr());
+    block->tail += sizeof(Cell);
+    *cell = Cell{TYPE_SYMBOL, r.any_case ? uint32_t(r.any_case) : uint32_t(-1), 0, name};
+    take_bucket(table, r.bucket, position);
+    ids[i] = position + 1;
+  }
+}
+
 // --- Context word tables ----------------------------------------------------------
 
 namespace {

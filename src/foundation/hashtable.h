@@ -184,6 +184,16 @@ int32_t find_text(node_t table, const uint8_t* text, uint32_t length, int mode);
 // pool's names, hashed when the pool was built).
 int32_t find_text_hashed(node_t table, const uint8_t* text, uint32_t length, uint32_t hash,
                          int mode);
+// A name of a boot image for intern_stable: text outside the heap, its
+// length and its murmur3_lower hash.
+struct stable_name {
+  const uint8_t* text;
+  uint32_t length;
+  uint32_t hash;
+};
+// find_text_hashed in exact mode for each name in turn, the ids stored in
+// `ids`; the symbol block is sized once for all of them.
+void intern_stable(node_t table, const stable_name* names, uint32_t count, uint32_t* ids);
 // Looks the symbol up without creating it: its id, or 0.
 int32_t lookup_text(node_t table, const uint8_t* text, uint32_t length, int mode);
 

@@ -21,6 +21,7 @@
 //    series of its kind could have.
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <cmath>
@@ -223,6 +224,7 @@ class reader {
   }
 
   uint32_t symbol(uint32_t index);
+  void intern_all();
   uint32_t symbol_field() { return symbol(field()); }
   // A word of the given type bound to the global context (added there when
   // new); made once per table entry.
@@ -292,8 +294,30 @@ void reader::open(bool compact, bool symbols) {
   }
   need(payload);
   end_ = p_ + payload;
-  if (!codec_)
-    for (uint32_t i = 0; i < sym_count_; i++) symbol(i);  // interned before the records
+  if (!codec_) intern_all();  // interned before the records
+}
+
+// Boot mode: every name of the symbol table at once, with the hashes the
+// build computed when it has them.
+void reader::intern_all() {
+  if (hashes_.size() != sym_count_) {
+    for (uint32_t i = 0; i < sym_count_; i++) symbol(i);
+    return;
+  }
+  // In batches that stay on the stack: a list of them all would take fresh
+  // pages of memory.
+  constexpr uint32_t BATCH = 128;
+  hashtable::stable_name names[BATCH];
+  for (uint32_t first = 0; first < sym_count_; first += BATCH) {
+    uint32_t count = std::min(BATCH, sym_count_ - first);
+    for (uint32_t k = 0; k < count; k++) {
+      auto* name = strings_ + load_u32(offsets_ + 4 * size_t(first + k));
+      auto n = uint32_t(std::strlen(reinterpret_cast<const char*>(name)));
+      check(n > 0);
+      names[k] = {name, n, hashes_[first + k]};
+    }
+    hashtable::intern_stable(symbol::text_index, names, count, sym_ids_.data() + first);
+  }
 }
 
 // The id of table entry `index`, interned on first use. A name must be
@@ -804,8 +828,13 @@ constexpr auto LEAD_CLASSES = [] {
 // path with no head index, whose records follow at once, and a string with
 // no head index (each with or without its new-line prefix, their numbers of
 // one or two bytes). Any other record, and any record near the end of the
-// bytes, is read by read_common or read_other. Whatever allocates may move
-// the buffer: it is found again.
+// bytes, is read by read_common or read_other.
+//
+// The loop keeps its read position and the block's next cell in registers:
+// p_ and the buffer's tail are written back before anything that reads them
+// or allocates, and read again after it (whatever allocates may move the
+// buffer). The block was made for all its records, so the next cell is
+// always inside it.
 //
 // A boot pool's blocks inside blocks are read in this one loop, the blocks
 // it is inside kept in open_blocks_: a pool is the runtime's own, nested no
@@ -813,8 +842,24 @@ constexpr auto LEAD_CLASSES = [] {
 // the stack.
 void reader::read_cells(node_t node, uint32_t count) {
   const size_t outer = open_blocks_.size();
+  const Cell* const globals = globals_.data();
+  const uint32_t symbols = sym_count_;
+  const bool boot = !codec_;
+  // The fast paths look at most 4 bytes ahead: they take a record that
+  // starts before `fast_end`, none when the image is not compact.
+  const uint8_t* p = p_;
+  const uint8_t* const fast_end = compact_ && end_ - p >= 4 ? end_ - 3 : p;
   series_buffer* b = memory::buffer(node);
-  const Cell* globals = globals_.data();
+  Cell* out = reinterpret_cast<Cell*>(b->tail_ptr());
+  auto sync = [&] {
+    p_ = p;
+    b->set_tail_ptr(reinterpret_cast<uint8_t*>(out));
+  };
+  auto resume = [&] {
+    p = p_;
+    b = memory::buffer(node);
+    out = reinterpret_cast<Cell*>(b->tail_ptr());
+  };
   // A number of one or two bytes after the leading byte at q, and where the
   // record goes on; UINT32_MAX for a longer one.
   auto short_number = [](const uint8_t* q, const uint8_t** next) {
@@ -826,16 +871,21 @@ void reader::read_cells(node_t node, uint32_t count) {
   };
   for (;;) {
     if (count == 0) {
-      if (open_blocks_.size() == outer) return;
+      b->set_tail_ptr(reinterpret_cast<uint8_t*>(out));
+      if (open_blocks_.size() == outer) {
+        p_ = p;
+        return;
+      }
       node = open_blocks_.back().node;
       count = open_blocks_.back().left;
       open_blocks_.pop_back();
       b = memory::buffer(node);
+      out = reinterpret_cast<Cell*>(b->tail_ptr());
       continue;
     }
     count--;
-    const uint8_t* q = p_;
-    if (compact_ && end_ - q >= 4) [[likely]] {
+    if (p < fast_end) [[likely]] {
+      const uint8_t* q = p;
       uint32_t c = q[0], nl = 0;
       if (c == C_NEW_LINE) {
         nl = CELL_NEW_LINE;
@@ -844,19 +894,27 @@ void reader::read_cells(node_t node, uint32_t count) {
       const uint8_t* next;
       if (c - TYPE_WORD <= TYPE_REFINEMENT - TYPE_WORD) {
         uint32_t index = short_number(q, &next);
-        if (index < sym_count_ && TYPE_OF(&globals[index]) != TYPE_UNSET) {
-          auto* cell = reinterpret_cast<Cell*>(b->tail_ptr());
-          *cell = globals[index];
-          cell->header = c | nl;
-          b->tail += sizeof(Cell);
-          p_ = next;
+        if (index < symbols) [[likely]] {
+          if (TYPE_OF(&globals[index]) == TYPE_UNSET) [[unlikely]] {
+            // The entry's first word: its global word is made here (it
+            // allocates, so the buffer is found again).
+            b->set_tail_ptr(reinterpret_cast<uint8_t*>(out));
+            global_word(index, TYPE_WORD);
+            b = memory::buffer(node);
+            out = reinterpret_cast<Cell*>(b->tail_ptr());
+          }
+          *out = globals[index];
+          out->header = c | nl;
+          out++;
+          p = next;
           continue;
         }
       } else if (c < LEAD_CLASSES.size() && LEAD_CLASSES[c] != OTHER_LEAD) {
         uint32_t number = short_number(q, &next);
-        if (number != UINT32_MAX && LEAD_CLASSES[c] == CELLS_LEAD && !codec_) {
+        if (number != UINT32_MAX && LEAD_CLASSES[c] == CELLS_LEAD && boot) {
           // The block's cell, then its records, before the rest of this one.
-          p_ = next;
+          p = next;
+          sync();
           need_records(number);
           node_t inner = memory::alloc_cells(number ? number : 1);
           b = memory::buffer(node);
@@ -866,30 +924,31 @@ void reader::read_cells(node_t node, uint32_t count) {
           node = inner;
           count = number;
           b = memory::buffer(node);
+          out = reinterpret_cast<Cell*>(b->tail_ptr());
           continue;
         }
         if (number != UINT32_MAX && (LEAD_CLASSES[c] == CELLS_LEAD || (number & 3) != 3)) {
-          p_ = next;
+          p = next;
+          sync();
           if (LEAD_CLASSES[c] == CELLS_LEAD) read_plain_block(node, c | nl, number);
           else read_plain_text(node, c | nl, number);
-          b = memory::buffer(node);
+          resume();
           continue;
         }
       } else if (!nl && c - C_SMALL_INTEGER < C_NEW_LINE - C_SMALL_INTEGER) {
-        *reinterpret_cast<Cell*>(b->tail_ptr()) = make_integer(int32_t(c - C_SMALL_INTEGER));
-        b->tail += sizeof(Cell);
-        p_ = q + 1;
+        *out++ = make_integer(int32_t(c - C_SMALL_INTEGER));
+        p = q + 1;
         continue;
       }
     }
+    sync();
     Cell common;
     if (read_common(&common)) {
-      b = memory::buffer(node);
-      *reinterpret_cast<Cell*>(b->tail_ptr()) = common;
-      b->tail += sizeof(Cell);
+      resume();
+      *out++ = common;
     } else {
       read_other(node);
-      b = memory::buffer(node);
+      resume();
     }
   }
 }

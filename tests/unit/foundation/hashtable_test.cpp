@@ -237,6 +237,34 @@ TEST_F(HashTable, SymbolIndexAliasesAndModes) {
   EXPECT_NE(e, E);
 }
 
+TEST_F(HashTable, InterningNamesAtOnceAgreesWithOneByOne) {
+  // The same names, some known already, some equal up to case to a known
+  // one or to an earlier one of the batch, into two tables small enough to
+  // grow while the batch is read (and with every buffer moving).
+  std::vector<std::string> texts = {"foo", "Foo", "bar", "BAR", "baz", "FOO"};
+  for (int i = 0; i < 300; i++) {
+    std::string text = std::to_string(i / 2);
+    text.insert(text.begin(), i % 2 ? 'N' : 'n');
+    texts.push_back(text);
+  }
+  node_t one = init(4, nullptr, KIND_SYMBOLS, 0), all = init(4, nullptr, KIND_SYMBOLS, 0);
+  for (node_t t : {one, all}) intern(t, "bar"), intern(t, "Baz");
+  std::vector<stable_name> names;
+  for (const std::string& text : texts) {
+    auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    names.push_back({bytes, uint32_t(text.size()), murmur3_lower(bytes, text.size())});
+  }
+  std::vector<uint32_t> ids(names.size());
+  with_stress([&] { intern_stable(all, names.data(), uint32_t(names.size()), ids.data()); });
+  auto entry = [](node_t t, uint32_t id) { return cell_head(memory::buffer(get_header(t)->block))[id - 1]; };
+  for (size_t i = 0; i < texts.size(); i++) {
+    uint32_t id = uint32_t(intern(one, texts[i]));
+    ASSERT_EQ(ids[i], id) << texts[i];
+    EXPECT_EQ(entry(all, id).w1, entry(one, id).w1) << texts[i] << ": the same alias";
+    EXPECT_EQ(intern(all, texts[i]), int32_t(id)) << texts[i] << ": found again by its text";
+  }
+}
+
 TEST_F(HashTable, ContextWordTables) {
   // Word tables find words by symbol; with the resolve flag spellings that
   // differ only in case share a slot.
