@@ -1116,6 +1116,48 @@ inline void pop_call_frame(const Cell* fn) {
   else stack::pop_frame();
 }
 
+// call_branching_as's frame and arguments for any call but one whose
+// condition is a simple logic! and whose branches are blocks in the code:
+// the condition evaluated in the open frame, the branches fetched. Out of
+// line, since the recursions it serves rarely take it. `base` gets the cell
+// of the pushed function.
+__attribute__((noinline)) uint32_t open_branching(const Cell* fn_in, uint32_t d, const Cell* code,
+                                                  uint32_t index, uint32_t end, const Cell* name,
+                                                  Cell** base_out) {
+  bool either = fn_in->w1 == natives::ID_EITHER;
+  uint32_t blocks = either ? 2 : 1;
+  code_view view(code);
+  end = view.end(end);
+  depth_guard();
+  Cell* base = stack::push(*fn_in);
+  *base_out = base;
+  stack::open_eval_native_frame(name);
+  if (index >= end) no_arg(base, name, 0);
+  if (uint32_t after = quick_expression(view, index, end, false, stack::top)) {
+    stack::push_new();
+    index = after;
+  } else {
+    index = eval_lean(code, index, end, false, true);
+    if (stack::pending()) return index;
+    view.refresh();
+    end = view.end(end);
+  }
+  if (TYPE_OF(stack::top - 1) != TYPE_LOGIC || !(d & DESC_LOGIC_FIRST))
+    check_argument(base, d, name, 0);
+  if (index + blocks <= end && TYPE_OF(view.at(index)) == TYPE_BLOCK &&
+      (!either || TYPE_OF(view.at(index + 1)) == TYPE_BLOCK)) {
+    stack::push(view.at(index));
+    if (either) stack::push(view.at(index + 1));
+    index += blocks;
+  } else {
+    index = fetch_lean(base, d, code, index, end, name, 1, false);
+    if (stack::pending()) return index;
+  }
+  if (either && TYPE_OF(stack::arguments) == TYPE_UNSET)
+    fire(err::SCRIPT, err::script::NO_RETURN);
+  return index;
+}
+
 // call_lean_kept for `either` and `if`: the branches, when the code holds
 // them as blocks (the commonest case by far), are taken straight into the
 // frame with no argument loop, and the chosen one runs from here. A
@@ -1162,32 +1204,8 @@ inline __attribute__((always_inline)) uint32_t call_branching_as(const Cell* fn_
     if (either) stack::push(view.at(after + 1));
     index = after + blocks;
   } else {
-    depth_guard();
-    base = stack::push(*fn_in);
-    stack::open_eval_native_frame(name);
-    if (index >= end) no_arg(base, name, 0);
-    if ((after = quick_expression(view, index, end, false, stack::top))) {
-      stack::push_new();
-      index = after;
-    } else {
-      index = eval_lean(code, index, end, false, true);
-      if (stack::pending()) return index;
-      view.refresh();
-      end = view.end(end);
-    }
-    if (TYPE_OF(stack::top - 1) != TYPE_LOGIC || !(d & DESC_LOGIC_FIRST))
-      check_argument(base, d, name, 0);
-    if (index + blocks <= end && TYPE_OF(view.at(index)) == TYPE_BLOCK &&
-        (!either || TYPE_OF(view.at(index + 1)) == TYPE_BLOCK)) {
-      stack::push(view.at(index));
-      if (either) stack::push(view.at(index + 1));
-      index += blocks;
-    } else {
-      index = fetch_lean(base, d, code, index, end, name, 1, false);
-      if (stack::pending()) return index;
-    }
-    if (either && TYPE_OF(stack::arguments) == TYPE_UNSET)
-      fire(err::SCRIPT, err::script::NO_RETURN);
+    index = open_branching(fn_in, d, code, index, end, name, &base);
+    if (stack::pending()) return index;
   }
   Cell* args = stack::arguments;
   if (!either && logic::falsy(args)) {
