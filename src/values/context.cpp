@@ -423,18 +423,17 @@ struct bind_lookup {
 // the cycle stack is searched once the walk is this deep, not at each block.
 constexpr uint32_t BIND_CYCLE_DEPTH = 8;
 
-// bind_cells for a walk through the table. What a word's lookup reads is
-// held in locals: stores into the walked cells could otherwise change it as
-// far as the compiler knows, and it would be read again at every word.
-void bind_cells_table(node_t block_node, uint32_t head, const bind_lookup& to) {
+// Walks a block and the blocks in it (a block met again inside itself only
+// once), handing each word to `on_word`. `on_word` comes by value, so that
+// what it holds stays in registers: stores into the walked cells could
+// otherwise change it as far as the compiler knows.
+template <class OnWord>
+void walk_words(node_t block_node, uint32_t head, const bind_lookup& to, OnWord on_word) {
   if (cycles::top >= BIND_CYCLE_DEPTH && cycles::find(block_node)) return;
   cycles::push(block_node);
   series_buffer* b = memory::buffer(block_node);
   Cell* v = cells_of(b) + head;
   Cell* end = cells_of(b) + b->used() / sizeof(Cell);
-  const Cell* const symbols = to.symbols;
-  const uint32_t* const entries = bind_table.data();
-  const uint32_t self_sym = to.self_sym;
   for (; v < end; v++) {
     switch (TYPE_OF(v)) {
       case TYPE_BLOCK:
@@ -442,22 +441,12 @@ void bind_cells_table(node_t block_node, uint32_t head, const bind_lookup& to) {
         [[fallthrough]];
       case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
       case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_HASH:
-        bind_cells_table(v->w2, v->w1, to);
+        walk_words(v->w2, v->w1, to, on_word);
         break;
       case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
-      case TYPE_REFINEMENT: {
-        int32_t alias = int32_t(symbols[v->w2 - 1].w1);
-        uint32_t sym = alias > 0 ? uint32_t(alias) : v->w2;
-        if (sym == self_sym) [[unlikely]] {
-          to.any_word(v);
-          break;
-        }
-        if (uint32_t i = entries[sym]) {
-          v->w1 = to.levels[i >> LEVEL_SHIFT].ctx;
-          v->w3 = (i & INDEX_MASK) - 1;
-        }
+      case TYPE_REFINEMENT:
+        on_word(v);
         break;
-      }
       default: break;
     }
   }
@@ -465,29 +454,26 @@ void bind_cells_table(node_t block_node, uint32_t head, const bind_lookup& to) {
 }
 
 void bind_cells(node_t block_node, uint32_t head, const bind_lookup& to) {
-  if (to.table) return bind_cells_table(block_node, head, to);
-  if (cycles::top >= BIND_CYCLE_DEPTH && cycles::find(block_node)) return;
-  cycles::push(block_node);
-  series_buffer* b = memory::buffer(block_node);
-  Cell* v = cells_of(b) + head;
-  Cell* end = cells_of(b) + b->used() / sizeof(Cell);
-  for (; v < end; v++) {
-    switch (TYPE_OF(v)) {
-      case TYPE_BLOCK:
-        if (to.leave(v->w2)) break;
-        [[fallthrough]];
-      case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH:
-      case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_HASH:
-        bind_cells(v->w2, v->w1, to);
-        break;
-      case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
-      case TYPE_REFINEMENT:
-        to.any_word(v);
-        break;
-      default: break;
-    }
+  if (!to.table) {
+    walk_words(block_node, head, to, [&to](Cell* v) { to.any_word(v); });
+    return;
   }
-  cycles::pop();
+  // A walk through the table does the lookup of any_word itself, with what
+  // it reads held in the walker's copy.
+  walk_words(block_node, head, to,
+             [&to, symbols = to.symbols, entries = bind_table.data(),
+              self_sym = to.self_sym](Cell* v) {
+               int32_t alias = int32_t(symbols[v->w2 - 1].w1);
+               uint32_t sym = alias > 0 ? uint32_t(alias) : v->w2;
+               if (sym == self_sym) [[unlikely]] {
+                 to.any_word(v);
+                 return;
+               }
+               if (uint32_t i = entries[sym]) {
+                 v->w1 = to.levels[i >> LEVEL_SHIFT].ctx;
+                 v->w3 = (i & INDEX_MASK) - 1;
+               }
+             });
 }
 }  // namespace
 
