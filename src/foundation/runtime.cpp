@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/heap.h"
 #include "foundation/output.h"
 #include "foundation/platform.h"
 
@@ -123,6 +124,8 @@ uint32_t code_offset(const void* address) {
                   reinterpret_cast<uintptr_t>(&__executable_start));
 }
 
+void exit_cleanup() { heap::free_all(); }
+
 int exit_status(int status) {
   // A status is 8 bits: a failure must not wrap round to success.
   if (status != 0 && (status & 0xFF) == 0) return 1;
@@ -131,8 +134,7 @@ int exit_status(int status) {
 
 void exit_process(int status) {
   platform::before_exit();
-  // The system takes the memory back at once: freeing the tracked heap
-  // first would only give its large blocks back one at a time.
+  exit_cleanup();
 #ifdef KEZ_PROFILE_GENERATE
   __gcov_dump();  // _Exit skips the exit handlers that would write them
 #endif

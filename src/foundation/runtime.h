@@ -82,6 +82,9 @@ int format_report(char* out, int size, int number, uint32_t address);
 // Offset of a code address from the executable's load base, low 32 bits.
 uint32_t code_offset(const void* address);
 
+// Frees what the runtime holds before the process ends.
+void exit_cleanup();
+
 // The 8-bit process status of a status: its low byte, except that a
 // non-zero status whose low byte is 0 gives 1.
 int exit_status(int status);
