@@ -1072,7 +1072,10 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
     if (d & (1u << (DESC_GET_SHIFT + n))) {
       stack::push(view.at(index));
       index++;
-    } else if ((after = quick_expression(view, index, end, infix, stack::top))) {
+    } else if (!(infix && TYPE_OF(view.at(index)) == TYPE_PAREN) &&
+               (after = quick_expression(view, index, end, infix, stack::top))) {
+      // (An operator's right operand that is a paren, never simple, goes
+      // straight to operand_call.)
       stack::push_new();
       index = after;
     } else if (infix && (after = operand_call<INLINE_CALL>(view, index, end))) {
