@@ -34,6 +34,8 @@ namespace {
 
 // Room kept free in a successor frame before runs are moved into it.
 constexpr uint64_t SUCCESSOR_ROOM = 52429;
+// Least growth of the heap between two automatic collections.
+constexpr uint64_t MIN_GROWTH = uint64_t(8) << 20;
 
 std::vector<node_t>* mark_stack = nullptr;      // blocks whose cells remain to be marked
 std::vector<mark_callback>* callbacks = nullptr;
@@ -217,7 +219,7 @@ void compact_frames() {
     memory::series_frame* next = f->next;
     compact(f);
     if (f->heap == f->start && f != memory::root.first_series_frame)
-      memory::free_series_frame(f);
+      memory::retire_series_frame(f);
     f = next;
   }
 }
@@ -317,12 +319,37 @@ void init() {
   if (memory::stress_interval) memory::stress_hook = stress_collect;
 }
 
-void do_cycle() {
+namespace {
+
+// Bytes of the series frames and big buffers in use, as mapped.
+uint64_t mapped_bytes() {
+  uint64_t total = 0;
+  for (auto* f = memory::root.first_series_frame; f; f = f->next) total += f->mapped;
+  for (auto* f = memory::root.first_big_frame; f; f = f->next) total += f->mapped;
+  return total;
+}
+
+// Sizes of the heap before the last automatic collections.
+constexpr int PEAK_WINDOW = 4;
+uint64_t recent_peaks[PEAK_WINDOW] = {};
+int next_peak = 0;
+
+// One full collection, then the spare frames are trimmed. Kept: as many as
+// the heap may grow before the next automatic collection (as much as is
+// live), and, after an automatic one, enough to bring the heap back to the
+// largest size it had before the last few: a program that builds and drops
+// large structures in turn refills the pages it had rather than fresh ones.
+// An explicit collection gives the rest back at once.
+void cycle(bool automatic) {
   if (running) return;
   running = true;
   std::atomic_thread_fence(std::memory_order_seq_cst);
   mark_roots();
   handles::sweep();
+  if (automatic) {
+    recent_peaks[next_peak] = mapped_bytes();
+    next_peak = (next_peak + 1) % PEAK_WINDOW;
+  }
   if (stress_cycle) {
     sweep_and_relocate();
   } else {
@@ -330,24 +357,34 @@ void do_cycle() {
   }
   memory::sweep_big_buffers([](node_t n) { memory::free_node(n); });
   memory::update_node_frames();
+  uint64_t keep = std::max(MIN_GROWTH, uint64_t(memory_in_use()));
+  if (automatic) {
+    uint64_t peak = *std::max_element(recent_peaks, recent_peaks + PEAK_WINDOW);
+    uint64_t after = mapped_bytes();
+    if (peak > after) keep = std::max(keep, peak - after);
+  }
+  memory::trim_spare_frames(keep);
   clear_fixed_marks();
   stats.cycles++;
   running = false;
   std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
+}  // namespace
+
+void do_cycle() { cycle(false); }
+
 // Automatic collections run when the frames are full, but only once the
 // heap has grown by as much as was live after the previous collection (at
 // least MIN_GROWTH): collecting at every new frame would make a growing heap
 // cost quadratic time.
 void collect_if_active() {
-  constexpr uint64_t MIN_GROWTH = uint64_t(8) << 20;
   static uint64_t carved_at_last = 0;
   static uint64_t live_after_last = 0;
   if (!active) return;
   uint64_t grown = memory::carved - carved_at_last;
   if (grown < std::max(MIN_GROWTH, live_after_last)) return;
-  do_cycle();
+  cycle(true);
   carved_at_last = memory::carved;
   live_after_last = uint64_t(memory_in_use());
 }

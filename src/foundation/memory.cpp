@@ -51,6 +51,20 @@ struct quarantine_entry {
 };
 std::vector<quarantine_entry>* quarantine = nullptr;
 
+// Spare frames: emptied series frames of the common size, one huge page
+// each, and the huge pages of dead big buffers, kept mapped (linked through
+// `next`) for the next frames and big buffers the heap needs. A heap that is
+// emptied and filled again, as when a large structure is built and dropped
+// in a loop, then reuses pages already faulted in and cleared, rather than
+// unmapping them and having the system clear fresh ones; a big buffer takes
+// them by moving their pages into its mapping. The collector trims the pool
+// after each cycle (trim_spare_frames). They are off the frame list: nothing
+// walks them, and the sanitizer builds keep them poisoned whole. The stress
+// mode keeps none: it wants every page it left behind unreadable.
+series_frame* spare_frames = nullptr;
+uint64_t spare_bytes = 0;
+static_assert(MAX_FRAME_SIZE == platform::HUGE_PAGE, "a spare frame is one huge page");
+
 [[noreturn]] void no_memory() { fire(err::INTERNAL, err::internal::NO_MEMORY); }
 
 // Pages from the platform, with the platform's refusal turned into the
@@ -117,7 +131,46 @@ void insert_series_frame(series_frame* f) {
   after->next = f;
 }
 
+void push_spare(series_frame* f) {
+  poison(f->start, f->mapped);
+  f->prev = nullptr;
+  f->next = spare_frames;
+  spare_frames = f;
+  spare_bytes += f->mapped;
+}
+
+series_frame* pop_spare() {
+  series_frame* f = spare_frames;
+  spare_frames = f->next;
+  spare_bytes -= f->mapped;
+  f->next = f->prev = nullptr;
+  return f;
+}
+
+// Moves the pages of spare frames into [at, end), whole huge pages of a new
+// mapping, one frame a huge page, while spares last.
+void fill_from_spares(uint8_t* at, uint8_t* end) {
+  for (; at < end && spare_frames; at += platform::HUGE_PAGE) {
+    series_frame* f = spare_frames;
+    unpoison(f->start, f->mapped);
+    if (mremap(f->start, f->mapped, f->mapped, MREMAP_MAYMOVE | MREMAP_FIXED, at) == MAP_FAILED) {
+      poison(f->start, f->mapped);
+      return;
+    }
+    unpoison(at, f->mapped);
+    pop_spare();
+    root.total -= f->mapped;  // the pages now count in the new mapping
+    heap::free(f);
+  }
+}
+
 series_frame* make_series_frame(uint64_t data_size) {
+  if (spare_frames && data_size == MAX_FRAME_SIZE) {
+    series_frame* f = pop_spare();
+    f->heap = f->start;
+    insert_series_frame(f);
+    return f;
+  }
   size_t length = runtime::round_up(data_size, PAGE);
   auto* f = static_cast<series_frame*>(heap::allocate_zeroed(sizeof(series_frame)));
   auto* area = static_cast<uint8_t*>(alloc_virtual(length, true));
@@ -130,9 +183,20 @@ series_frame* make_series_frame(uint64_t data_size) {
   return f;
 }
 
+// A big buffer's mapping: whole huge pages, so that when it grows (its pages
+// moved to the start of a larger mapping) no boundary between the moved part
+// and the new one splits a huge page.
+size_t big_mapping(uint64_t footprint) {
+  return runtime::round_up(footprint + sizeof(big_frame), platform::HUGE_PAGE);
+}
+
 series_buffer* alloc_big(uint64_t footprint) {
-  size_t length = runtime::round_up(footprint + sizeof(big_frame), PAGE);
-  auto* f = static_cast<big_frame*>(alloc_virtual(length));
+  size_t length = big_mapping(footprint);
+  // On huge pages, like a series frame: a big buffer filled from its start
+  // (a block or string grown an element at a time) takes one fault a huge
+  // page rather than 512.
+  auto* f = static_cast<big_frame*>(alloc_virtual(length, true));
+  fill_from_spares(reinterpret_cast<uint8_t*>(f), reinterpret_cast<uint8_t*>(f) + length);
   f->next = nullptr;
   f->size = footprint;
   f->mapped = length;
@@ -146,7 +210,22 @@ void free_big(big_frame* f) {
   big_frame** link = &root.first_big_frame;
   while (*link && *link != f) link = &(*link)->next;
   if (*link) *link = f->next;
-  free_virtual(f, f->mapped);
+  // Its huge pages become spare frames.
+  auto* start = reinterpret_cast<uint8_t*>(f);
+  size_t length = f->mapped;
+  if (stress_interval || reinterpret_cast<uintptr_t>(start) % platform::HUGE_PAGE != 0 ||
+      length % platform::HUGE_PAGE != 0) {
+    free_virtual(f, length);
+    return;
+  }
+  for (size_t at = 0; at < length; at += platform::HUGE_PAGE) {
+    auto* spare = static_cast<series_frame*>(heap::allocate_zeroed(sizeof(series_frame)));
+    spare->start = spare->heap = start + at;
+    spare->tail = spare->start + MAX_FRAME_SIZE;
+    spare->size = MAX_FRAME_SIZE + sizeof(series_frame);
+    spare->mapped = platform::HUGE_PAGE;
+    push_spare(spare);
+  }
 }
 
 uint64_t data_size_for(uint64_t count, uint32_t unit) {
@@ -306,6 +385,29 @@ void free_series_frame(series_frame* f) {
   heap::free(f);
 }
 
+void retire_series_frame(series_frame* f) {
+  // A frame of another size (the first one) would not serve the common request.
+  if (stress_interval || uint64_t(f->tail - f->start) != MAX_FRAME_SIZE ||
+      f->mapped != platform::HUGE_PAGE ||
+      reinterpret_cast<uintptr_t>(f->start) % platform::HUGE_PAGE != 0) {
+    free_series_frame(f);
+    return;
+  }
+  unlink_series_frame(f);
+  push_spare(f);
+}
+
+void trim_spare_frames(uint64_t keep) {
+  while (spare_frames && spare_bytes > keep) {
+    series_frame* f = spare_frames;
+    spare_frames = f->next;
+    spare_bytes -= f->mapped;
+    unpoison(f->start, f->mapped);
+    free_virtual(f->start, f->mapped);
+    heap::free(f);
+  }
+}
+
 series_frame* find_series_frame(uint64_t footprint) {
   for (series_frame* f = root.first_series_frame; f; f = f->next)
     if (f->heap + footprint < f->tail) return f;
@@ -330,6 +432,7 @@ void free_all_frames() {
   while (root.first_node_frame) free_node_frame(root.first_node_frame);
   while (root.first_series_frame) free_series_frame(root.first_series_frame);
   while (root.first_big_frame) free_big(root.first_big_frame);
+  trim_spare_frames(0);
   release_quarantine();
 }
 
@@ -482,6 +585,23 @@ node_t alloc_fixed_series(uint64_t count, uint32_t unit, uint32_t offset) {
 
 namespace {
 
+// Moves the pages of [from, from + length) to `to`, both a whole number of
+// huge pages, aligned: in one call, or where the system moves no more than
+// one mapping a call (a big buffer that grew is several), a huge page at a
+// time, no mapping boundary lying inside one. False, with everything back
+// in place, when the system refuses.
+bool move_pages(uint8_t* from, uint8_t* to, size_t length) {
+  constexpr int flags = MREMAP_MAYMOVE | MREMAP_FIXED;
+  if (mremap(from, length, length, flags, to) != MAP_FAILED) return true;
+  constexpr size_t step = platform::HUGE_PAGE;
+  size_t done = 0;
+  while (done < length && mremap(from + done, step, step, flags, to + done) != MAP_FAILED)
+    done += step;
+  if (done == length) return true;
+  for (size_t back = 0; back < done; back += step) mremap(to + back, step, step, flags, from + back);
+  return false;
+}
+
 // Grows the big buffer of `node` to `count` units by remapping its pages:
 // nothing is copied, and the pages already written are not touched again,
 // which is most of the cost of growing a large series one element at a
@@ -501,12 +621,19 @@ series_buffer* grow_big(node_t node, uint64_t count, uint32_t unit) {
   big_frame** link = &root.first_big_frame;
   while (*link && *link != f) link = &(*link)->next;
   if (!*link) return nullptr;
-  size_t length = runtime::round_up(footprint + sizeof(big_frame), PAGE);
-  void* moved = mremap(f, f->mapped, length, MREMAP_MAYMOVE);
-  if (moved == MAP_FAILED) return nullptr;
-  f = static_cast<big_frame*>(moved);
+  size_t length = big_mapping(footprint);
+  // The pages move to the start of a new span aligned for huge pages, so
+  // that the ones already there and those still to come stay huge.
+  size_t old_length = f->mapped;
+  auto* target = static_cast<uint8_t*>(alloc_virtual(length, true));
+  if (!move_pages(reinterpret_cast<uint8_t*>(f), target, old_length)) {
+    free_virtual(target, length);
+    return nullptr;
+  }
+  root.total -= old_length;
+  fill_from_spares(target + old_length, target + length);
+  f = reinterpret_cast<big_frame*>(target);
   *link = f;
-  root.total += length - f->mapped;
   f->size = footprint;
   f->mapped = length;
   b = f->buffer();

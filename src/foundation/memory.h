@@ -160,6 +160,10 @@ void free_node_frame(node_frame* frame);
 void update_node_frames();
 series_frame* alloc_series_frame();
 void free_series_frame(series_frame* frame);
+// Takes an emptied frame off the list, keeping its pages for reuse.
+void retire_series_frame(series_frame* frame);
+// Unmaps kept frames until at most `keep` bytes of them remain.
+void trim_spare_frames(uint64_t keep);
 series_frame* find_series_frame(uint64_t footprint);
 void sweep_big_buffers(void (*release)(node_t));
 void free_all_frames();

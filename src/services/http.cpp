@@ -20,6 +20,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "foundation/library.h"
+#include "foundation/memory.h"
 #include "services/files.h"
 #include "types/binary.h"
 #include "types/map.h"
@@ -69,6 +70,9 @@ struct reply {
   long status = 0;
   std::vector<header_field> headers;  // the final reply's, in order of first sight
   std::vector<uint8_t> body;
+  // A binary! on the value stack that takes the body as it arrives, saving
+  // the copy out of `body` (nullptr: the body goes to `body`).
+  Cell* into = nullptr;
 };
 
 // A value's formed text as UTF-8.
@@ -157,12 +161,25 @@ request describe(uint32_t method, const Cell* url, const Cell* headers, const Ce
 }
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
-  auto* body = static_cast<std::vector<uint8_t>*>(user);
+  auto* r = static_cast<reply*>(user);
+  size_t n = size * count;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+  if (r->into) {
+    uint32_t held = binary::rs_length(r->into);
+    if (held + n <= MAX_SERIES_SIZE) {
+      binary::rs_append(r->into, bytes, uint32_t(n));
+      return n;
+    }
+    // Past what a series holds (an error must not be raised through the
+    // client library): the body goes on in `body` and ends as one there does.
+    const uint8_t* head = binary::rs_head(r->into);
+    r->body.assign(head, head + held);
+    r->into = nullptr;
+  }
   // A body larger than a binary! can hold ends the transfer as a failure.
-  if (body->size() + size * count > MAX_BODY) return 0;
-  body->insert(body->end(), reinterpret_cast<uint8_t*>(data),
-               reinterpret_cast<uint8_t*>(data) + size * count);
-  return size * count;
+  if (r->body.size() + n > MAX_BODY) return 0;
+  r->body.insert(r->body.end(), bytes, bytes + n);
+  return n;
 }
 
 // One header line of a reply. A status line starts a reply of its own
@@ -188,8 +205,11 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
   if (same_name(name, "Content-Length")) {
     size_t n = 0;
     auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), n);
-    if (error == std::errc() && end == value.data() + value.size() && n <= MAX_BODY)
-      r->body.reserve(n);
+    if (error == std::errc() && end == value.data() + value.size() && n <= MAX_BODY) {
+      if (!r->into) r->body.reserve(n);
+      else if (n <= MAX_SERIES_SIZE && binary::rs_length(r->into) == 0)
+        binary::make_at(r->into, uint32_t(n));
+    }
   }
   for (header_field& f : r->headers) {
     if (same_name(f.name, name)) {
@@ -279,7 +299,7 @@ bool transfer(const request& q, reply& r) {
   lib->curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   lib->curl_easy_setopt(c, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER);
   lib->curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-  lib->curl_easy_setopt(c, CURLOPT_WRITEDATA, &r.body);
+  lib->curl_easy_setopt(c, CURLOPT_WRITEDATA, &r);
   lib->curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
   lib->curl_easy_setopt(c, CURLOPT_HEADERDATA, &r);
   switch (q.kind) {
@@ -327,14 +347,17 @@ Cell* request_http(Cell* out, uint32_t method, const Cell* url, const Cell* head
                    const Cell* body, bool binary, bool lines, bool info) {
   request q = describe(method, url, headers, body);
   reply r;
+  Cell* saved = stack::top;
+  Cell* result = stack::push_unset();
+  if (binary) r.into = binary::make_at(result, 0);
   if (!transfer(q, r)) {
+    stack::top = saved;
     *out = none_value;
     return out;
   }
-  Cell* saved = stack::top;
-  Cell* result = stack::push_unset();
-  if (binary) *result = *binary::push_bytes(r.body.data(), uint32_t(r.body.size()));
-  else if (lines) simple_io::lines(result, r.body.data(), r.body.size());
+  if (binary) {
+    if (!r.into) *result = *binary::push_bytes(r.body.data(), uint32_t(r.body.size()));
+  } else if (lines) simple_io::lines(result, r.body.data(), r.body.size());
   else string::load_at(reinterpret_cast<const char*>(r.body.data()), uint32_t(r.body.size()), result);
   if (info) {
     Cell* map = push_header_map(r);
