@@ -9,7 +9,10 @@
 // operand is a literal or a word holding one) is computed in place with no
 // frame and no call, and a block takes a statement that assigns one, or
 // a whole block that is one, without calling the expression evaluator at
-// all. The general path (walk_expression, call_any_function,
+// all. A call made in place from a paren begins the function's body
+// itself when the body is one simple expression or leads with `either` or
+// `if` (run_body_lean), so the leaf of a recursion costs no C++ call. The
+// general path (walk_expression, call_any_function,
 // fetch_arguments, eval_path) is the traced walk, and serves every case
 // the lean path hands on: paths, refinements, apply, lit-word arguments,
 // routines. Both raise the same errors in the same order, and open the
@@ -132,23 +135,41 @@ void typeset_from_block(Cell* ts, const Cell* types) {
 // the commonest value by far, which then needs no typeset test.
 // DESC_LOGIC_FIRST says that the first argument takes a logic! (the
 // condition of `either` and `if`), which then needs no typeset test.
+// DESC_QUICK_BODY says that a function's body, as it was when the
+// descriptor was made, was one or three values or led with a word holding
+// `either` or `if`: only then does a call try to begin it in place
+// (run_body_lean), which checks everything again. The body may change
+// since; the hint then only costs the try, or misses a shortcut.
 
 enum : uint32_t {
   DESC_PLAIN = 1u << 31,
   DESC_BRANCHING = 1u << 30,
   DESC_LOGIC_FIRST = 1u << 29,
   DESC_INTEGERS = 1u << 28,
+  DESC_QUICK_BODY = 1u << 27,
   DESC_ARITY_MASK = 0xF,
   DESC_CHECK_SHIFT = 4,    // 8 bits: the argument's typeset must be tested
   DESC_GET_SHIFT = 12,     // 8 bits: a get-word argument, taken as it is
-  DESC_LOCALS_SHIFT = 20,  // 8 bits: a function's local slots
+  DESC_LOCALS_SHIFT = 20,  // 7 bits: a function's local slots
   DESC_MAX_ARITY = 8,
-  DESC_MAX_LOCALS = 255,
+  DESC_MAX_LOCALS = 127,
 };
 
 // `either` and `if`, which call_branching takes.
 inline bool branching(const Cell* fn) {
   return TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == natives::ID_EITHER || fn->w1 == natives::ID_IF);
+}
+
+bool quick_body_hint(const Cell* fn) {
+  Cell body = cells_of(memory::buffer(fn->w3))[function::MORE_BODY];
+  if (TYPE_OF(&body) != TYPE_BLOCK) return false;
+  int32_t n = block::rs_length(&body);
+  if (n == 1 || n == 3) return true;
+  if (n < 3) return false;
+  const Cell* lead = block::rs_head(&body);
+  if (TYPE_OF(lead) != TYPE_WORD) return false;
+  const Cell* v = word::get_value_or_null(lead);
+  return v && branching(v);
 }
 
 uint32_t describe(const Cell* cache, const Cell* fn) {
@@ -181,6 +202,7 @@ uint32_t describe(const Cell* cache, const Cell* fn) {
     int32_t locals = get_integer(&e[n - 1]);
     if (locals < 0 || locals > int32_t(DESC_MAX_LOCALS)) return 0;
     d |= uint32_t(locals) << DESC_LOCALS_SHIFT;
+    if (quick_body_hint(fn)) d |= DESC_QUICK_BODY;
   }
   if (branching(fn)) d ^= DESC_PLAIN | DESC_BRANCHING;
   return d | arity;
@@ -930,8 +952,11 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
 
 uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                         const Cell* name);
-inline uint32_t call_lean_kept_as(const Cell* fn_in, const Cell* code, uint32_t index,
-                                  uint32_t end, const Cell* name);
+template <bool QUICK_BODY = false>
+inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_in,
+                                                                 const Cell* code,
+                                                                 uint32_t index, uint32_t end,
+                                                                 const Cell* name);
 // A call of `fn` with its arguments from the code at `index`, its value
 // placed as `keep` asks; `name` is the word that named it (the frame's
 // name), or <anon>.
@@ -981,7 +1006,7 @@ inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t
     next = INLINE_BRANCHING ? call_branching_as<true>(v, paren, index + 1, end, &word)
                             : call_branching(v, paren, index + 1, end, &word);
   else
-    next = INLINE_CALL ? call_lean_kept_as(v, paren, index + 1, end, &word)
+    next = INLINE_CALL ? call_lean_kept_as<true>(v, paren, index + 1, end, &word)
                        : call_lean(v, paren, index + 1, end, true, &word);
   if (!stack::pending()) [[likely]] {
     end = code_end(paren, end);
@@ -1047,7 +1072,10 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
     if (d & (1u << (DESC_GET_SHIFT + n))) {
       stack::push(view.at(index));
       index++;
-    } else if ((after = quick_expression(view, index, end, infix, stack::top))) {
+    } else if (!(infix && TYPE_OF(view.at(index)) == TYPE_PAREN) &&
+               (after = quick_expression(view, index, end, infix, stack::top))) {
+      // (An operator's right operand that is a paren, never simple, goes
+      // straight to operand_call.)
       stack::push_new();
       index = after;
     } else if (infix && (after = operand_call<INLINE_CALL>(view, index, end))) {
@@ -1086,9 +1114,14 @@ inline __attribute__((always_inline)) void run_branch(const Cell* branch) {
   run_block(&body, false);
 }
 
+inline void run_body_lean(const Cell* fn, const Cell* name);
+
 // Runs the function of the open frame (its arguments in place): a native or
-// action with no refinement used, or a function! with its locals.
-inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
+// action with no refinement used, or a function! with its locals. With
+// QUICK_BODY (the calls made in place, see lead_call) a function!'s body is
+// begun here (run_body_lean); elsewhere that would weigh on the caller.
+template <bool QUICK_BODY = false>
+inline __attribute__((always_inline)) void invoke(const Cell* fn, uint32_t d, const Cell* name) {
   switch (TYPE_OF(fn)) {
     case TYPE_NATIVE: natives::table[fn->w1 - 1](false, NO_REFINEMENTS); break;
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
@@ -1100,6 +1133,8 @@ inline void invoke(const Cell* fn, uint32_t d, const Cell* name) {
         call_function(fn, fn->w1, name, 0);
       else if (trace::on) [[unlikely]]
         run_body(fn, fn->w1, name);  // tracing began in the arguments
+      else if (QUICK_BODY && (d & DESC_QUICK_BODY))
+        run_body_lean(fn, name);
       else
         run_body_framed(fn, name);
       break;
@@ -1227,6 +1262,117 @@ __attribute__((noinline)) uint32_t call_branching(const Cell* fn_in, const Cell*
   return call_branching_as(fn_in, code, index, end, name);
 }
 
+// The rest of a body that leads with `either` or `if` whose condition,
+// `cond`, was computed in place by run_body_lean and whose branches are the
+// blocks at `after` in the body: its frame, its branch and what follows in
+// the body, as run_body_framed runs them, with the same frames, the same
+// `current` and the same ways out.
+__attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, const Cell* lead,
+                                           const Cell* lead_value, const Cell& cond,
+                                           uint32_t after) {
+  stack::call_frame* frame = stack::top_frame();
+  node_t ctx = fn->w1;
+  uint32_t saved_values = frame->saved_values;
+  frame->header |= stack::FRAME_RETURN_TARGET;
+  Cell body = cells_of(memory::buffer(fn->w3))[function::MORE_BODY];
+  Cell word = *lead;
+  bool either = lead_value->w1 == natives::ID_EITHER;
+  uint32_t end = after + (either ? 2 : 1);
+  Cell saved = current;
+  current = body;
+  depth_guard();
+  Cell* base = stack::push(*lead_value);
+  stack::open_eval_native_frame(&word);
+  stack::push(cond);
+  const Cell* branches = code_at(&body, after);
+  stack::push(branches);
+  if (either) stack::push(branches + 1);
+  Cell* args = stack::arguments;
+  run_branch<true>(either && logic::falsy(args) ? &args[2] : &args[1]);
+  if (!stack::pending()) [[likely]] {
+    stack::pop_frame();
+    *base = base[1];
+    stack::top = base + 1;
+    // The body ends with the branches: one that grew is read no further
+    // than its end when it began, as every block is. Tracing begun in the
+    // branch still hears the body's exit.
+    if (trace::on) [[unlikely]]
+      paren_rest(&body, end, code_end(&body, end), base, saved);
+  }
+  current = saved;
+  if (!stack::pending()) {
+    Cell result = *base;
+    place_result(&result, false);
+  }
+  if (trace::on || stack::pending()) [[unlikely]] {
+    bool raised = trace::on && trace::fire(trace::EV_EPILOG, &body, -1, name, fn);
+    context::record(ctx)->w2 = saved_values;
+    frame->header &= ~stack::FRAME_RETURN_TARGET;
+    if (raised) return;
+    if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
+  }
+  take_return(frame);
+}
+
+// The body of an untraced call by call_lean, its frame open and its
+// arguments in place, begun in the caller's routine. A body whose value
+// needs nothing that can fail or be seen, being one simple expression, or a
+// leading `either` or `if` with a simple logic! condition whose chosen
+// branch is one value needing no evaluation (the leaf of a recursion,
+// mostly), gives its value here: no C++ call, no frame but the function's.
+// A leading `either` or `if` that must run its branch goes on in
+// body_branch with what was found; any other body in run_body_framed. The
+// steps taken are those run_lean and call_branching_as take, in their
+// order.
+inline __attribute__((always_inline)) void run_body_lean(const Cell* fn, const Cell* name) {
+  const Cell* body = cells_of(memory::buffer(fn->w3)) + function::MORE_BODY;
+  if (TYPE_OF(body) == TYPE_BLOCK) {
+    code_view view(body);
+    uint32_t index = body->w1, end = view.count;
+    if (index < end) {
+      context::record(fn->w1)->w2 = stack::encode_values(stack::arguments);
+      if (end - index == 1 || end - index == 3) {
+        // Computed in the cell at the top, as run_lean does.
+        Cell* v = stack::top;
+        if (quick_expression(view, index, end, false, v) == end) {
+          place_result(v, false);
+          return;
+        }
+      } else if (const Cell* at = view.at(index); TYPE_OF(at) == TYPE_WORD) {
+        const Cell* lead = bound_value(at);
+        if (lead && branching(lead)) {
+          uint32_t d = descriptor_of(lead);
+          bool either = lead->w1 == natives::ID_EITHER;
+          uint32_t blocks = either ? 2 : 1;
+          Cell cond;
+          uint32_t after = 0;
+          if (d & DESC_LOGIC_FIRST) after = quick_expression(view, index + 1, end, false, &cond);
+          if (after && TYPE_OF(&cond) == TYPE_LOGIC && after + blocks == end &&
+              TYPE_OF(view.at(after)) == TYPE_BLOCK &&
+              (!either || TYPE_OF(view.at(after + 1)) == TYPE_BLOCK)) {
+            bool falsy = logic::falsy(&cond);
+            if (!either && falsy) {
+              place_result(&none_value, false);
+              return;
+            }
+            const Cell* branch = view.at(either && falsy ? after + 1 : after);
+            series_buffer* b = GET_BUFFER(branch);
+            if (b->used() / sizeof(Cell) == branch->w1 + 1) {
+              if (const Cell* v = simple_value(code_view(branch), cell_head(b) + branch->w1)) {
+                place_result(v, false);
+                return;
+              }
+            }
+            body_branch(fn, name, at, lead, cond, after);
+            return;
+          }
+        }
+      }
+    }
+  }
+  run_body_framed(fn, name);
+}
+
 // call_lean_kept for a descriptor that is not plain (0: no spec cache yet).
 __attribute__((noinline)) uint32_t call_other(const Cell* fn_in, const Cell* code,
                                               uint32_t index, uint32_t end, const Cell* name,
@@ -1238,6 +1384,7 @@ __attribute__((noinline)) uint32_t call_other(const Cell* fn_in, const Cell* cod
 
 // call_lean, with the call's value pushed. A call that is not plain goes
 // its own way before anything else is done.
+template <bool QUICK_BODY>
 inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_in,
                                                                  const Cell* code,
                                                                  uint32_t index, uint32_t end,
@@ -1255,7 +1402,7 @@ inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_
   open_call_frame(&fn, name);
   index = fetch_lean(&fn, d, code, index, end, name, 0, false);
   if (stack::pending()) return index;
-  invoke(&fn, d, name);
+  invoke<QUICK_BODY>(&fn, d, name);
   if (stack::pending()) return index;
   pop_call_frame(&fn);
   *base = base[1];
