@@ -1262,6 +1262,24 @@ __attribute__((noinline)) uint32_t call_branching(const Cell* fn_in, const Cell*
   return call_branching_as(fn_in, code, index, end, name);
 }
 
+// The end of a body run in its call's frame (run_body_framed, body_branch):
+// on an ordinary way out the frame's pop puts the context's values back;
+// an exit passing through the call, or tracing switched on inside the
+// body, needs them put back here, and still hears the epilog and return.
+inline __attribute__((always_inline)) void end_framed_body(const Cell* fn, const Cell* body,
+                                                           const Cell* name,
+                                                           node_t ctx, stack::call_frame* frame,
+                                                           uint32_t saved_values) {
+  if (trace::on || stack::pending()) [[unlikely]] {
+    bool raised = trace::on && trace::fire(trace::EV_EPILOG, body, -1, name, fn);
+    context::record(ctx)->w2 = saved_values;
+    frame->header &= ~stack::FRAME_RETURN_TARGET;
+    if (raised) return;
+    if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
+  }
+  take_return(frame);
+}
+
 // The rest of a body that leads with `either` or `if` whose condition,
 // `cond`, was computed in place by run_body_lean and whose branches are the
 // blocks at `after` in the body: its frame, its branch and what follows in
@@ -1304,14 +1322,7 @@ __attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, con
     Cell result = *base;
     place_result(&result, false);
   }
-  if (trace::on || stack::pending()) [[unlikely]] {
-    bool raised = trace::on && trace::fire(trace::EV_EPILOG, &body, -1, name, fn);
-    context::record(ctx)->w2 = saved_values;
-    frame->header &= ~stack::FRAME_RETURN_TARGET;
-    if (raised) return;
-    if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
-  }
-  take_return(frame);
+  end_framed_body(fn, &body, name, ctx, frame, saved_values);
 }
 
 // The body of an untraced call by call_lean, its frame open and its
@@ -1964,14 +1975,7 @@ __attribute__((noinline)) void run_body_framed(const Cell* fn, const Cell* name)
   } else {
     *stack::arguments = unset_value;
   }
-  if (trace::on || stack::pending()) [[unlikely]] {
-    bool raised = trace::on && trace::fire(trace::EV_EPILOG, &body, -1, name, fn);
-    context::record(ctx)->w2 = saved;
-    frame->header &= ~stack::FRAME_RETURN_TARGET;
-    if (raised) return;
-    if (trace::on && trace::fire(trace::EV_RETURN, nullptr, -1, name, stack::arguments)) return;
-  }
-  take_return(frame);
+  end_framed_body(fn, &body, name, ctx, frame, saved);
 }
 
 // An untraced branch of `either` or `if` (see run_branch).
