@@ -40,6 +40,23 @@ constexpr uint64_t PAGE = 4096;
 
 uint32_t node_table_frames = 0;   // frames the node table has room for
 node_frame** frames_by_index = nullptr;
+
+// The node table lives in an address range of its own, reserved once and
+// made readable as it grows, so that it never moves nor is copied while it
+// fits (a table moved by the C library on every doubling ends up on small
+// pages, each faulted in one at a time). The range is advised for huge
+// pages; the table starts TABLE_PREFIX bytes before the first huge-page
+// boundary of the range, and the part before it stays unreadable, so that
+// the prefix (the nodes of start-up and of any small program) sits on small
+// pages, and everything after it on huge ones. Beyond the reservation the
+// table moves once into one twice as large, its pages remapped, not copied.
+constexpr size_t TABLE_PREFIX = size_t(512) << 10;
+// 64 MB: eight million nodes, more than most programs make, yet a small
+// share of an address-space limit of a few hundred megabytes.
+constexpr size_t TABLE_RESERVE = size_t(64) << 20;
+uint8_t* table_base = nullptr;       // start of the reservation, huge-page aligned
+size_t table_reserved = 0;           // its length
+uint8_t* table_committed = nullptr;  // end of the readable part
 uint32_t stress_countdown = 0;
 bool relocating = false;
 
@@ -228,6 +245,70 @@ void free_big(big_frame* f) {
   }
 }
 
+// A range of `length` bytes (a multiple of HUGE_PAGE) aligned to a huge
+// page, unreadable and without memory behind it until made readable, or
+// nullptr. Under an address-space limit a smaller one may be all there is.
+uint8_t* reserve_range(size_t length) {
+  size_t span = length + platform::HUGE_PAGE;
+  void* p = mmap(nullptr, span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  auto start = reinterpret_cast<uintptr_t>(p);
+  uintptr_t aligned = runtime::round_up(start, platform::HUGE_PAGE);
+  if (aligned > start) munmap(p, aligned - start);
+  munmap(reinterpret_cast<void*>(aligned + length), start + span - (aligned + length));
+  auto* base = reinterpret_cast<uint8_t*>(aligned);
+  // Only advice: where huge pages are off, small ones serve.
+  madvise(base, length, MADV_HUGEPAGE);
+  return base;
+}
+
+// Makes the node table readable up to `end` (an address in it), reserving a
+// larger range and moving the table there first when `end` lies beyond its
+// reservation.
+void table_room(const uint8_t* end) {
+  if (end <= table_committed) return;
+  if (end > table_base + table_reserved) {
+    size_t used = size_t(end - table_base);
+    size_t length = std::max(table_reserved * 2, runtime::round_up(used, platform::HUGE_PAGE));
+    uint8_t* base = reserve_range(length);
+    if (!base) no_memory();
+    auto* start = reinterpret_cast<uint8_t*>(node_table);
+    size_t readable = size_t(table_committed - start);
+    uint8_t* moved = base + (start - table_base);
+    if (readable && mremap(start, readable, readable, MREMAP_MAYMOVE | MREMAP_FIXED, moved) ==
+                        MAP_FAILED) {
+      munmap(base, length);
+      no_memory();
+    }
+    munmap(table_base, table_reserved);
+    node_table = reinterpret_cast<uintptr_t*>(moved);
+    table_committed = moved + readable;
+    table_base = base;
+    table_reserved = length;
+    end = moved + (end - start);
+  }
+  // Whole huge pages at a time: each is faulted in at once, on first use.
+  auto* limit = reinterpret_cast<uint8_t*>(
+      runtime::round_up(reinterpret_cast<uintptr_t>(end), platform::HUGE_PAGE));
+  if (mprotect(table_committed, size_t(limit - table_committed), PROT_READ | PROT_WRITE) != 0)
+    no_memory();
+  table_committed = limit;
+}
+
+void reserve_node_table() {
+  size_t length = TABLE_RESERVE;
+  uint8_t* base = reserve_range(length);
+  while (!base && length > 2 * platform::HUGE_PAGE) {
+    length /= 2;
+    base = reserve_range(length);
+  }
+  if (!base) no_memory();
+  table_base = base;
+  table_reserved = length;
+  table_committed = base + platform::HUGE_PAGE - TABLE_PREFIX;
+  node_table = reinterpret_cast<uintptr_t*>(table_committed);
+}
+
 uint64_t data_size_for(uint64_t count, uint32_t unit) {
   uint64_t size = runtime::round_up(count * unit, 16);
   if (count > MAX_SERIES_SIZE || size > MAX_SERIES_SIZE) [[unlikely]] no_memory();
@@ -263,9 +344,7 @@ void init() {
   root.initial_frame_size = INITIAL_FRAME_SIZE;
   root.frame_size = INITIAL_FRAME_SIZE;
   root.max_frame_size = MAX_FRAME_SIZE;
-  if (!node_table) {
-    node_table = static_cast<uintptr_t*>(heap::allocate_zeroed(sizeof(uintptr_t)));
-  }
+  if (!node_table) reserve_node_table();
   if (auto v = platform::get_env("KEZ_GC_STRESS")) {
     long n = std::strtol(v->c_str(), nullptr, 10);
     if (n > 0) stress_interval = uint32_t(n);
@@ -279,8 +358,12 @@ void alloc_node_frame(uint32_t count) {
   while (index < node_table_frames && frames_by_index[index]) index++;
   if (index == node_table_frames) {
     uint32_t frames = node_table_frames ? node_table_frames * 2 : 4;
-    node_table = static_cast<uintptr_t*>(
-        heap::resize(node_table, sizeof(uintptr_t) * (1 + uint64_t(frames) * NODES_PER_FRAME)));
+    // Handles are 32-bit.
+    if (uint64_t(frames) * NODES_PER_FRAME > UINT32_MAX) {
+      frames = UINT32_MAX / NODES_PER_FRAME;
+      if (index >= frames) no_memory();
+    }
+    table_room(reinterpret_cast<uint8_t*>(node_table + 1 + uint64_t(frames) * NODES_PER_FRAME));
     frames_by_index = static_cast<node_frame**>(
         heap::resize(frames_by_index, sizeof(node_frame*) * frames));
     for (uint32_t i = node_table_frames; i < frames; i++) frames_by_index[i] = nullptr;

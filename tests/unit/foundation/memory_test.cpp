@@ -137,6 +137,34 @@ TEST_F(Memory, NodeFramesAreReleasedWhenEmpty) {
   memory::free_node(n);
 }
 
+// The node table grows in place within its reserved range and moves once
+// past it: every entry, written before the move, reads back after it.
+TEST_F(Memory, NodeTableKeepsItsEntriesWhenItOutgrowsItsRange) {
+  uintptr_t* table = memory::node_table;
+  std::vector<node_t> nodes;
+  auto entry = [](node_t n) { return reinterpret_cast<series_buffer*>(uintptr_t(n) << 4); };
+  // Bounded: a table that never moved would end the loop all the same.
+  while (memory::node_table == table && nodes.size() < (size_t(1) << 25)) {
+    node_t n = memory::alloc_node();
+    memory::set_buffer(n, entry(n));
+    nodes.push_back(n);
+  }
+  EXPECT_NE(memory::node_table, table);
+  for (int i = 0; i < 3 * int(memory::NODES_PER_FRAME); i++) {
+    node_t n = memory::alloc_node();
+    memory::set_buffer(n, entry(n));
+    nodes.push_back(n);
+  }
+  size_t wrong = 0;
+  for (node_t n : nodes) wrong += memory::buffer(n) != entry(n);
+  EXPECT_EQ(wrong, 0u);
+  for (node_t n : nodes) memory::free_node(n);
+  memory::update_node_frames();
+  node_t n = memory::alloc_node();
+  EXPECT_NE(n, 0u);
+  memory::free_node(n);
+}
+
 TEST_F(Memory, StressRelocationKeepsAMillionCells) {
   // Only the node is held; every relocation moves the block.
   with_stress(1, [] {
