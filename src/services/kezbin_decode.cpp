@@ -152,6 +152,9 @@ class reader {
     uint32_t left;
   };
   std::vector<open_block> open_blocks_;
+  // The path of the reference being resolved: one buffer for all of them,
+  // as a reference is resolved before the next is read.
+  std::vector<uint32_t> path_;
   // Target.
   node_t root_ = 0;
   uint32_t base_ = 0;
@@ -539,9 +542,8 @@ Cell reader::resolve(const std::vector<uint32_t>& path) {
 }
 
 Cell reader::resolve_reference() {
-  std::vector<uint32_t> path;
-  read_path(path);
-  return resolve(path);
+  read_path(path_);
+  return resolve(path_);
 }
 
 void reader::read_record(const lead& l, slot out, const slot* link) {
@@ -939,6 +941,23 @@ void reader::read_cells(node_t node, uint32_t count) {
         *out++ = make_integer(int32_t(c - C_SMALL_INTEGER));
         p = q + 1;
         continue;
+      } else if (c == TYPE_INTEGER) {
+        // Any other integer!: its signed number of up to four bytes (a
+        // longer one, or one cut off by the end, is read the general way).
+        const uint8_t* r = q + 1;
+        uint32_t number = 0;
+        bool done = false;
+        for (uint32_t shift = 0; shift < 28 && r < end_ && !done; shift += 7) {
+          number |= uint32_t(*r & 0x7F) << shift;
+          done = *r++ < 0x80;
+        }
+        if (done) {
+          *out = make_integer(unzigzag(number));
+          out->header |= nl;
+          out++;
+          p = r;
+          continue;
+        }
       }
     }
     sync();

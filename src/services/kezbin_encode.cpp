@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -58,6 +59,83 @@ node_t word_owner_context(const Cell* w) {
   fire(err::ACCESS, err::access::NO_CODEC, &dt);
 }
 
+// The payload being written: bytes behind a cursor, with one test for room
+// per field rather than one per byte.
+class byte_sink {
+ public:
+  size_t size() const { return size_t(cur_ - data_.get()); }
+  const uint8_t* data() const { return data_.get(); }
+  // The cursor, with room for `n` more bytes behind it; `done` moves it past
+  // those written.
+  uint8_t* room(size_t n) {
+    if (size_t(limit_ - cur_) < n) [[unlikely]] grow(n);
+    return cur_;
+  }
+  void done(uint8_t* at) { cur_ = at; }
+
+ private:
+  std::unique_ptr<uint8_t[]> data_;
+  uint8_t* cur_ = nullptr;
+  uint8_t* limit_ = nullptr;
+
+  [[gnu::noinline]] void grow(size_t n) {
+    size_t used = size();
+    size_t capacity = std::max<size_t>({size_t(limit_ - data_.get()) * 2, used + n, 256});
+    std::unique_ptr<uint8_t[]> bigger(new uint8_t[capacity]);
+    if (used) std::memcpy(bigger.get(), data_.get(), used);
+    data_ = std::move(bigger);
+    cur_ = data_.get() + used;
+    limit_ = data_.get() + capacity;
+  }
+};
+
+// The nodes written so far, each with the offset of its recorded path:
+// open addressing over a power-of-two table, at most half full. Node 0
+// marks a free entry; a value over node 0 is kept aside.
+class node_index {
+ public:
+  node_index() : entries_(64) {}
+  // The offset recorded for `key`, or -1 after recording `offset` for it.
+  int64_t find_or_add(node_t key, uint32_t offset) {
+    if (!key) {
+      if (zero_ >= 0) return zero_;
+      zero_ = offset;
+      return -1;
+    }
+    size_t mask = entries_.size() - 1;
+    for (size_t i = (key * 0x9E3779B1u) & mask;; i = (i + 1) & mask) {
+      entry& e = entries_[i];
+      if (e.key == key) return e.offset;
+      if (!e.key) {
+        e = {key, offset};
+        if (++count_ * 2 > entries_.size()) grow();
+        return -1;
+      }
+    }
+  }
+
+ private:
+  struct entry {
+    node_t key = 0;
+    uint32_t offset = 0;
+  };
+  std::vector<entry> entries_;
+  size_t count_ = 0;
+  int64_t zero_ = -1;
+
+  void grow() {
+    std::vector<entry> old(entries_.size() * 2);
+    old.swap(entries_);
+    size_t mask = entries_.size() - 1;
+    for (const entry& e : old) {
+      if (!e.key) continue;
+      size_t i = (e.key * 0x9E3779B1u) & mask;
+      while (entries_[i].key) i = (i + 1) & mask;
+      entries_[i] = e;
+    }
+  }
+};
+
 class writer {
  public:
   explicit writer(bool compact) : compact_(compact) {}
@@ -73,6 +151,10 @@ class writer {
     position_--;
   }
   std::vector<uint8_t> finish();
+  // What finish returns, before the payload: the header, counts and symbol
+  // table.
+  std::vector<uint8_t> front() const;
+  const byte_sink& payload() const { return out_; }
   // The symbols of the table by how often the payload names them, the most
   // named first (ties in the table's order).
   std::vector<uint32_t> symbols_by_use() const;
@@ -83,7 +165,7 @@ class writer {
 
  private:
   bool compact_;
-  std::vector<uint8_t> out_;
+  byte_sink out_;
   std::vector<uint8_t> strings_;
   std::vector<uint32_t> offsets_;
   std::unordered_map<uint32_t, uint32_t> symbols_;  // symbol id -> index
@@ -92,29 +174,48 @@ class writer {
   std::vector<uint32_t> path_;                      // enclosing positions
   uint32_t position_ = 0;
   std::vector<uint32_t> store_;                     // recorded paths: count, elements
-  std::unordered_map<node_t, uint32_t> seen_;       // node -> offset in store_
+  node_index seen_;                                 // node -> offset in store_
 
   // Bytes and fields.
-  void byte(uint32_t b) { out_.push_back(uint8_t(b)); }
+  void byte(uint32_t b) {
+    uint8_t* p = out_.room(1);
+    *p = uint8_t(b);
+    out_.done(p + 1);
+  }
   void raw32(uint32_t v) {
-    for (int i = 0; i < 4; i++) out_.push_back(uint8_t(v >> (8 * i)));
+    uint8_t* p = out_.room(4);
+    for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
+    out_.done(p + 4);
   }
   void uvar(uint32_t v) {
+    uint8_t* p = out_.room(5);
     while (v >= 0x80) {
-      out_.push_back(uint8_t(v | 0x80));
+      *p++ = uint8_t(v | 0x80);
       v >>= 7;
     }
-    out_.push_back(uint8_t(v));
+    *p++ = uint8_t(v);
+    out_.done(p);
   }
   void svar(int32_t v) { uvar(zigzag(v)); }
   // A field: a u32 in the normal form, a uvarint (or signed varint) in the
   // compact one.
   void field(uint32_t v) { compact_ ? uvar(v) : raw32(v); }
   void sfield(int32_t v) { compact_ ? svar(v) : raw32(uint32_t(v)); }
-  void bytes(const uint8_t* p, size_t n) { out_.insert(out_.end(), p, p + n); }
+  void bytes(const uint8_t* p, size_t n) {
+    if (!n) return;
+    uint8_t* at = out_.room(n);
+    std::memcpy(at, p, n);
+    out_.done(at + n);
+  }
+  // Zero bytes up to a multiple of `alignment` (4 or 8).
+  void align(size_t alignment) {
+    size_t n = (alignment - out_.size() % alignment) % alignment;
+    uint8_t* p = out_.room(n);
+    std::memset(p, 0, n);
+    out_.done(p + n);
+  }
   void pad4() {
-    if (!compact_)
-      while (out_.size() % 4) out_.push_back(0);
+    if (!compact_) align(4);
   }
 
   uint32_t symbol_index(uint32_t sym);
@@ -130,9 +231,8 @@ class writer {
   }
   // The recorded path of a node, or -1; records the current path when new.
   int64_t track(node_t key) {
-    auto it = seen_.find(key);
-    if (it != seen_.end()) return it->second;
-    seen_.emplace(key, uint32_t(store_.size()));
+    int64_t found = seen_.find_or_add(key, uint32_t(store_.size()));
+    if (found >= 0) return found;
     store_.push_back(uint32_t(path_.size() + 1));
     store_.insert(store_.end(), path_.begin(), path_.end());
     store_.push_back(position_);
@@ -221,7 +321,7 @@ void writer::write_double(const Cell& v, uint32_t type) {
     raw32(uint32_t(bits >> 32));
     return;
   }
-  while (out_.size() % 8) out_.push_back(0);
+  align(8);
   lead(v, type, false, 0, false);
   raw32(uint32_t(bits >> 32));
   raw32(uint32_t(bits));
@@ -585,6 +685,12 @@ std::vector<uint32_t> writer::symbols_by_use() const {
 }
 
 std::vector<uint8_t> writer::finish() {
+  std::vector<uint8_t> image = front();
+  image.insert(image.end(), out_.data(), out_.data() + out_.size());
+  return image;
+}
+
+std::vector<uint8_t> writer::front() const {
   std::vector<uint8_t> image(MAGIC, MAGIC + 6);
   image.push_back(VERSION);
   bool symbols = !offsets_.empty();
@@ -608,7 +714,6 @@ std::vector<uint8_t> writer::finish() {
     for (uint32_t o : offsets_) put32(o);
     image.insert(image.end(), strings_.begin(), strings_.end());
   }
-  image.insert(image.end(), out_.begin(), out_.end());
   return image;
 }
 
@@ -618,11 +723,15 @@ Cell* encode(const Cell* value, bool compact) {
   Cell v = *value;
   writer w(compact);
   w.write_top(&v);
-  std::vector<uint8_t> image = w.finish();
-  node_t node = memory::alloc_bytes(image.size());
+  // The payload goes straight from the writer's buffer into the binary!.
+  std::vector<uint8_t> front = w.front();
+  const byte_sink& payload = w.payload();
+  uint64_t size = uint64_t(front.size()) + payload.size();
+  node_t node = memory::alloc_bytes(size);
   series_buffer* b = memory::buffer(node);
-  std::memcpy(b->data(), image.data(), image.size());
-  b->tail = uint32_t(image.size());
+  std::memcpy(b->data(), front.data(), front.size());
+  if (payload.size()) std::memcpy(b->data() + front.size(), payload.data(), payload.size());
+  b->tail = uint32_t(size);
   return stack::push(make_series(TYPE_BINARY, node));
 }
 
