@@ -210,6 +210,7 @@ class writer {
   // Zero bytes up to a multiple of `alignment` (4 or 8).
   void align(size_t alignment) {
     size_t n = (alignment - out_.size() % alignment) % alignment;
+    if (!n) return;
     uint8_t* p = out_.room(n);
     std::memset(p, 0, n);
     out_.done(p + n);
