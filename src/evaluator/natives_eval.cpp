@@ -250,8 +250,10 @@ void compose_into(const Cell* block_in, Cell* target, bool deep, bool only, bool
       stack::pop(1);
     } else if (t == TYPE_PAREN) {
       if (block::rs_length(&v) <= 0) continue;
+      // Run as the evaluator runs a paren: untraced, in this frame, with no
+      // block frame of its own (traced, run_block gives it one).
       stack::open_native_frame(&words::body_marker_word);
-      interpreter::eval_block(&v, true);
+      interpreter::run_block(&v, false);
       if (stack::pending()) return;
       Cell r = *stack::arguments;
       stack::pop_frame();
