@@ -482,7 +482,8 @@ step engine::keyword(const Cell& word) {
     return true;
   };
   Cell next;
-  switch (keyword_of(word)) {
+  uint8_t k = keyword_of(word);
+  switch (k) {
     case K_BAR:
       ri = tail;
       return top_is_command() ? S_POP_COMMAND : S_POP_BLOCK;
@@ -496,14 +497,13 @@ step engine::keyword(const Cell& word) {
     case K_OPT:
     case K_WHILE: {
       if (ri + 1 >= tail) raise(err::script::PARSE_END, &word);
-      uint8_t k = keyword_of(word);
       int32_t min = k == K_SOME ? 1 : 0, max = k == K_OPT ? 1 : -1;
       return push_command(k == K_WHILE ? CMD_WHILE : CMD_REPEAT, 0, triple(min, max, 1), ri + 1,
                           word);
     }
     case K_TO:
     case K_THRU: {
-      bool thru = keyword_of(word) == K_THRU;
+      bool thru = k == K_THRU;
       if (next_at(ri + 1, next) && TYPE_OF(&next) == TYPE_WORD && keyword_of(next) == K_END) {
         match = true;
         TRACE(match);
@@ -516,7 +516,7 @@ step engine::keyword(const Cell& word) {
     case K_BREAK:
     case K_REJECT:
       break_flag = true;
-      match = keyword_of(word) == K_BREAK;
+      match = k == K_BREAK;
       TRACE(match);
       return S_POP_COMMAND;
     case K_FAIL:
@@ -584,7 +584,7 @@ step engine::keyword(const Cell& word) {
     }
     case K_COPY:
     case K_SET: {
-      bool is_copy = keyword_of(word) == K_COPY;
+      bool is_copy = k == K_COPY;
       if (!next_at(ri + 1, next) || TYPE_OF(&next) != TYPE_WORD || ri + 2 >= tail)
         raise(err::script::PARSE_END, &word);
       return push_command(is_copy ? CMD_COPY : CMD_SET, 0, next, ri + 2, word);

@@ -258,6 +258,24 @@ bool element_equal(const Cell* input, uint32_t i, const Cell* value, int32_t op)
 int64_t literal(const Cell* input, uint32_t pos, uint32_t end, const Cell* value, bool cs) {
   uint32_t it = TYPE_OF(input);
   if (is_any_block(it)) return element_equal(input, pos, value, block_op(value, cs)) ? 1 : -1;
+  // One character against a char! or a bitset: the commonest literal step,
+  // decided without building a pattern.
+  uint32_t vt = TYPE_OF(value);
+  if (vt == TYPE_CHAR || vt == TYPE_BITSET) {
+    series_buffer* b = GET_BUFFER(input);
+    uint32_t unit = b->unit();
+    uint32_t c = unicode::get_char(b->head_ptr() + uint64_t(pos) * unit, unit);
+    bool hit;
+    if (vt == TYPE_BITSET) {
+      hit = bits_view(value).has(c);
+    } else if (cs || it == TYPE_BINARY) {
+      hit = c == value->w2;
+    } else {
+      uint32_t folded = unit < 4 ? case_folding::upper_table[c] : fold(c);
+      hit = folded == fold(value->w2);
+    }
+    return hit ? 1 : -1;
+  }
   pattern p = make(input, value, cs, false);
   uint32_t at = pos;
   int64_t n;
