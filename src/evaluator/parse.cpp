@@ -265,9 +265,51 @@ step engine::enter_block(const Cell& block_in) {
   return S_FETCH;
 }
 
+// The commonest values (a block, or a char!, bitset or string matched once,
+// given directly or by a word) are dealt with here, and a run of matches
+// is fetched on without going back to the state loop; everything else,
+// and every traced step, goes through `process`.
 step engine::fetch() {
-  ri++;
-  if (ri >= rule_tail()) return top_is_command() ? S_POP_COMMAND : S_POP_BLOCK;
+  for (;;) {
+    ri++;
+    series_buffer* rules = GET_BUFFER(&w[W_RULE]);
+    if (ri >= int64_t(rules->used() / sizeof(Cell)))
+      return top_is_command() ? S_POP_COMMAND : S_POP_BLOCK;
+    const Cell* r = cell_head(rules) + ri;
+    if (tracing) break;
+    const Cell* v = r;
+    bool governed = false;
+    if (TYPE_OF(r) == TYPE_WORD) {
+      uint8_t k = keyword_of(*r);
+      if (k == K_BAR) {
+        ri = rules->used() / sizeof(Cell);
+        return top_is_command() ? S_POP_COMMAND : S_POP_BLOCK;
+      }
+      if (k != K_OTHER) break;
+      v = word::get_value_or_null(r);
+      if (!v) break;
+      governed = frame_cells() > 3 && top_is_command() && top_frame()[1].w1 == uint32_t(ri - 1);
+    }
+    uint32_t t = TYPE_OF(v);
+    if (t == TYPE_BLOCK) {
+      Cell block = *v;
+      return enter_block(block);
+    }
+    if ((t != TYPE_CHAR && t != TYPE_BITSET && t != TYPE_STRING) || governed) break;
+    if (t != TYPE_STRING && !is_any_block(input_type())) {
+      uint32_t p = pos();
+      match = p < end() && match::one_char(&w[W_INPUT], p, v, cs);
+      if (match) w[W_INPUT].w1 = p + 1;
+    } else {
+      Cell value = *v;
+      literal_step(value);
+    }
+    if (top_is_command()) return S_POP_COMMAND;
+    if (!match) {
+      step next = fail();
+      if (next != S_FETCH) return next;
+    }
+  }
   TRACE(fetch);
   w[W_VALUE] = rule_at(ri);
   from_word = false;

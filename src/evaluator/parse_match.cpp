@@ -108,23 +108,6 @@ struct view {
   }
 };
 
-struct bits_view {
-  const uint8_t* bytes;
-  uint32_t size;
-  bool complement;
-  explicit bits_view(const Cell* bitset) {
-    series_buffer* b = GET_BUFFER(bitset);
-    bytes = b->head_ptr();
-    size = b->used();
-    complement = (b->flags & SERIES_COMPLEMENT) != 0;
-  }
-  bool has(uint32_t c) const {
-    uint32_t byte = c >> 3;
-    if (byte >= size) return complement;
-    return (bytes[byte] & (0x80 >> (c & 7))) != 0;
-  }
-};
-
 template <uint32_t UNIT>
 inline bool text_at(const view<UNIT>& in, int64_t i, const pattern& p) {
   const uint32_t* c = p.codes();
@@ -261,21 +244,7 @@ int64_t literal(const Cell* input, uint32_t pos, uint32_t end, const Cell* value
   // One character against a char! or a bitset: the commonest literal step,
   // decided without building a pattern.
   uint32_t vt = TYPE_OF(value);
-  if (vt == TYPE_CHAR || vt == TYPE_BITSET) {
-    series_buffer* b = GET_BUFFER(input);
-    uint32_t unit = b->unit();
-    uint32_t c = unicode::get_char(b->head_ptr() + uint64_t(pos) * unit, unit);
-    bool hit;
-    if (vt == TYPE_BITSET) {
-      hit = bits_view(value).has(c);
-    } else if (cs || it == TYPE_BINARY) {
-      hit = c == value->w2;
-    } else {
-      uint32_t folded = unit < 4 ? case_folding::upper_table[c] : fold(c);
-      hit = folded == fold(value->w2);
-    }
-    return hit ? 1 : -1;
-  }
+  if (vt == TYPE_CHAR || vt == TYPE_BITSET) return one_char(input, pos, value, cs) ? 1 : -1;
   pattern p = make(input, value, cs, false);
   uint32_t at = pos;
   int64_t n;
