@@ -128,7 +128,9 @@ void typeset_from_block(Cell* ts, const Cell* types) {
 // spare word, so reading it costs no more than reading the cache. A
 // descriptor without DESC_PLAIN sends every call to the general path:
 // lit-word arguments, a `return:` among the arguments, more than
-// DESC_MAX_ARITY arguments, a function! with refinements, a routine!.
+// DESC_MAX_ARITY arguments, a routine!. A function! with refinements has
+// a descriptor of its required arguments with neither DESC_PLAIN nor
+// DESC_BRANCHING (refined_function): call_refined takes its calls.
 // `either` and `if` have DESC_BRANCHING instead: a call by a word takes
 // them by their own path (call_branching), and every other call takes the
 // general one. DESC_INTEGERS says that every argument takes an integer!,
@@ -154,6 +156,11 @@ enum : uint32_t {
   DESC_MAX_ARITY = 8,
   DESC_MAX_LOCALS = 127,
 };
+
+// A function! with refinements (its descriptor is never 0).
+inline bool refined_function(uint32_t d) {
+  return d && !(d & (DESC_PLAIN | DESC_BRANCHING));
+}
 
 // `either` and `if`, which call_branching takes.
 inline bool branching(const Cell* fn) {
@@ -197,8 +204,9 @@ uint32_t describe(const Cell* cache, const Cell* fn) {
     arity++;
   }
   if (type == TYPE_FUNCTION) {
-    // Refinements would need their cells filled: the general path does it.
-    if (i + 1 < n) return 0;
+    // A function with refinements: the required arguments only, neither
+    // plain nor branching; call_refined fills the refinement cells.
+    if (i + 1 < n) return (d & ~DESC_PLAIN) | arity;
     int32_t locals = get_integer(&e[n - 1]);
     if (locals < 0 || locals > int32_t(DESC_MAX_LOCALS)) return 0;
     d |= uint32_t(locals) << DESC_LOCALS_SHIFT;
@@ -599,6 +607,11 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
   }
   return f.index;
 }
+
+// A call with refinements taken without the fetcher (defined with the
+// paths, below); false, with nothing done, when fetch_arguments must take it.
+bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t end,
+                  const Cell* refinements, const Cell* name_in);
 
 }  // namespace
 
@@ -1280,19 +1293,23 @@ inline __attribute__((always_inline)) void end_framed_body(const Cell* fn, const
   take_return(frame);
 }
 
-// The rest of a body that leads with `either` or `if` whose condition,
-// `cond`, was computed in place by run_body_lean and whose branches are the
-// blocks at `after` in the body: its frame, its branch and what follows in
-// the body, as run_body_framed runs them, with the same frames, the same
-// `current` and the same ways out.
-__attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, const Cell* lead,
-                                           const Cell* lead_value, const Cell& cond,
+// The rest of a body (`body_in`) that leads with `either` or `if` whose
+// condition, `cond`, was computed in place by run_body_lean and whose
+// branches are the blocks at `after` in the body (`branches`, read by
+// run_body_lean with nothing evaluated since): its frame, its branch and
+// what follows in the body, as run_body_framed runs them, with the same
+// frames, the same `current` and the same ways out. Tracing is off, and the
+// chosen branch is known not to be one value needing no evaluation, so it
+// runs as a block at once.
+__attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, const Cell* body_in,
+                                           const Cell* lead, const Cell* lead_value,
+                                           const Cell& cond, const Cell* branches,
                                            uint32_t after) {
   stack::call_frame* frame = stack::top_frame();
   node_t ctx = fn->w1;
   uint32_t saved_values = frame->saved_values;
   frame->header |= stack::FRAME_RETURN_TARGET;
-  Cell body = cells_of(memory::buffer(fn->w3))[function::MORE_BODY];
+  Cell body = *body_in;
   Cell word = *lead;
   bool either = lead_value->w1 == natives::ID_EITHER;
   uint32_t end = after + (either ? 2 : 1);
@@ -1302,11 +1319,11 @@ __attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, con
   Cell* base = stack::push(*lead_value);
   stack::open_eval_native_frame(&word);
   stack::push(cond);
-  const Cell* branches = code_at(&body, after);
   stack::push(branches);
   if (either) stack::push(branches + 1);
   Cell* args = stack::arguments;
-  run_branch<true>(either && logic::falsy(args) ? &args[2] : &args[1]);
+  Cell branch = either && logic::falsy(args) ? args[2] : args[1];
+  run_branch_block_as(&branch);
   if (!stack::pending()) [[likely]] {
     stack::pop_frame();
     *base = base[1];
@@ -1338,7 +1355,10 @@ __attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, con
 inline __attribute__((always_inline)) void run_body_lean(const Cell* fn, const Cell* name) {
   const Cell* body = cells_of(memory::buffer(fn->w3)) + function::MORE_BODY;
   if (TYPE_OF(body) == TYPE_BLOCK) {
-    code_view view(body);
+    // The function's own words (its arguments, mostly) are read straight
+    // from the frame that now holds its context's values.
+    context_cache own{fn->w1, stack::arguments};
+    warm_view view(body, own);
     uint32_t index = body->w1, end = view.count;
     if (index < end) {
       context::record(fn->w1)->w2 = stack::encode_values(stack::arguments);
@@ -1369,12 +1389,12 @@ inline __attribute__((always_inline)) void run_body_lean(const Cell* fn, const C
             const Cell* branch = view.at(either && falsy ? after + 1 : after);
             series_buffer* b = GET_BUFFER(branch);
             if (b->used() / sizeof(Cell) == branch->w1 + 1) {
-              if (const Cell* v = simple_value(code_view(branch), cell_head(b) + branch->w1)) {
+              if (const Cell* v = simple_value(warm_view(branch, own), cell_head(b) + branch->w1)) {
                 place_result(v, false);
                 return;
               }
             }
-            body_branch(fn, name, at, lead, cond, after);
+            body_branch(fn, name, body, at, lead, cond, view.at(after), after);
             return;
           }
         }
@@ -1389,6 +1409,7 @@ __attribute__((noinline)) uint32_t call_other(const Cell* fn_in, const Cell* cod
                                               uint32_t index, uint32_t end, const Cell* name,
                                               uint32_t d) {
   if (d & DESC_BRANCHING) return call_branching(fn_in, code, index, end, name);
+  if (refined_function(d) && call_refined(fn_in, code, index, end, nullptr, name)) return index;
   Cell fn = *fn_in;
   return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, false);
 }
@@ -1443,13 +1464,14 @@ inline bool float_op(uint32_t kind, Cell* left, const Cell* right) {
   return true;
 }
 
-// Computes `left op right` in place when both operands allow it.
-inline bool quick_op(const Cell* op, Cell* left, const Cell* right) {
+// Computes `left op right` in place, `kind` being the operator's quick
+// kind, when both operands allow it.
+inline bool quick_op(uint32_t kind, Cell* left, const Cell* right) {
   uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
   if (lt == TYPE_INTEGER && rt == TYPE_INTEGER)
-    return integer_op(quick_kind_of(op), get_integer(left), get_integer(right), left);
+    return integer_op(kind, get_integer(left), get_integer(right), left);
   if ((lt == TYPE_FLOAT || lt == TYPE_INTEGER) && (rt == TYPE_FLOAT || rt == TYPE_INTEGER))
-    return float_op(quick_kind_of(op), left, right);
+    return float_op(kind, left, right);
   return false;
 }
 
@@ -1463,9 +1485,11 @@ inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell
                                                              const Cell* code, uint32_t index,
                                                              uint32_t end, const Cell* name) {
   Cell* left = stack::top - 1;
-  Cell op = *op_cell;
-  Cell fn = op;
-  fn.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
+  // The function the op! wraps, and its quick kind, read before the right
+  // operand may move the op!.
+  Cell fn = *op_cell;
+  uint32_t kind = quick_kind_of(&fn);
+  fn.header = (fn.header >> OP_TYPE_SHIFT) & 0xFF;
   uint32_t d = descriptor_of(&fn);
   if (!(d & DESC_PLAIN) || (d & DESC_ARITY_MASK) != 2)
     return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, true);
@@ -1477,7 +1501,7 @@ inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell
   check_argument(&fn, d, name, 0);
   index = fetch_lean<INLINE_CALL>(&fn, d, code, index, end, name, 1, true);
   if (stack::pending()) return index;
-  if (!quick_op(&op, left, left + 1)) {
+  if (!quick_op(kind, left, left + 1)) {
     invoke(&fn, d, name);
     if (stack::pending()) return index;
   }
@@ -1723,8 +1747,12 @@ uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix
       if (stack::pending()) return next;
       view.refresh();
       break;
-    case TYPE_SET_PATH:
     case TYPE_PATH:
+      next = eval_path(&value, code, next, end, false, false, keep, false);
+      if (stack::pending()) return next;
+      view.refresh();
+      break;
+    case TYPE_SET_PATH:
     case TYPE_GET_PATH:
     case TYPE_LIT_PATH:
     case TYPE_OP:
@@ -2275,6 +2303,344 @@ uint32_t eval_value(const Cell* code_in, const Cell* value_in, uint32_t index, u
 
 }  // namespace
 
+namespace {
+
+// Refined calls and quick paths ----------------------------------------------------
+//
+// Untraced, a call whose refinements are plain words of its path
+// (`find/skip s x 2`), or a plain call of a function! with refinements,
+// fetches straight into its frame: the required arguments as fetch_lean
+// fetches them, then the refinement cells and locals of a function!, then
+// each refinement's arguments in the path's order, with the general path's
+// checks, errors and argument numbers. The refinements are looked up in
+// the spec cache before anything is evaluated: a get-word or any other
+// element, a refinement the spec lacks or that the path names twice send
+// the call, untouched, to fetch_arguments, which raises what it meets in
+// its order. A routine, lit-word or `return:` required arguments (no plain
+// descriptor) go there as well.
+//
+// A path read walks objects in place, and takes an event!, block!, map!
+// or pair! step through the type's own path action with its cells on the
+// stack, as eval_path does. Reading a value changes nothing, so anything
+// else met before the first call or assignment (a paren, a field that is
+// missing or unset, a type not listed) hands the whole path to eval_path,
+// which walks it again from the start and raises what it meets in order.
+
+// A path seldom names more refinements than this; more go the general way.
+constexpr int32_t QUICK_REFINEMENTS = 8;
+
+struct refinement_use {
+  int32_t at;       // cache position
+  int32_t ordinal;  // natives: the refinement's ordinal
+  uint32_t slot;    // functions: the frame slot of its cell
+};
+
+inline uint32_t arg_kind_of(const Cell* e) { return (e->header >> ARG_KIND_SHIFT) & 3; }
+
+// The refinements named by the words of `refinements` (a path positioned at
+// its first refinement), found in the cache as fetcher::find_refinement
+// finds them; -1 when the general fetch must take the call.
+int32_t plan_refinements(const Cell* cache, bool native, const Cell* refinements,
+                         refinement_use* uses) {
+  if (!refinements) return 0;
+  series_buffer* pb = GET_BUFFER(refinements);
+  uint32_t from = refinements->w1, to = pb->used() / sizeof(Cell);
+  if (from >= to) return 0;
+  if (to - from > uint32_t(QUICK_REFINEMENTS)) return -1;
+  series_buffer* cb = GET_BUFFER(cache);
+  const Cell* e = cell_head(cb);
+  int32_t count = int32_t(cb->used() / sizeof(Cell));
+  int32_t n = 0;
+  for (uint32_t k = from; k < to; k++) {
+    const Cell* el = cell_head(pb) + k;
+    if (TYPE_OF(el) != TYPE_WORD) return -1;
+    uint32_t sym = el->w2, canon = symbol::resolve(sym);
+    int32_t ordinal = 0, at = -1;
+    uint32_t slot = 0;
+    for (int32_t i = 0; i + 1 < count; i++) {
+      if (TYPE_OF(&e[i]) == TYPE_REFINEMENT) {
+        ordinal++;
+        if (e[i].w2 == sym || symbol::resolve(e[i].w2) == canon) {
+          at = i;
+          break;
+        }
+      } else if (arg_kind_of(&e[i]) == ARG_RETURN) {
+        continue;
+      }
+      if (!native) slot++;
+    }
+    if (at < 0) return -1;
+    for (int32_t u = 0; u < n; u++)
+      if (uses[u].at == at) return -1;
+    uses[n++] = {at, ordinal, slot};
+  }
+  return n;
+}
+
+// The number of the argument at cache position `at`, as the spec counts
+// them (fetcher::number_at), for an error.
+uint32_t argument_number(const Cell* cache, int32_t at) {
+  const Cell* e = cell_head(GET_BUFFER(cache));
+  uint32_t n = 0;
+  for (int32_t i = 0; i < at; i++)
+    if (TYPE_OF(&e[i]) == TYPE_REFINEMENT || arg_kind_of(&e[i]) != ARG_RETURN) n++;
+  return n;
+}
+
+bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t end,
+                  const Cell* refinements, const Cell* name_in) {
+  uint32_t type = TYPE_OF(fn_in);
+  if (type == TYPE_ROUTINE || trace::on) return false;
+  const Cell* held = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
+  if (TYPE_OF(held) != TYPE_BLOCK) return false;
+  Cell cache = *held;
+  uint32_t d = cache.w3;
+  bool native = type != TYPE_FUNCTION;
+  if (!(d & DESC_PLAIN) && (native || !refined_function(d))) return false;
+  refinement_use uses[QUICK_REFINEMENTS];
+  int32_t n = plan_refinements(&cache, native, refinements, uses);
+  if (n < 0) return false;
+
+  Cell fn = *fn_in;
+  Cell name = name_in && TYPE_OF(name_in) == TYPE_WORD ? *name_in : words::anon_marker_word;
+  depth_guard();
+  Cell* base = stack::push(fn);
+  open_call_frame(&fn, &name);
+  index = fetch_lean(&fn, d, code, index, end, &name, 0, false);
+  if (stack::pending()) return true;
+  int32_t refs[32];
+  if (native) {
+    std::memcpy(refs, NO_REFINEMENTS, sizeof refs);
+  } else {
+    // Refinement cells (false) and their arguments (none), then the locals.
+    series_buffer* cb = GET_BUFFER(&cache);
+    int32_t count = int32_t(cb->used() / sizeof(Cell));
+    bool in_refinements = false;
+    for (int32_t i = 0; i + 1 < count; i++) {
+      const Cell* e = cell_head(GET_BUFFER(&cache)) + i;
+      if (TYPE_OF(e) == TYPE_REFINEMENT) {
+        in_refinements = true;
+        stack::push(false_value);
+      } else if (in_refinements && arg_kind_of(e) != ARG_RETURN) {
+        stack::push(none_value);
+      }
+    }
+    function::init_locals(get_integer(cell_head(GET_BUFFER(&cache)) + count - 1));
+  }
+  for (int32_t u = 0; u < n; u++) {
+    const refinement_use& use = uses[u];
+    if (native) refs[use.ordinal - 1] = int32_t(stack::top - stack::arguments);
+    else stack::arguments[use.slot] = true_value;
+    uint32_t argpos = use.slot + 1;
+    // The cache is read again for each argument: evaluating one can move it.
+    for (int32_t i = use.at + 1;; i++) {
+      series_buffer* cb = GET_BUFFER(&cache);
+      if (uint32_t(i + 1) >= cb->used() / sizeof(Cell)) break;
+      Cell e = cell_head(cb)[i];
+      if (TYPE_OF(&e) == TYPE_REFINEMENT) break;
+      uint32_t kind = arg_kind_of(&e);
+      if (kind == ARG_RETURN) continue;
+      end = code_end(code, end);
+      if (index >= end) {
+        if (kind == ARG_LIT && typeset::has(&e, TYPE_UNSET)) stack::push(unset_value);
+        else no_arg(&fn, &name, argument_number(&cache, i));
+      } else if (uint32_t after = kind == ARG_NORMAL ? quick_expression(code_view(code), index,
+                                                                         end, false, stack::top)
+                                                      : 0) {
+        stack::push_new();
+        index = after;
+      } else {
+        index = fetch_one(kind, code, index, end, false);
+        if (stack::pending()) return true;
+      }
+      Cell* got = stack::top - 1;
+      if (!typeset::has(&e, TYPE_OF(got))) expect_arg(&fn, &name, got, argument_number(&cache, i));
+      if (!native) {
+        stack::arguments[argpos++] = *got;
+        stack::top--;
+      }
+    }
+  }
+  if (native) {
+    // Tracing may have begun in the arguments: the general path's events.
+    if (trace::on && trace::fire(trace::EV_CALL, code, int32_t(index), &name, &fn)) return true;
+    if (type == TYPE_NATIVE) natives::table[fn.w1 - 1](false, refs);
+    else actions::entries[fn.w1 - 1](refs);
+    if (stack::pending()) return true;
+    stack::pop_frame();
+    Cell result = base[1];
+    if (trace::on && trace::fire(trace::EV_RETURN, code, int32_t(index), &name, &result))
+      return true;
+  } else {
+    // The locals are in place already.
+    invoke(&fn, d & ~(uint32_t(DESC_MAX_LOCALS) << DESC_LOCALS_SHIFT), &name);
+    if (stack::pending()) return true;
+    stack::pop_function_frame();
+  }
+  *base = base[1];
+  stack::top = base + 1;
+  return true;
+}
+
+// A call of the function found in a path, with the path's rest (pushed
+// first, as eval_path keeps it) as its refinements; its value placed as
+// `keep` asks.
+uint32_t path_call(const Cell* fn, const Cell* code, uint32_t index, uint32_t end,
+                   const Cell* rest, const Cell* name, bool keep, Cell* start_top) {
+  stack::push(rest);
+  if (!call_refined(fn, code, index, end, rest, name)) {
+    Cell f = *fn;
+    index = call_any_function(&f, code, index, end, true, rest, name, nullptr, 0, false);
+  }
+  if (stack::pending()) return index;
+  Cell r = *(stack::top - 1);
+  stack::top = start_top;
+  place_result(&r, keep);
+  return index;
+}
+
+// The types whose path steps quick_path takes through their action: reading
+// them changes nothing and calls no code.
+inline bool quick_step_type(uint32_t t) {
+  return t == TYPE_EVENT || t == TYPE_BLOCK || t == TYPE_MAP || t == TYPE_PAIR;
+}
+
+// The slots object paths found last, by context and symbol: a hint is
+// taken when the context's word at its slot still has the symbol's
+// canonical id. Words are only ever appended to a context, and only the
+// global context, never freed, may hold a word twice (in two spellings),
+// so a hint that passes is what the lookup finds. 256 entries hold the
+// fields a program's inner loops read, at 3 KB.
+struct slot_hint {
+  node_t ctx;
+  uint32_t sym;
+  uint32_t slot;
+};
+std::array<slot_hint, 256> slot_hints{};
+
+// The slot of symbol `sym` in the context (context::find_word), or -1.
+int32_t object_slot(node_t ctx, uint32_t sym) {
+  slot_hint& h = slot_hints[(ctx * 0x9E3779B1u + sym) >> 24];
+  if (h.ctx == ctx && h.sym == sym) {
+    series_buffer* words = memory::buffer(context::words_node(ctx));
+    if (h.slot < words->used() / sizeof(Cell)) {
+      uint32_t at = cell_head(words)[h.slot].w2;
+      if (at == sym || symbol::resolve(at) == symbol::resolve(sym)) return int32_t(h.slot);
+    }
+  }
+  int32_t k = context::find_word(ctx, sym, true);
+  if (k >= 0) h = {ctx, sym, uint32_t(k)};
+  return k;
+}
+
+// What eval_path's first step has for the value stepped from: the owner
+// of the first word's context, unless global or an object.
+Cell first_owner(const Cell* first) {
+  node_t fctx = first->w1;
+  if (fctx && fctx != context::global_node && TYPE_OF(context::owner(fctx)) != TYPE_OBJECT)
+    return *context::owner(fctx);
+  return none_value;
+}
+
+// eval_path, untraced, for the paths described above; false, with nothing
+// done, when eval_path must take the path.
+bool quick_path(const Cell* path_in, const Cell* code, uint32_t& index, uint32_t end, bool set,
+                bool get, bool keep) {
+  Cell path = *path_in;
+  series_buffer* pb = GET_BUFFER(&path);
+  uint32_t head = path.w1, len = pb->used() / sizeof(Cell);
+  if (head + 2 > len) return false;
+  len -= head;
+  Cell first = cell_head(pb)[head];
+  if (TYPE_OF(&first) != TYPE_WORD) return false;
+  Cell value = *word_value(&first);
+  Cell* start_top = stack::top;
+  if (is_function_type(TYPE_OF(&value))) {
+    if (set || get) return false;
+    Cell rest = path;
+    rest.w1++;
+    index = path_call(&value, code, index, end, &rest, &first, keep, start_top);
+    return true;
+  }
+  // `parent` is the value stepped from (first_owner at the first step).
+  // Once a step
+  // goes through an action, which may allocate, `hold` keeps the value
+  // reached on the stack.
+  Cell parent = none_value;
+  Cell* hold = nullptr;
+  for (uint32_t i = 1; i < len; i++) {
+    Cell el = cell_head(GET_BUFFER(&path))[head + i];
+    if (TYPE_OF(&el) == TYPE_GET_WORD) el = *word_value(&el);
+    else if (TYPE_OF(&el) != TYPE_WORD && TYPE_OF(&el) != TYPE_INTEGER) break;
+    if (TYPE_OF(&el) == TYPE_UNSET) break;
+    bool last = i == len - 1;
+    uint32_t ct = TYPE_OF(&value);
+    uint32_t et = TYPE_OF(&el);
+    if (ct == TYPE_OBJECT && (et == TYPE_WORD || et == TYPE_SET_WORD || et == TYPE_GET_WORD ||
+                              et == TYPE_LIT_WORD)) {
+      int32_t k = object_slot(value.w1, el.w2);
+      if (k < 0) break;
+      if (last && set) {
+        // The object's own setter tells its owner, as eval_path's step does.
+        Cell new_value = *stack::arguments;
+        Cell* cells = stack::push(value);
+        Cell* element = stack::push(el);
+        Cell* out = stack::push(none_value);
+        Cell* set_value = stack::push(new_value);
+        Cell* prev = stack::push(i > 1 ? cell_head(GET_BUFFER(&path))[head + i - 1] : none_value);
+        Cell* grand = stack::push(i > 1 ? parent : first_owner(&first));
+        path_step step{cells, element, set_value, &path, i > 1 ? prev : nullptr, grand,
+                       int32_t(i), false, get, value.w3 != 0, true};
+        actions::peek_eval_path(TYPE_OBJECT)(step, out);
+        Cell r = *set_value;
+        stack::top = start_top;
+        *stack::arguments = r;
+        if (keep) stack::push(r);
+        return true;
+      }
+      const Cell* slot = context::values(value.w1) + k;
+      if (TYPE_OF(slot) == TYPE_UNSET && !get) break;
+      parent = value;
+      value = *slot;
+    } else if (!set && quick_step_type(ct)) {
+      if (!hold) hold = stack::push(value);
+      Cell* cells = stack::push(value);
+      Cell* element = stack::push(el);
+      Cell* out = stack::push(none_value);
+      Cell* prev = stack::push(i > 1 ? cell_head(GET_BUFFER(&path))[head + i - 1] : none_value);
+      Cell* grand = stack::push(i > 1 ? parent : first_owner(&first));
+      path_step step{cells, element, nullptr, &path, i > 1 ? prev : nullptr, grand,
+                     int32_t(i), false, get, false, last};
+      actions::peek_eval_path(ct)(step, out);
+      parent = value;
+      value = *out;
+      *hold = value;
+      stack::top = hold + 1;
+    } else {
+      break;
+    }
+    if (!set && !get && is_function_type(TYPE_OF(&value))) {
+      Cell rest = path;
+      rest.w1 += i + 1;
+      Cell name = cell_head(GET_BUFFER(&path))[head + i];
+      if (TYPE_OF(&name) != TYPE_WORD) name = words::anon_marker_word;
+      stack::top = start_top;
+      index = path_call(&value, code, index, end, &rest, &name, keep, start_top);
+      return true;
+    }
+    if (last) {
+      stack::top = start_top;
+      if (set) return false;  // not reached: a set's last step is an object's
+      place_result(&value, keep);
+      return true;
+    }
+  }
+  stack::top = start_top;
+  return false;
+}
+
+}  // namespace
+
 uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                            bool keep, const Cell* path, const Cell* name_in, const Cell* parent,
                            int32_t mode, bool infix) {
@@ -2375,6 +2741,7 @@ void call_function(const Cell* fn_in, node_t ctx, const Cell* name_in, uint32_t 
 uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32_t end, bool set,
                    bool get, bool keep, bool option) {
   (void)option;
+  if (!trace::on && quick_path(path_in, code, index, end, set, get, keep)) return index;
   Cell path = *path_in;
   Cell* start_top = stack::top;
   // In set mode the value to assign is the current result slot.
