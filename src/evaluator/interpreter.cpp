@@ -1315,7 +1315,7 @@ __attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, con
   uint32_t end = after + (either ? 2 : 1);
   Cell saved = current;
   current = body;
-  depth_guard();
+  // The call's depth guard covers its body and the branch it runs.
   Cell* base = stack::push(*lead_value);
   stack::open_eval_native_frame(&word);
   stack::push(cond);
