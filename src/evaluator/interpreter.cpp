@@ -1295,19 +1295,23 @@ inline __attribute__((always_inline)) void end_framed_body(const Cell* fn, const
   take_return(frame);
 }
 
-// The rest of a body that leads with `either` or `if` whose condition,
-// `cond`, was computed in place by run_body_lean and whose branches are the
-// blocks at `after` in the body: its frame, its branch and what follows in
-// the body, as run_body_framed runs them, with the same frames, the same
-// `current` and the same ways out.
-__attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, const Cell* lead,
-                                           const Cell* lead_value, const Cell& cond,
+// The rest of a body (`body_in`) that leads with `either` or `if` whose
+// condition, `cond`, was computed in place by run_body_lean and whose
+// branches are the blocks at `after` in the body (`branches`, read by
+// run_body_lean with nothing evaluated since): its frame, its branch and
+// what follows in the body, as run_body_framed runs them, with the same
+// frames, the same `current` and the same ways out. Tracing is off, and the
+// chosen branch is known not to be one value needing no evaluation, so it
+// runs as a block at once.
+__attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, const Cell* body_in,
+                                           const Cell* lead, const Cell* lead_value,
+                                           const Cell& cond, const Cell* branches,
                                            uint32_t after) {
   stack::call_frame* frame = stack::top_frame();
   node_t ctx = fn->w1;
   uint32_t saved_values = frame->saved_values;
   frame->header |= stack::FRAME_RETURN_TARGET;
-  Cell body = cells_of(memory::buffer(fn->w3))[function::MORE_BODY];
+  Cell body = *body_in;
   Cell word = *lead;
   bool either = lead_value->w1 == natives::ID_EITHER;
   uint32_t end = after + (either ? 2 : 1);
@@ -1317,11 +1321,11 @@ __attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, con
   Cell* base = stack::push(*lead_value);
   stack::open_eval_native_frame(&word);
   stack::push(cond);
-  const Cell* branches = code_at(&body, after);
   stack::push(branches);
   if (either) stack::push(branches + 1);
   Cell* args = stack::arguments;
-  run_branch<true>(either && logic::falsy(args) ? &args[2] : &args[1]);
+  Cell branch = either && logic::falsy(args) ? args[2] : args[1];
+  run_branch_block_as(&branch);
   if (!stack::pending()) [[likely]] {
     stack::pop_frame();
     *base = base[1];
@@ -1353,7 +1357,10 @@ __attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, con
 inline __attribute__((always_inline)) void run_body_lean(const Cell* fn, const Cell* name) {
   const Cell* body = cells_of(memory::buffer(fn->w3)) + function::MORE_BODY;
   if (TYPE_OF(body) == TYPE_BLOCK) {
-    code_view view(body);
+    // The function's own words (its arguments, mostly) are read straight
+    // from the frame that now holds its context's values.
+    context_cache own{fn->w1, stack::arguments};
+    warm_view view(body, own);
     uint32_t index = body->w1, end = view.count;
     if (index < end) {
       context::record(fn->w1)->w2 = stack::encode_values(stack::arguments);
@@ -1384,12 +1391,12 @@ inline __attribute__((always_inline)) void run_body_lean(const Cell* fn, const C
             const Cell* branch = view.at(either && falsy ? after + 1 : after);
             series_buffer* b = GET_BUFFER(branch);
             if (b->used() / sizeof(Cell) == branch->w1 + 1) {
-              if (const Cell* v = simple_value(code_view(branch), cell_head(b) + branch->w1)) {
+              if (const Cell* v = simple_value(warm_view(branch, own), cell_head(b) + branch->w1)) {
                 place_result(v, false);
                 return;
               }
             }
-            body_branch(fn, name, at, lead, cond, after);
+            body_branch(fn, name, body, at, lead, cond, view.at(after), after);
             return;
           }
         }
@@ -1459,13 +1466,14 @@ inline bool float_op(uint32_t kind, Cell* left, const Cell* right) {
   return true;
 }
 
-// Computes `left op right` in place when both operands allow it.
-inline bool quick_op(const Cell* op, Cell* left, const Cell* right) {
+// Computes `left op right` in place, `kind` being the operator's quick
+// kind, when both operands allow it.
+inline bool quick_op(uint32_t kind, Cell* left, const Cell* right) {
   uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
   if (lt == TYPE_INTEGER && rt == TYPE_INTEGER)
-    return integer_op(quick_kind_of(op), get_integer(left), get_integer(right), left);
+    return integer_op(kind, get_integer(left), get_integer(right), left);
   if ((lt == TYPE_FLOAT || lt == TYPE_INTEGER) && (rt == TYPE_FLOAT || rt == TYPE_INTEGER))
-    return float_op(quick_kind_of(op), left, right);
+    return float_op(kind, left, right);
   return false;
 }
 
@@ -1479,9 +1487,11 @@ inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell
                                                              const Cell* code, uint32_t index,
                                                              uint32_t end, const Cell* name) {
   Cell* left = stack::top - 1;
-  Cell op = *op_cell;
-  Cell fn = op;
-  fn.header = (op.header >> OP_TYPE_SHIFT) & 0xFF;
+  // The function the op! wraps, and its quick kind, read before the right
+  // operand may move the op!.
+  Cell fn = *op_cell;
+  uint32_t kind = quick_kind_of(&fn);
+  fn.header = (fn.header >> OP_TYPE_SHIFT) & 0xFF;
   uint32_t d = descriptor_of(&fn);
   if (!(d & DESC_PLAIN) || (d & DESC_ARITY_MASK) != 2)
     return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, true);
@@ -1493,7 +1503,7 @@ inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell
   check_argument(&fn, d, name, 0);
   index = fetch_lean<INLINE_CALL>(&fn, d, code, index, end, name, 1, true);
   if (stack::pending()) return index;
-  if (!quick_op(&op, left, left + 1)) {
+  if (!quick_op(kind, left, left + 1)) {
     invoke(&fn, d, name);
     if (stack::pending()) return index;
   }

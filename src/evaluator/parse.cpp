@@ -265,9 +265,51 @@ step engine::enter_block(const Cell& block_in) {
   return S_FETCH;
 }
 
+// The commonest values (a block, or a char!, bitset or string matched once,
+// given directly or by a word) are dealt with here, and a run of matches
+// is fetched on without going back to the state loop; everything else,
+// and every traced step, goes through `process`.
 step engine::fetch() {
-  ri++;
-  if (ri >= rule_tail()) return top_is_command() ? S_POP_COMMAND : S_POP_BLOCK;
+  for (;;) {
+    ri++;
+    series_buffer* rules = GET_BUFFER(&w[W_RULE]);
+    if (ri >= int64_t(rules->used() / sizeof(Cell)))
+      return top_is_command() ? S_POP_COMMAND : S_POP_BLOCK;
+    const Cell* r = cell_head(rules) + ri;
+    if (tracing) break;
+    const Cell* v = r;
+    bool governed = false;
+    if (TYPE_OF(r) == TYPE_WORD) {
+      uint8_t k = keyword_of(*r);
+      if (k == K_BAR) {
+        ri = rules->used() / sizeof(Cell);
+        return top_is_command() ? S_POP_COMMAND : S_POP_BLOCK;
+      }
+      if (k != K_OTHER) break;
+      v = word::get_value_or_null(r);
+      if (!v) break;
+      governed = frame_cells() > 3 && top_is_command() && top_frame()[1].w1 == uint32_t(ri - 1);
+    }
+    uint32_t t = TYPE_OF(v);
+    if (t == TYPE_BLOCK) {
+      Cell block = *v;
+      return enter_block(block);
+    }
+    if ((t != TYPE_CHAR && t != TYPE_BITSET && t != TYPE_STRING) || governed) break;
+    if (t != TYPE_STRING && !is_any_block(input_type())) {
+      uint32_t p = pos();
+      match = p < end() && match::one_char(&w[W_INPUT], p, v, cs);
+      if (match) w[W_INPUT].w1 = p + 1;
+    } else {
+      Cell value = *v;
+      literal_step(value);
+    }
+    if (top_is_command()) return S_POP_COMMAND;
+    if (!match) {
+      step next = fail();
+      if (next != S_FETCH) return next;
+    }
+  }
   TRACE(fetch);
   w[W_VALUE] = rule_at(ri);
   from_word = false;
@@ -482,7 +524,8 @@ step engine::keyword(const Cell& word) {
     return true;
   };
   Cell next;
-  switch (keyword_of(word)) {
+  uint8_t k = keyword_of(word);
+  switch (k) {
     case K_BAR:
       ri = tail;
       return top_is_command() ? S_POP_COMMAND : S_POP_BLOCK;
@@ -496,14 +539,13 @@ step engine::keyword(const Cell& word) {
     case K_OPT:
     case K_WHILE: {
       if (ri + 1 >= tail) raise(err::script::PARSE_END, &word);
-      uint8_t k = keyword_of(word);
       int32_t min = k == K_SOME ? 1 : 0, max = k == K_OPT ? 1 : -1;
       return push_command(k == K_WHILE ? CMD_WHILE : CMD_REPEAT, 0, triple(min, max, 1), ri + 1,
                           word);
     }
     case K_TO:
     case K_THRU: {
-      bool thru = keyword_of(word) == K_THRU;
+      bool thru = k == K_THRU;
       if (next_at(ri + 1, next) && TYPE_OF(&next) == TYPE_WORD && keyword_of(next) == K_END) {
         match = true;
         TRACE(match);
@@ -516,7 +558,7 @@ step engine::keyword(const Cell& word) {
     case K_BREAK:
     case K_REJECT:
       break_flag = true;
-      match = keyword_of(word) == K_BREAK;
+      match = k == K_BREAK;
       TRACE(match);
       return S_POP_COMMAND;
     case K_FAIL:
@@ -584,7 +626,7 @@ step engine::keyword(const Cell& word) {
     }
     case K_COPY:
     case K_SET: {
-      bool is_copy = keyword_of(word) == K_COPY;
+      bool is_copy = k == K_COPY;
       if (!next_at(ri + 1, next) || TYPE_OF(&next) != TYPE_WORD || ri + 2 >= tail)
         raise(err::script::PARSE_END, &word);
       return push_command(is_copy ? CMD_COPY : CMD_SET, 0, next, ri + 2, word);

@@ -9,6 +9,8 @@
 #pragma once
 #include <cstdint>
 
+#include "foundation/casefold.h"
+#include "foundation/unicode.h"
 #include "values/block.h"
 #include "values/cell.h"
 #include "values/string.h"
@@ -48,6 +50,37 @@ inline uint32_t input_length(const Cell* input) {
 }
 
 namespace match {
+
+// The bits of a bitset, read in place.
+struct bits_view {
+  const uint8_t* bytes;
+  uint32_t size;
+  bool complement;
+  explicit bits_view(const Cell* bitset) {
+    series_buffer* b = GET_BUFFER(bitset);
+    bytes = b->head_ptr();
+    size = b->used();
+    complement = (b->flags & SERIES_COMPLEMENT) != 0;
+  }
+  bool has(uint32_t c) const {
+    uint32_t byte = c >> 3;
+    if (byte >= size) return complement;
+    return (bytes[byte] & (0x80 >> (c & 7))) != 0;
+  }
+};
+
+// True when the element at `pos` (< the tail) of text or binary input
+// matches the char! or bitset `value`. Binary input compares bytes as they
+// are; a bitset always tests the unfolded character.
+inline bool one_char(const Cell* input, uint32_t pos, const Cell* value, bool cs) {
+  series_buffer* b = GET_BUFFER(input);
+  uint32_t unit = b->unit();
+  uint32_t c = unicode::get_char(b->head_ptr() + uint64_t(pos) * unit, unit);
+  if (TYPE_OF(value) == TYPE_BITSET) return bits_view(value).has(c);
+  if (cs || TYPE_OF(input) == TYPE_BINARY) return c == value->w2;
+  uint32_t folded = unit < 4 ? case_folding::upper_table[c] : case_folding::to_upper(c);
+  return folded == case_folding::to_upper(value->w2);
+}
 
 // Elements of `input` matched by the literal `value` at `pos` (pos < end),
 // or -1. `end` bounds the match (the tail or the part limit).

@@ -108,23 +108,6 @@ struct view {
   }
 };
 
-struct bits_view {
-  const uint8_t* bytes;
-  uint32_t size;
-  bool complement;
-  explicit bits_view(const Cell* bitset) {
-    series_buffer* b = GET_BUFFER(bitset);
-    bytes = b->head_ptr();
-    size = b->used();
-    complement = (b->flags & SERIES_COMPLEMENT) != 0;
-  }
-  bool has(uint32_t c) const {
-    uint32_t byte = c >> 3;
-    if (byte >= size) return complement;
-    return (bytes[byte] & (0x80 >> (c & 7))) != 0;
-  }
-};
-
 template <uint32_t UNIT>
 inline bool text_at(const view<UNIT>& in, int64_t i, const pattern& p) {
   const uint32_t* c = p.codes();
@@ -258,6 +241,10 @@ bool element_equal(const Cell* input, uint32_t i, const Cell* value, int32_t op)
 int64_t literal(const Cell* input, uint32_t pos, uint32_t end, const Cell* value, bool cs) {
   uint32_t it = TYPE_OF(input);
   if (is_any_block(it)) return element_equal(input, pos, value, block_op(value, cs)) ? 1 : -1;
+  // One character against a char! or a bitset: the commonest literal step,
+  // decided without building a pattern.
+  uint32_t vt = TYPE_OF(value);
+  if (vt == TYPE_CHAR || vt == TYPE_BITSET) return one_char(input, pos, value, cs) ? 1 : -1;
   pattern p = make(input, value, cs, false);
   uint32_t at = pos;
   int64_t n;
