@@ -128,9 +128,9 @@ void typeset_from_block(Cell* ts, const Cell* types) {
 // spare word, so reading it costs no more than reading the cache. A
 // descriptor without DESC_PLAIN sends every call to the general path:
 // lit-word arguments, a `return:` among the arguments, more than
-// DESC_MAX_ARITY arguments, a routine!. A function! with refinements has
-// a descriptor of its required arguments with neither DESC_PLAIN nor
-// DESC_BRANCHING (refined_function): call_refined takes its calls.
+// DESC_MAX_ARITY arguments. A function! with refinements, and a routine!,
+// have a descriptor of their required arguments with neither DESC_PLAIN
+// nor DESC_BRANCHING (refined_call): call_refined takes their calls.
 // `either` and `if` have DESC_BRANCHING instead: a call by a word takes
 // them by their own path (call_branching), and every other call takes the
 // general one. DESC_INTEGERS says that every argument takes an integer!,
@@ -157,8 +157,8 @@ enum : uint32_t {
   DESC_MAX_LOCALS = 127,
 };
 
-// A function! with refinements (its descriptor is never 0).
-inline bool refined_function(uint32_t d) {
+// A function! with refinements or a routine! (its descriptor is never 0).
+inline bool refined_call(uint32_t d) {
   return d && !(d & (DESC_PLAIN | DESC_BRANCHING));
 }
 
@@ -181,7 +181,8 @@ bool quick_body_hint(const Cell* fn) {
 
 uint32_t describe(const Cell* cache, const Cell* fn) {
   uint32_t type = TYPE_OF(fn);
-  if (type != TYPE_NATIVE && type != TYPE_ACTION && type != TYPE_FUNCTION) return 0;
+  if (type != TYPE_NATIVE && type != TYPE_ACTION && type != TYPE_FUNCTION && type != TYPE_ROUTINE)
+    return 0;
   Cell c = *cache;
   int32_t n = block::rs_length(&c);
   Cell* e = block::rs_head(&c);
@@ -203,10 +204,11 @@ uint32_t describe(const Cell* cache, const Cell* fn) {
     if (arity == 0 && typeset::has(&e[i], TYPE_LOGIC)) d |= DESC_LOGIC_FIRST;
     arity++;
   }
+  // A routine, or a function with refinements: the required arguments
+  // only, neither plain nor branching; call_refined makes its calls.
+  if (type == TYPE_ROUTINE || (type == TYPE_FUNCTION && i + 1 < n))
+    return (d & ~DESC_PLAIN) | arity;
   if (type == TYPE_FUNCTION) {
-    // A function with refinements: the required arguments only, neither
-    // plain nor branching; call_refined fills the refinement cells.
-    if (i + 1 < n) return (d & ~DESC_PLAIN) | arity;
     int32_t locals = get_integer(&e[n - 1]);
     if (locals < 0 || locals > int32_t(DESC_MAX_LOCALS)) return 0;
     d |= uint32_t(locals) << DESC_LOCALS_SHIFT;
@@ -1315,7 +1317,7 @@ __attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, con
   uint32_t end = after + (either ? 2 : 1);
   Cell saved = current;
   current = body;
-  depth_guard();
+  // The call's depth guard covers its body and the branch it runs.
   Cell* base = stack::push(*lead_value);
   stack::open_eval_native_frame(&word);
   stack::push(cond);
@@ -1409,7 +1411,7 @@ __attribute__((noinline)) uint32_t call_other(const Cell* fn_in, const Cell* cod
                                               uint32_t index, uint32_t end, const Cell* name,
                                               uint32_t d) {
   if (d & DESC_BRANCHING) return call_branching(fn_in, code, index, end, name);
-  if (refined_function(d) && call_refined(fn_in, code, index, end, nullptr, name)) return index;
+  if (refined_call(d) && call_refined(fn_in, code, index, end, nullptr, name)) return index;
   Cell fn = *fn_in;
   return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, false);
 }
@@ -2316,8 +2318,9 @@ namespace {
 // the spec cache before anything is evaluated: a get-word or any other
 // element, a refinement the spec lacks or that the path names twice send
 // the call, untouched, to fetch_arguments, which raises what it meets in
-// its order. A routine, lit-word or `return:` required arguments (no plain
-// descriptor) go there as well.
+// its order. A routine is called as a function! is, its body a C++
+// routine. Lit-word or `return:` required arguments (no descriptor) go
+// there as well.
 //
 // A path read walks objects in place, and takes an event!, block!, map!
 // or pair! step through the type's own path action with its cells on the
@@ -2387,16 +2390,32 @@ uint32_t argument_number(const Cell* cache, int32_t at) {
   return n;
 }
 
+// Runs a routine whose arguments are in the open frame: its context's
+// values are the frame's while it runs, and are put back on every way out.
+void run_routine(const Cell* fn) {
+  Cell* more = cells_of(memory::buffer(fn->w3));
+  uint32_t routine = uint32_t(get_integer(&more[function::MORE_CODE]));
+  node_t rctx = fn->w1;
+  uint32_t saved = context::record(rctx)->w2;
+  context::record(rctx)->w2 = stack::encode_values(stack::arguments);
+  struct restore_guard {
+    node_t c;
+    uint32_t v;
+    ~restore_guard() { context::record(c)->w2 = v; }
+  } restore{rctx, saved};
+  routines::table[routine - 1]();
+}
+
 bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t end,
                   const Cell* refinements, const Cell* name_in) {
   uint32_t type = TYPE_OF(fn_in);
-  if (type == TYPE_ROUTINE || trace::on) return false;
+  if (trace::on) return false;
   const Cell* held = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
   if (TYPE_OF(held) != TYPE_BLOCK) return false;
   Cell cache = *held;
   uint32_t d = cache.w3;
-  bool native = type != TYPE_FUNCTION;
-  if (!(d & DESC_PLAIN) && (native || !refined_function(d))) return false;
+  bool native = type == TYPE_NATIVE || type == TYPE_ACTION;
+  if (!(d & DESC_PLAIN) && (native || !refined_call(d))) return false;
   refinement_use uses[QUICK_REFINEMENTS];
   int32_t n = plan_refinements(&cache, native, refinements, uses);
   if (n < 0) return false;
@@ -2405,12 +2424,13 @@ bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t
   Cell name = name_in && TYPE_OF(name_in) == TYPE_WORD ? *name_in : words::anon_marker_word;
   depth_guard();
   Cell* base = stack::push(fn);
-  open_call_frame(&fn, &name);
+  if (native) stack::open_eval_native_frame(&name);
+  else stack::open_eval_function_frame(&name, fn.w1);
   index = fetch_lean(&fn, d, code, index, end, &name, 0, false);
   if (stack::pending()) return true;
   int32_t refs[32];
   if (native) {
-    std::memcpy(refs, NO_REFINEMENTS, sizeof refs);
+    if (n) std::memcpy(refs, NO_REFINEMENTS, sizeof refs);
   } else {
     // Refinement cells (false) and their arguments (none), then the locals.
     series_buffer* cb = GET_BUFFER(&cache);
@@ -2464,10 +2484,19 @@ bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t
   if (native) {
     // Tracing may have begun in the arguments: the general path's events.
     if (trace::on && trace::fire(trace::EV_CALL, code, int32_t(index), &name, &fn)) return true;
-    if (type == TYPE_NATIVE) natives::table[fn.w1 - 1](false, refs);
-    else actions::entries[fn.w1 - 1](refs);
+    const int32_t* used = n ? refs : NO_REFINEMENTS;
+    if (type == TYPE_NATIVE) natives::table[fn.w1 - 1](false, used);
+    else actions::entries[fn.w1 - 1](used);
     if (stack::pending()) return true;
     stack::pop_frame();
+    Cell result = base[1];
+    if (trace::on && trace::fire(trace::EV_RETURN, code, int32_t(index), &name, &result))
+      return true;
+  } else if (type == TYPE_ROUTINE) {
+    if (trace::on && trace::fire(trace::EV_CALL, code, int32_t(index), &name, &fn)) return true;
+    run_routine(&fn);
+    if (stack::pending()) return true;
+    stack::pop_function_frame();
     Cell result = base[1];
     if (trace::on && trace::fire(trace::EV_RETURN, code, int32_t(index), &name, &result))
       return true;
@@ -2542,25 +2571,26 @@ Cell first_owner(const Cell* first) {
   return none_value;
 }
 
-// eval_path, untraced, for the paths described above; false, with nothing
-// done, when eval_path must take the path.
-bool quick_path(const Cell* path_in, const Cell* code, uint32_t& index, uint32_t end, bool set,
-                bool get, bool keep) {
+// eval_path, untraced, for the paths described above: the index after the
+// path, or NOT_QUICK, with nothing done, when eval_path must take it.
+constexpr uint32_t NOT_QUICK = ~uint32_t(0);
+inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, const Cell* code,
+                                                          uint32_t index, uint32_t end, bool set,
+                                                          bool get, bool keep) {
   Cell path = *path_in;
   series_buffer* pb = GET_BUFFER(&path);
   uint32_t head = path.w1, len = pb->used() / sizeof(Cell);
-  if (head + 2 > len) return false;
+  if (head + 2 > len) return NOT_QUICK;
   len -= head;
   Cell first = cell_head(pb)[head];
-  if (TYPE_OF(&first) != TYPE_WORD) return false;
+  if (TYPE_OF(&first) != TYPE_WORD) return NOT_QUICK;
   Cell value = *word_value(&first);
   Cell* start_top = stack::top;
   if (is_function_type(TYPE_OF(&value))) {
-    if (set || get) return false;
+    if (set || get) return NOT_QUICK;
     Cell rest = path;
     rest.w1++;
-    index = path_call(&value, code, index, end, &rest, &first, keep, start_top);
-    return true;
+    return path_call(&value, code, index, end, &rest, &first, keep, start_top);
   }
   // `parent` is the value stepped from (first_owner at the first step).
   // Once a step
@@ -2596,7 +2626,7 @@ bool quick_path(const Cell* path_in, const Cell* code, uint32_t& index, uint32_t
         stack::top = start_top;
         *stack::arguments = r;
         if (keep) stack::push(r);
-        return true;
+        return index;
       }
       const Cell* slot = context::values(value.w1) + k;
       if (TYPE_OF(slot) == TYPE_UNSET && !get) break;
@@ -2625,18 +2655,17 @@ bool quick_path(const Cell* path_in, const Cell* code, uint32_t& index, uint32_t
       Cell name = cell_head(GET_BUFFER(&path))[head + i];
       if (TYPE_OF(&name) != TYPE_WORD) name = words::anon_marker_word;
       stack::top = start_top;
-      index = path_call(&value, code, index, end, &rest, &name, keep, start_top);
-      return true;
+      return path_call(&value, code, index, end, &rest, &name, keep, start_top);
     }
     if (last) {
       stack::top = start_top;
-      if (set) return false;  // not reached: a set's last step is an object's
+      if (set) return NOT_QUICK;  // not reached: a set's last step is an object's
       place_result(&value, keep);
-      return true;
+      return index;
     }
   }
   stack::top = start_top;
-  return false;
+  return NOT_QUICK;
 }
 
 }  // namespace
@@ -2685,17 +2714,7 @@ uint32_t call_any_function(const Cell* fn_in, const Cell* code, uint32_t index, 
       if (type == TYPE_FUNCTION) {
         call_function(&fn, ctx, &name, 0);
       } else {
-        Cell* more = cells_of(memory::buffer(fn.w3));
-        uint32_t routine = uint32_t(get_integer(&more[function::MORE_CODE]));
-        node_t rctx = fn.w1;
-        uint32_t saved = context::record(rctx)->w2;
-        context::record(rctx)->w2 = stack::encode_values(stack::arguments);
-        struct restore_guard {
-          node_t c;
-          uint32_t v;
-          ~restore_guard() { context::record(c)->w2 = v; }
-        } restore{rctx, saved};
-        routines::table[routine - 1]();
+        run_routine(&fn);
       }
       if (stack::pending()) return index;
       stack::pop_function_frame();
@@ -2738,10 +2757,12 @@ void call_function(const Cell* fn_in, node_t ctx, const Cell* name_in, uint32_t 
   run_body(&fn, ctx, &name);
 }
 
-uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32_t end, bool set,
-                   bool get, bool keep, bool option) {
-  (void)option;
-  if (!trace::on && quick_path(path_in, code, index, end, set, get, keep)) return index;
+namespace {
+
+// eval_path's general and traced walk.
+__attribute__((noinline)) uint32_t walk_path(const Cell* path_in, const Cell* code,
+                                             uint32_t index, uint32_t end, bool set, bool get,
+                                             bool keep) {
   Cell path = *path_in;
   Cell* start_top = stack::top;
   // In set mode the value to assign is the current result slot.
@@ -2870,6 +2891,18 @@ uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32
     place_result(&r, keep);
   }
   return index;
+}
+
+}  // namespace
+
+uint32_t eval_path(const Cell* path_in, const Cell* code, uint32_t index, uint32_t end, bool set,
+                   bool get, bool keep, bool option) {
+  (void)option;
+  if (!trace::on) {
+    uint32_t after = quick_path(path_in, code, index, end, set, get, keep);
+    if (after != NOT_QUICK) return after;
+  }
+  return walk_path(path_in, code, index, end, set, get, keep);
 }
 
 }  // namespace kez::interpreter

@@ -265,6 +265,34 @@ step engine::enter_block(const Cell& block_in) {
   return S_FETCH;
 }
 
+// `any`, `some` or `opt` (at `ri`) before a char!, bitset or string, given
+// directly or by a word: matched at once, as the command frame would, but
+// without it. False (nothing done) for any other rule, and when tracing.
+bool engine::repeat_literal(int32_t min, int32_t max) {
+  if (tracing || frame_cells() + 3 > STACK_LIMIT) return false;
+  series_buffer* rules = GET_BUFFER(&w[W_RULE]);
+  int64_t i = ri + 1;
+  if (i >= int64_t(rules->used() / sizeof(Cell))) return false;
+  const Cell* v = cell_head(rules) + i;
+  if (TYPE_OF(v) == TYPE_WORD) {
+    if (keyword_of(*v) != K_OTHER) return false;
+    v = word::get_value_or_null(v);
+    if (!v) return false;
+  }
+  uint32_t t = TYPE_OF(v);
+  if (t != TYPE_CHAR && t != TYPE_BITSET && t != TYPE_STRING) return false;
+  int64_t n = 0;
+  if (!at_end()) {
+    uint32_t p = pos();
+    n = match::repeat(&w[W_INPUT], p, end(), v, cs, max);
+    set_pos(p);
+  }
+  match = n >= min;
+  ri = i;
+  last_code = CMD_REPEAT;
+  return true;
+}
+
 // The commonest values (a block, or a char!, bitset or string matched once,
 // given directly or by a word) are dealt with here, and a run of matches
 // is fetched on without going back to the state loop; everything else,
@@ -284,6 +312,15 @@ step engine::fetch() {
       if (k == K_BAR) {
         ri = rules->used() / sizeof(Cell);
         return top_is_command() ? S_POP_COMMAND : S_POP_BLOCK;
+      }
+      if (k == K_ANY || k == K_SOME || k == K_OPT) {
+        if (!repeat_literal(k == K_SOME ? 1 : 0, k == K_OPT ? 1 : -1)) break;
+        if (top_is_command()) return S_POP_COMMAND;
+        if (!match) {
+          step next = fail();
+          if (next != S_FETCH) return next;
+        }
+        continue;
       }
       if (k != K_OTHER) break;
       v = word::get_value_or_null(r);
@@ -540,6 +577,7 @@ step engine::keyword(const Cell& word) {
     case K_WHILE: {
       if (ri + 1 >= tail) raise(err::script::PARSE_END, &word);
       int32_t min = k == K_SOME ? 1 : 0, max = k == K_OPT ? 1 : -1;
+      if (k != K_WHILE && repeat_literal(min, max)) return S_CHECK;
       return push_command(k == K_WHILE ? CMD_WHILE : CMD_REPEAT, 0, triple(min, max, 1), ri + 1,
                           word);
     }

@@ -207,6 +207,7 @@ struct engine {
                     const Cell& keyword);
   step begin_rule(int32_t code, int64_t rule_index, const Cell& keyword);
   step literal_step(const Cell& value);
+  bool repeat_literal(int32_t min, int32_t max);
   step type_step(const Cell& types);
   step count_step(const Cell& count);
 
