@@ -2571,6 +2571,26 @@ Cell first_owner(const Cell* first) {
   return none_value;
 }
 
+// Step `i` of `path` (from its `head`) through the path action of type `t`,
+// its cells pushed as eval_path's step pushes them: a read's answer, or
+// with `new_value` the value the set gives back (the caller resets the
+// top). `parent` is the value `value` was reached from.
+inline __attribute__((always_inline)) Cell* action_step(
+    uint32_t t, const Cell& value, const Cell& el, const Cell* new_value, const Cell& path,
+    uint32_t head, uint32_t i, const Cell& parent, const Cell& first, bool get, bool notify,
+    bool last) {
+  Cell* cells = stack::push(value);
+  Cell* element = stack::push(el);
+  Cell* out = stack::push(none_value);
+  Cell* set_value = new_value ? stack::push(new_value) : nullptr;
+  Cell* prev = stack::push(i > 1 ? cell_head(GET_BUFFER(&path))[head + i - 1] : none_value);
+  Cell* grand = stack::push(i > 1 ? parent : first_owner(&first));
+  path_step step{cells, element, set_value, &path, i > 1 ? prev : nullptr, grand,
+                 int32_t(i), false, get, notify, last};
+  actions::peek_eval_path(t)(step, out);
+  return set_value ? set_value : out;
+}
+
 // eval_path, untraced, for the paths described above: the index after the
 // path, or NOT_QUICK, with nothing done, when eval_path must take it.
 constexpr uint32_t NOT_QUICK = ~uint32_t(0);
@@ -2613,16 +2633,8 @@ inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, c
       if (last && set) {
         // The object's own setter tells its owner, as eval_path's step does.
         Cell new_value = *stack::arguments;
-        Cell* cells = stack::push(value);
-        Cell* element = stack::push(el);
-        Cell* out = stack::push(none_value);
-        Cell* set_value = stack::push(new_value);
-        Cell* prev = stack::push(i > 1 ? cell_head(GET_BUFFER(&path))[head + i - 1] : none_value);
-        Cell* grand = stack::push(i > 1 ? parent : first_owner(&first));
-        path_step step{cells, element, set_value, &path, i > 1 ? prev : nullptr, grand,
-                       int32_t(i), false, get, value.w3 != 0, true};
-        actions::peek_eval_path(TYPE_OBJECT)(step, out);
-        Cell r = *set_value;
+        Cell r = *action_step(TYPE_OBJECT, value, el, &new_value, path, head, i, parent, first,
+                              get, value.w3 != 0, true);
         stack::top = start_top;
         *stack::arguments = r;
         if (keep) stack::push(r);
@@ -2634,16 +2646,10 @@ inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, c
       value = *slot;
     } else if (!set && quick_step_type(ct)) {
       if (!hold) hold = stack::push(value);
-      Cell* cells = stack::push(value);
-      Cell* element = stack::push(el);
-      Cell* out = stack::push(none_value);
-      Cell* prev = stack::push(i > 1 ? cell_head(GET_BUFFER(&path))[head + i - 1] : none_value);
-      Cell* grand = stack::push(i > 1 ? parent : first_owner(&first));
-      path_step step{cells, element, nullptr, &path, i > 1 ? prev : nullptr, grand,
-                     int32_t(i), false, get, false, last};
-      actions::peek_eval_path(ct)(step, out);
+      Cell out = *action_step(ct, value, el, nullptr, path, head, i, parent, first, get,
+                              false, last);
       parent = value;
-      value = *out;
+      value = out;
       *hold = value;
       stack::top = hold + 1;
     } else {
