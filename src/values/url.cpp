@@ -7,6 +7,7 @@
 // broken or overlong sequence.
 #include "values/url.h"
 
+#include <array>
 #include <string>
 
 #include "evaluator/stack.h"
@@ -115,11 +116,30 @@ Cell* push(const Cell* url) { return stack::push(url); }
 namespace {
 
 int32_t mold(const Cell* value, Cell* out, bool, bool, bool, int32_t part, int32_t) {
-  std::string text = string::to_utf8(value);
+  // The ASCII characters that stand for themselves, the usual case, go
+  // out as they are; every other one as its escaped UTF-8 bytes.
+  static const auto plain = [] {
+    std::array<bool, 128> t{};
+    for (uint32_t c = 0; c < 128; c++) t[c] = is_safe(c);
+    return t;
+  }();
+  Cell v = *value;
+  uint32_t n = string::rs_length(&v);
   int32_t written = 0;
-  for (unsigned char c : text) {
-    if (written >= part) break;
-    written += string::append_literal(out, encode_char(URL_TABLE, c));
+  for (uint32_t i = 0; i < n && written < part; i++) {
+    // Read through the node each time: appending may move the buffer.
+    series_buffer* b = GET_BUFFER(&v);
+    uint32_t unit = b->unit();
+    uint32_t cp = unicode::get_char(b->head_ptr() + (uint64_t(v.w1) + i) * unit, unit);
+    if (cp < 128 && plain[cp]) {
+      string::append_char(out->w2, cp);
+      written++;
+      continue;
+    }
+    uint8_t seq[4] = {uint8_t(cp)};
+    int len = cp < 0x80 ? 1 : unicode::cp_to_utf8(cp, seq);
+    for (int k = 0; k < len && written < part; k++)
+      written += string::append_literal(out, encode_char(URL_TABLE, seq[k]));
   }
   return part - written;
 }
