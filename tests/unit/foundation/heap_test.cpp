@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "foundation/heap.h"
 #include "foundation/platform.h"
@@ -28,6 +29,29 @@ TEST(TrackedHeap, ListStaysConsistent) {
   heap::free(b);
   EXPECT_EQ(heap::block_count(), before);
   EXPECT_EQ(heap::resize(nullptr, 0) == nullptr, false);
+}
+
+TEST(TrackedHeap, FreeFindsEachBlockAmongMany) {
+  // Enough blocks for the address table to grow several times; freed in an
+  // order unlike the allocation's, some moved by a resize first, so that
+  // entries are shifted back into freed slots. A lost entry would leave a
+  // block that free() ignores, and the count would not come back.
+  size_t before = heap::block_count();
+  constexpr int N = 5000;
+  std::vector<void*> blocks;
+  for (int i = 0; i < N; i++) blocks.push_back(heap::allocate(size_t(16 + i % 100)));
+  EXPECT_EQ(heap::block_count(), before + N);
+  for (int i = 0; i < N; i += 7) blocks[size_t(i)] = heap::resize(blocks[size_t(i)], 5000);
+  for (int step : {3, 2, 1})
+    for (int i = N - 1; i >= 0; i--) {
+      if (i % step || !blocks[size_t(i)]) continue;
+      heap::free(blocks[size_t(i)]);
+      heap::free(blocks[size_t(i)]);  // twice: ignored, and nothing else is lost
+      blocks[size_t(i)] = nullptr;
+    }
+  alignas(16) static char foreign[64];
+  heap::free(foreign + 32);  // not a block of this heap: ignored
+  EXPECT_EQ(heap::block_count(), before);
 }
 
 TEST(Platform, ZoneKeepsItsSignApart) {
