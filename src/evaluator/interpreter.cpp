@@ -2549,7 +2549,7 @@ std::array<slot_hint, 256> slot_hints{};
 
 // The slot of symbol `sym` in the context (context::find_word), or -1.
 int32_t object_slot(node_t ctx, uint32_t sym) {
-  slot_hint& h = slot_hints[(ctx * 0x9E3779B1u + sym) >> 24];
+  slot_hint& h = slot_hints[(ctx * 0x9E3779B1u ^ sym * 0x85EBCA77u) >> 24];
   if (h.ctx == ctx && h.sym == sym) {
     series_buffer* words = memory::buffer(context::words_node(ctx));
     if (h.slot < words->used() / sizeof(Cell)) {
@@ -2594,6 +2594,91 @@ inline __attribute__((always_inline)) Cell* action_step(
 // eval_path, untraced, for the paths described above: the index after the
 // path, or NOT_QUICK, with nothing done, when eval_path must take it.
 constexpr uint32_t NOT_QUICK = ~uint32_t(0);
+
+// `set/any` and `get/any`, the way code keeps and reads a value that may be
+// unset: the call as call_refined makes it (the path kept, the frame, the
+// arguments fetched and checked in order), but a word's value is stored or
+// read in place of the native's own call. A lit-word first argument with
+// no operator after it is taken as its word at once. NOT_QUICK, with
+// nothing done, unless the native's spec has the path's refinement first
+// and taking no argument, as set's and get's do; a target other than a
+// word, or tracing begun in the arguments, calls the native itself.
+__attribute__((noinline)) uint32_t access_any(const Cell* fn_in, const Cell* code,
+                                              uint32_t index, uint32_t end, const Cell* rest,
+                                              const Cell* name_in, bool keep, Cell* start_top) {
+  const Cell* held = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
+  if (TYPE_OF(held) != TYPE_BLOCK) return NOT_QUICK;
+  Cell cache = *held;
+  uint32_t d = cache.w3;
+  uint32_t arity = d & DESC_ARITY_MASK;
+  bool is_set = fn_in->w1 == natives::ID_SET;
+  if (!(d & DESC_PLAIN) || arity != (is_set ? 2u : 1u)) return NOT_QUICK;
+  series_buffer* cb = GET_BUFFER(&cache);
+  uint32_t count = cb->used() / sizeof(Cell);
+  if (arity + 2 > count) return NOT_QUICK;
+  const Cell* e = cell_head(cb);
+  const Cell* ref = &e[arity];
+  if (TYPE_OF(ref) != TYPE_REFINEMENT || ref->w3 != 1) return NOT_QUICK;
+  const Cell* after_ref = &e[arity + 1];
+  if (arity + 2 < count && TYPE_OF(after_ref) != TYPE_REFINEMENT &&
+      arg_kind_of(after_ref) != ARG_RETURN)
+    return NOT_QUICK;
+  const Cell* el = cell_head(GET_BUFFER(rest)) + rest->w1;
+  if (TYPE_OF(el) != TYPE_WORD ||
+      (el->w2 != ref->w2 && symbol::resolve(el->w2) != symbol::resolve(ref->w2)))
+    return NOT_QUICK;
+
+  Cell fn = *fn_in;
+  Cell name = *name_in;
+  stack::push(rest);
+  depth_guard();
+  Cell* base = stack::push(fn);
+  stack::open_eval_native_frame(&name);
+  uint32_t first_arg = 0;
+  end = code_end(code, end);
+  if (index < end && TYPE_OF(code_at(code, index)) == TYPE_LIT_WORD) {
+    const Cell* next = index + 1 < end ? code_at(code, index + 1) : nullptr;
+    const Cell* op = next && TYPE_OF(next) == TYPE_WORD ? bound_value(next) : nullptr;
+    if (!op || TYPE_OF(op) != TYPE_OP) {
+      Cell w = *code_at(code, index);
+      w.header = TYPE_WORD;
+      stack::push(w);
+      index++;
+      first_arg = 1;
+      check_argument(&fn, d, &name, 0);
+    }
+  }
+  index = fetch_lean(&fn, d, code, index, end, &name, first_arg, false);
+  if (stack::pending()) return index;
+  Cell* args = stack::arguments;
+  if (trace::on || TYPE_OF(args) != TYPE_WORD) [[unlikely]] {
+    int32_t refs[32];
+    std::memcpy(refs, NO_REFINEMENTS, sizeof refs);
+    refs[0] = int32_t(stack::top - args);
+    if (trace::on && trace::fire(trace::EV_CALL, code, int32_t(index), &name, &fn)) return index;
+    natives::table[fn.w1 - 1](false, refs);
+    if (stack::pending()) return index;
+    stack::pop_frame();
+    Cell result = base[1];
+    if (trace::on && trace::fire(trace::EV_RETURN, code, int32_t(index), &name, &result))
+      return index;
+  } else {
+    Cell target = args[0];
+    if (is_set) {
+      Cell value = args[1];
+      set_word(&target, &value);
+      args[0] = value;
+    } else {
+      args[0] = *word_value(&target);
+    }
+    stack::top = args + 1;
+    stack::pop_frame();
+  }
+  Cell r = base[1];
+  stack::top = start_top;
+  place_result(&r, keep);
+  return index;
+}
 inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, const Cell* code,
                                                           uint32_t index, uint32_t end, bool set,
                                                           bool get, bool keep) {
@@ -2610,6 +2695,11 @@ inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, c
     if (set || get) return NOT_QUICK;
     Cell rest = path;
     rest.w1++;
+    if (len == 2 && TYPE_OF(&value) == TYPE_NATIVE &&
+        (value.w1 == natives::ID_SET || value.w1 == natives::ID_GET)) {
+      uint32_t after = access_any(&value, code, index, end, &rest, &first, keep, start_top);
+      if (after != NOT_QUICK) return after;
+    }
     return path_call(&value, code, index, end, &rest, &first, keep, start_top);
   }
   // `parent` is the value stepped from (first_owner at the first step).
