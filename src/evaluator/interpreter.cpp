@@ -2406,6 +2406,49 @@ void run_routine(const Cell* fn) {
   routines::table[routine - 1]();
 }
 
+// A lit-word or get-word argument at `index` with no operator after it,
+// pushed as eval_lean would give it; false, with nothing done, otherwise.
+inline __attribute__((always_inline)) bool take_word_argument(const Cell* code, uint32_t index,
+                                                              uint32_t end) {
+  const Cell* at = code_at(code, index);
+  uint32_t t = TYPE_OF(at);
+  if (t != TYPE_LIT_WORD && t != TYPE_GET_WORD) return false;
+  if (index + 1 < end) {
+    const Cell* next = code_at(code, index + 1);
+    if (TYPE_OF(next) == TYPE_WORD) {
+      const Cell* op = bound_value(next);
+      if (op && TYPE_OF(op) == TYPE_OP) return false;
+    }
+  }
+  Cell w = *at;
+  if (t == TYPE_LIT_WORD) {
+    w.header = TYPE_WORD;
+    stack::push(w);
+  } else {
+    Cell v = *word_value(&w);
+    stack::push(v);
+  }
+  return true;
+}
+
+// The required arguments of a call opened by call_refined or access_any:
+// a first argument that take_word_argument takes is checked at once, the
+// others are fetched as fetch_lean fetches them.
+inline __attribute__((always_inline)) uint32_t fetch_required(const Cell* fn, uint32_t d,
+                                                              const Cell* code, uint32_t index,
+                                                              uint32_t end, const Cell* name) {
+  uint32_t first = 0;
+  if ((d & DESC_ARITY_MASK) && !(d & (1u << DESC_GET_SHIFT))) {
+    end = code_end(code, end);
+    if (index < end && take_word_argument(code, index, end)) {
+      index++;
+      check_argument(fn, d, name, 0);
+      first = 1;
+    }
+  }
+  return fetch_lean(fn, d, code, index, end, name, first, false);
+}
+
 bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t end,
                   const Cell* refinements, const Cell* name_in) {
   uint32_t type = TYPE_OF(fn_in);
@@ -2426,7 +2469,7 @@ bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t
   Cell* base = stack::push(fn);
   if (native) stack::open_eval_native_frame(&name);
   else stack::open_eval_function_frame(&name, fn.w1);
-  index = fetch_lean(&fn, d, code, index, end, &name, 0, false);
+  index = fetch_required(&fn, d, code, index, end, &name);
   if (stack::pending()) return true;
   int32_t refs[32];
   if (native) {
@@ -2464,6 +2507,8 @@ bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t
       if (index >= end) {
         if (kind == ARG_LIT && typeset::has(&e, TYPE_UNSET)) stack::push(unset_value);
         else no_arg(&fn, &name, argument_number(&cache, i));
+      } else if (kind == ARG_NORMAL && take_word_argument(code, index, end)) {
+        index++;
       } else if (uint32_t after = kind == ARG_NORMAL ? quick_expression(code_view(code), index,
                                                                          end, false, stack::top)
                                                       : 0) {
@@ -2598,8 +2643,7 @@ constexpr uint32_t NOT_QUICK = ~uint32_t(0);
 // `set/any` and `get/any`, the way code keeps and reads a value that may be
 // unset: the call as call_refined makes it (the path kept, the frame, the
 // arguments fetched and checked in order), but a word's value is stored or
-// read in place of the native's own call. A lit-word first argument with
-// no operator after it is taken as its word at once. NOT_QUICK, with
+// read in place of the native's own call. NOT_QUICK, with
 // nothing done, unless the native's spec has the path's refinement first
 // and taking no argument, as set's and get's do; a target other than a
 // word, or tracing begun in the arguments, calls the native itself.
@@ -2634,21 +2678,7 @@ __attribute__((noinline)) uint32_t access_any(const Cell* fn_in, const Cell* cod
   depth_guard();
   Cell* base = stack::push(fn);
   stack::open_eval_native_frame(&name);
-  uint32_t first_arg = 0;
-  end = code_end(code, end);
-  if (index < end && TYPE_OF(code_at(code, index)) == TYPE_LIT_WORD) {
-    const Cell* next = index + 1 < end ? code_at(code, index + 1) : nullptr;
-    const Cell* op = next && TYPE_OF(next) == TYPE_WORD ? bound_value(next) : nullptr;
-    if (!op || TYPE_OF(op) != TYPE_OP) {
-      Cell w = *code_at(code, index);
-      w.header = TYPE_WORD;
-      stack::push(w);
-      index++;
-      first_arg = 1;
-      check_argument(&fn, d, &name, 0);
-    }
-  }
-  index = fetch_lean(&fn, d, code, index, end, &name, first_arg, false);
+  index = fetch_required(&fn, d, code, index, end, &name);
   if (stack::pending()) return index;
   Cell* args = stack::arguments;
   if (trace::on || TYPE_OF(args) != TYPE_WORD) [[unlikely]] {
