@@ -57,6 +57,7 @@
 #include "values/context.h"
 #include "values/error_ids.h"
 #include "values/function.h"
+#include "values/object.h"
 #include "values/simple_types.h"
 #include "values/symbol.h"
 #include "values/typeset.h"
@@ -2616,24 +2617,24 @@ Cell first_owner(const Cell* first) {
   return none_value;
 }
 
-// Step `i` of `path` (from its `head`) through the path action of type `t`,
-// its cells pushed as eval_path's step pushes them: a read's answer, or
-// with `new_value` the value the set gives back (the caller resets the
-// top). `parent` is the value `value` was reached from.
-inline __attribute__((always_inline)) Cell* action_step(
-    uint32_t t, const Cell& value, const Cell& el, const Cell* new_value, const Cell& path,
-    uint32_t head, uint32_t i, const Cell& parent, const Cell& first, bool get, bool notify,
-    bool last) {
+// Step `i` of `path` (from its `head`) through the path action of type `t`
+// for a read, its cells pushed as eval_path's step pushes them: the answer
+// (the caller resets the top). `parent` is the value `value` was reached
+// from.
+inline __attribute__((always_inline)) Cell* action_step(uint32_t t, const Cell& value,
+                                                        const Cell& el, const Cell& path,
+                                                        uint32_t head, uint32_t i,
+                                                        const Cell& parent, const Cell& first,
+                                                        bool get, bool last) {
   Cell* cells = stack::push(value);
   Cell* element = stack::push(el);
   Cell* out = stack::push(none_value);
-  Cell* set_value = new_value ? stack::push(new_value) : nullptr;
   Cell* prev = stack::push(i > 1 ? cell_head(GET_BUFFER(&path))[head + i - 1] : none_value);
   Cell* grand = stack::push(i > 1 ? parent : first_owner(&first));
-  path_step step{cells, element, set_value, &path, i > 1 ? prev : nullptr, grand,
-                 int32_t(i), false, get, notify, last};
+  path_step step{cells, element, nullptr, &path, i > 1 ? prev : nullptr, grand,
+                 int32_t(i), false, get, false, last};
   actions::peek_eval_path(t)(step, out);
-  return set_value ? set_value : out;
+  return out;
 }
 
 // eval_path, untraced, for the paths described above: the index after the
@@ -2751,13 +2752,19 @@ inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, c
       int32_t k = object_slot(value.w1, el.w2);
       if (k < 0) break;
       if (last && set) {
-        // The object's own setter tells its owner, as eval_path's step does.
+        // What the object's path action does with the slot found here: the
+        // field marked set, then its owner told, the object and the value
+        // kept on the stack meanwhile.
         Cell new_value = *stack::arguments;
-        Cell r = *action_step(TYPE_OBJECT, value, el, &new_value, path, head, i, parent, first,
-                              get, value.w3 != 0, true);
+        stack::push(value);
+        stack::push(new_value);
+        Cell w = *context::word_at(value.w1, uint32_t(k));
+        Cell old = context::values(value.w1)[k];
+        context::set_in(&w, &new_value, value.w1, false);
+        if (value.w3) object::fire_on_set(&value, &w, &old, &new_value);
         stack::top = start_top;
-        *stack::arguments = r;
-        if (keep) stack::push(r);
+        *stack::arguments = new_value;
+        if (keep) stack::push(new_value);
         return index;
       }
       const Cell* slot = context::values(value.w1) + k;
@@ -2766,8 +2773,7 @@ inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, c
       value = *slot;
     } else if (!set && quick_step_type(ct)) {
       if (!hold) hold = stack::push(value);
-      Cell out = *action_step(ct, value, el, nullptr, path, head, i, parent, first, get,
-                              false, last);
+      Cell out = *action_step(ct, value, el, path, head, i, parent, first, get, last);
       parent = value;
       value = out;
       *hold = value;
