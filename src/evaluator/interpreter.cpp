@@ -2759,7 +2759,7 @@ inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, c
         stack::push(value);
         stack::push(new_value);
         Cell w = *context::word_at(value.w1, uint32_t(k));
-        Cell old = context::values(value.w1)[k];
+        Cell old = values_of(value.w1)[k];
         context::set_in(&w, &new_value, value.w1, false);
         if (value.w3) object::fire_on_set(&value, &w, &old, &new_value);
         stack::top = start_top;
@@ -2767,7 +2767,7 @@ inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, c
         if (keep) stack::push(new_value);
         return index;
       }
-      const Cell* slot = context::values(value.w1) + k;
+      const Cell* slot = values_of(value.w1) + k;
       if (TYPE_OF(slot) == TYPE_UNSET && !get) break;
       parent = value;
       value = *slot;
