@@ -2147,6 +2147,22 @@ uint32_t eval_next(const Cell* block, uint32_t index, uint32_t end, bool keep) {
   return index;
 }
 
+uint32_t simple_expressions(const Cell* block, uint32_t& index, uint32_t end, Cell* out,
+                            uint32_t room) {
+  if (trace::on) return 0;
+  // Nothing is evaluated: the block's cells and a context found hold.
+  cached_view view(block, context_cache{});
+  end = view.end(end);
+  uint32_t n = 0;
+  while (n < room && index < end) {
+    uint32_t after = quick_expression(view, index, end, false, out + n);
+    if (!after) break;
+    index = after;
+    n++;
+  }
+  return n;
+}
+
 uint32_t eval_single(const Cell* block) {
   Cell code = *block;
   uint32_t end = GET_BUFFER(&code)->used() / sizeof(Cell);

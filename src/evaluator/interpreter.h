@@ -54,6 +54,16 @@ uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count,
 // frame; keep true leaves the result on the stack, false writes it to the
 // caller's result slot. Returns the index after the expression.
 uint32_t eval_next(const Cell* block, uint32_t index, uint32_t end, bool keep);
+// The simple expressions of `block` from `index`, one after another: each
+// a value that needs no evaluation (a word holding one included), then only
+// operators on integers computed in place. They have no effect and cannot
+// fail, so they need no frame nor a position for errors. Their values are
+// written to `out` (room for `room`) until an expression that is not simple,
+// `end` or the room is reached; `index` moves past them and the number of
+// values is returned. None while tracing (every step is an event): the
+// caller evaluates by eval_next.
+uint32_t simple_expressions(const Cell* block, uint32_t& index, uint32_t end, Cell* out,
+                            uint32_t room);
 // do/next: unset! at the tail; returns the index after the expression.
 uint32_t eval_single(const Cell* block);
 // One expression from `index`; returns the index after it.

@@ -167,8 +167,18 @@ namespace {
 // Adds a value to a reduce or compose target: at its tail, or at its
 // position, which then moves past it.
 void add_value(Cell* target, const Cell* v, bool append) {
-  if (append) block::rs_append(target, v);
-  else block::insert_value(target, v, false, true);
+  if (!append) {
+    block::insert_value(target, v, false, true);
+    return;
+  }
+  // Straight into the room the target has; the general append grows it.
+  series_buffer* b = GET_BUFFER(target);
+  if (b->tail + sizeof(Cell) <= b->size) [[likely]] {
+    *reinterpret_cast<Cell*>(b->tail_ptr()) = *v;
+    b->tail += sizeof(Cell);
+    return;
+  }
+  block::rs_append(target, v);
 }
 
 bool is_function_value(uint32_t t) {
@@ -211,12 +221,32 @@ void reduce_star(bool, const int32_t* refs) {
     stack::open_native_frame(&words::body_marker_word);
     uint32_t end = GET_BUFFER(code)->used() / sizeof(Cell);
     for (uint32_t i = code->w1; i < end;) {
+      // Simple expressions are taken in place, straight into the target's
+      // room when they go at its tail; they evaluate nothing, so the block
+      // and its end hold.
+      if (append) {
+        series_buffer* b = GET_BUFFER(target);
+        auto* room = reinterpret_cast<Cell*>(b->tail_ptr());
+        uint32_t n = interpreter::simple_expressions(code, i, end, room,
+                                                     (b->size - b->tail) / sizeof(Cell));
+        for (uint32_t k = 0; k < n; k++) clear_new_line(room + k);
+        b->tail += n * uint32_t(sizeof(Cell));
+        if (i >= end) break;
+      } else {
+        Cell v;
+        if (interpreter::simple_expressions(code, i, end, &v, 1)) {
+          clear_new_line(&v);
+          add_value(target, &v, false);
+          continue;
+        }
+      }
       i = interpreter::eval_next(code, i, end, true);
       if (stack::pending()) return;
-      Cell v = *(stack::top - 1);
+      // The value stays on the stack while the target grows, which may
+      // collect: nothing else may hold it.
+      clear_new_line(stack::top - 1);
+      add_value(target, stack::top - 1, append);
       stack::pop(1);
-      clear_new_line(&v);
-      add_value(target, &v, append);
       uint32_t now = GET_BUFFER(code)->used() / sizeof(Cell);
       if (now < end) end = now;
     }
@@ -250,12 +280,22 @@ void compose_into(const Cell* block_in, Cell* target, bool deep, bool only, bool
       stack::pop(1);
     } else if (t == TYPE_PAREN) {
       if (block::rs_length(&v) <= 0) continue;
+      // A paren that is one simple expression is taken in place, as the
+      // block runner takes it; its value is the code's or a word's, which
+      // hold it while the target grows.
+      Cell r;
+      uint32_t at = v.w1, paren_end = GET_BUFFER(&v)->used() / sizeof(Cell);
+      if (interpreter::simple_expressions(&v, at, paren_end, &r, 1) && at == paren_end &&
+          TYPE_OF(&r) != TYPE_UNSET && (TYPE_OF(&r) != TYPE_BLOCK || only)) {
+        add_value(target, &r, append);
+        continue;
+      }
       // Run as the evaluator runs a paren: untraced, in this frame, with no
       // block frame of its own (traced, run_block gives it one).
       stack::open_native_frame(&words::body_marker_word);
       interpreter::run_block(&v, false);
       if (stack::pending()) return;
-      Cell r = *stack::arguments;
+      r = *stack::arguments;
       stack::pop_frame();
       stack::pop(1);
       uint32_t rt = TYPE_OF(&r);

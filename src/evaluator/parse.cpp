@@ -188,7 +188,10 @@ void engine::after_user_code() {
 bool engine::eval_paren(const Cell& paren) {
   Cell code = paren;
   Cell* base = stack::top;
-  interpreter::eval_block(&code, false);
+  // Run in the parse call's frame, as a branch runs in its caller's: a
+  // frame of its own would be seen by no one (traced, run_block gives it
+  // one, with its events).
+  interpreter::run_block(&code, true);
   if (stack::pending()) return false;
   w[W_PAREN] = *base;
   stack::top = base;

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "foundation/collector.h"
 #include "foundation/handles.h"
 #include "foundation/raise.h"
@@ -30,6 +32,11 @@ uint32_t counted_cycle = 0;
 
 [[noreturn]] void bad_media() { fire(err::ACCESS, err::access::BAD_MEDIA); }
 [[noreturn]] void no_memory() { fire(err::INTERNAL, err::internal::NO_MEMORY); }
+
+// A huge page's size, and the buffer size from which one is worth asking
+// for: a smaller picture would round up to a page it half uses.
+constexpr uint64_t HUGE_PAGE = uint64_t(2) << 20;
+constexpr uint64_t HUGE_FROM = uint64_t(8) << 20;
 
 void release_pixels(void* object) { std::free(object); }
 
@@ -79,13 +86,23 @@ node_t adopt(uint32_t width, uint32_t height, uint32_t* pixels) {
   return node;
 }
 
+void* allocate_large(uint64_t bytes) {
+  if (bytes < HUGE_FROM) return std::malloc(bytes);
+  // Whole aligned huge pages: the advice covers only those.
+  uint64_t rounded = (bytes + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  void* p = std::aligned_alloc(HUGE_PAGE, rounded);
+  // Refused advice (no huge pages here) leaves an ordinary buffer.
+  if (p) madvise(p, rounded, MADV_HUGEPAGE);
+  return p;
+}
+
 node_t make_node(uint32_t width, uint32_t height) {
   uint64_t bytes = uint64_t(width) * height * 4;
   collect_before(bytes);
-  void* pixels = std::malloc(bytes);
+  void* pixels = allocate_large(bytes);
   if (!pixels && collector::active && !collector::running) {
     collector::do_cycle();
-    pixels = std::malloc(bytes);
+    pixels = allocate_large(bytes);
   }
   if (!pixels) no_memory();
   return adopt(width, height, static_cast<uint32_t*>(pixels));

@@ -72,6 +72,13 @@ void init();
 // the bytes stay below the series limit.
 bool size_ok(uint64_t width, uint64_t height);
 
+// A fresh, uninitialised buffer of `bytes` for pixels or an encoded
+// picture (freed with std::free), or nullptr. A large one is laid on huge pages where the
+// system gives them on request: touched a small page at a time, a picture
+// of tens of megabytes costs thousands of page faults, more than decoding
+// or filling it.
+void* allocate_large(uint64_t bytes);
+
 // A new node owning a fresh, uninitialised buffer of width x height
 // pixels (both at least 1, size_ok). May collect first; raises internal
 // no-memory when the buffer cannot be had. Store the node in a cell the

@@ -70,7 +70,7 @@ status encode(int format, const uint32_t* pixels, uint32_t width, uint32_t heigh
 status allocate(decoded* out, uint64_t width, uint64_t height) {
   if (width == 0 || height == 0) return CORRUPT;
   if (!image_backend::size_ok(width, height) || width * height > pixel_limit) return TOO_LARGE;
-  out->pixels = static_cast<uint32_t*>(std::malloc(width * height * 4));
+  out->pixels = static_cast<uint32_t*>(image_backend::allocate_large(width * height * 4));
   if (!out->pixels) return NO_MEMORY;
   out->width = uint32_t(width);
   out->height = uint32_t(height);

@@ -6,8 +6,11 @@
 // truncated stream is finished with grey) are not errors, and nothing is
 // written to stderr. Reading asks for BGRA output (alpha 255); CMYK and
 // YCCK streams, which the library cannot turn into RGB, are converted here
-// from the inverted CMYK that such files store. Writing drops alpha.
+// from the inverted CMYK that such files store. Writing drops alpha and
+// grows one output buffer in place (the library's memory destination
+// doubles into a new buffer and copies at each step).
 // jpeglib.h needs size_t and FILE declared before it.
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -15,6 +18,7 @@
 
 #include <jpeglib.h>
 
+#include "types/image_backend.h"
 #include "types/image_codecs.h"
 
 namespace kez::image_codecs {
@@ -36,6 +40,37 @@ void set_errors(error_manager* e) {
   jpeg_std_error(&e->pub);
   e->pub.error_exit = on_error;
   e->pub.output_message = on_message;
+}
+
+// Encoded bytes, into a buffer that starts at a guess of the whole size
+// and doubles in place when that proves short.
+struct destination {
+  jpeg_destination_mgr pub;
+  uint8_t* data;
+  size_t capacity;
+  bool no_memory;
+};
+
+// A pixel rarely takes a byte at the quality written; untouched room costs
+// no memory.
+constexpr size_t FIRST_ROOM = 65536;
+
+void destination_start(j_compress_ptr) {}
+void destination_end(j_compress_ptr) {}
+
+boolean destination_grow(j_compress_ptr info) {
+  auto* d = reinterpret_cast<destination*>(info->dest);
+  size_t grown = d->capacity * 2;
+  void* p = std::realloc(d->data, grown);
+  if (!p) {
+    d->no_memory = true;
+    info->err->error_exit(reinterpret_cast<j_common_ptr>(info));
+  }
+  d->data = static_cast<uint8_t*>(p);
+  d->pub.next_output_byte = d->data + d->capacity;
+  d->pub.free_in_buffer = grown - d->capacity;
+  d->capacity = grown;
+  return TRUE;
 }
 
 // One row of inverted CMYK to BGRA, in place (4 bytes a pixel both ways).
@@ -93,14 +128,26 @@ status jpeg_encode(const uint32_t* pixels, uint32_t width, uint32_t height, enco
   info.err = &errors.pub;
   set_errors(&errors);
   jpeg_create_compress(&info);
-  unsigned char* volatile bytes = nullptr;
-  unsigned long size = 0;
+  // Reached by the library through info.dest: its fields stay in memory
+  // across the long jump.
+  destination dest{};
+  dest.capacity = std::max<size_t>(FIRST_ROOM, size_t(width) * height);
+  dest.data = static_cast<uint8_t*>(image_backend::allocate_large(dest.capacity));
+  if (!dest.data) {
+    jpeg_destroy_compress(&info);
+    return NO_MEMORY;
+  }
   if (setjmp(errors.jump)) {
     jpeg_destroy_compress(&info);
-    std::free(bytes);
-    return CORRUPT;
+    std::free(dest.data);
+    return dest.no_memory ? NO_MEMORY : CORRUPT;
   }
-  jpeg_mem_dest(&info, const_cast<unsigned char**>(&bytes), &size);
+  dest.pub.next_output_byte = dest.data;
+  dest.pub.free_in_buffer = dest.capacity;
+  dest.pub.init_destination = destination_start;
+  dest.pub.empty_output_buffer = destination_grow;
+  dest.pub.term_destination = destination_end;
+  info.dest = &dest.pub;
   info.image_width = width;
   info.image_height = height;
   info.input_components = 4;
@@ -114,9 +161,9 @@ status jpeg_encode(const uint32_t* pixels, uint32_t width, uint32_t height, enco
     jpeg_write_scanlines(&info, rows, 1);
   }
   jpeg_finish_compress(&info);
+  out->data = dest.data;
+  out->size = dest.capacity - dest.pub.free_in_buffer;
   jpeg_destroy_compress(&info);
-  out->data = bytes;
-  out->size = size;
   return OK;
 }
 

@@ -7,6 +7,8 @@
 // broken or overlong sequence.
 #include "values/url.h"
 
+#include <array>
+#include <cstring>
 #include <string>
 
 #include "evaluator/stack.h"
@@ -115,13 +117,44 @@ Cell* push(const Cell* url) { return stack::push(url); }
 namespace {
 
 int32_t mold(const Cell* value, Cell* out, bool, bool, bool, int32_t part, int32_t) {
-  std::string text = string::to_utf8(value);
-  int32_t written = 0;
-  for (unsigned char c : text) {
-    if (written >= part) break;
-    written += string::append_literal(out, encode_char(URL_TABLE, c));
+  // The ASCII characters that stand for themselves, the usual case, go
+  // out as they are; every other one as its escaped UTF-8 bytes. The text
+  // is made aside and appended at once: appending may move the buffers.
+  static const auto plain = [] {
+    std::array<bool, 128> t{};
+    for (uint32_t c = 0; c < 128; c++) t[c] = is_safe(c);
+    return t;
+  }();
+  Cell v = *value;
+  uint32_t n = string::rs_length(&v);
+  series_buffer* b = GET_BUFFER(&v);
+  uint32_t unit = b->unit();
+  const uint8_t* from = b->head_ptr() + uint64_t(v.w1) * unit;
+  std::string text;
+  text.reserve(n);
+  for (uint32_t i = 0; i < n && int32_t(text.size()) < part; i++) {
+    uint32_t cp = unicode::get_char(from + uint64_t(i) * unit, unit);
+    if (cp < 128 && plain[cp]) {
+      text.push_back(char(cp));
+      continue;
+    }
+    uint8_t seq[4] = {uint8_t(cp)};
+    int len = cp < 0x80 ? 1 : unicode::cp_to_utf8(cp, seq);
+    for (int k = 0; k < len && int32_t(text.size()) < part; k++)
+      text.append(encode_char(URL_TABLE, seq[k]));
   }
-  return part - written;
+  // ASCII needs no wider unit than any string has.
+  series_buffer* o = GET_BUFFER(out);
+  uint32_t ounit = o->unit();
+  uint64_t bytes = uint64_t(text.size()) * ounit;
+  if (o->tail + bytes > o->size) o = memory::ensure_room(out->w2, bytes);
+  uint8_t* to = o->tail_ptr();
+  if (ounit == 1) std::memcpy(to, text.data(), text.size());
+  else
+    for (size_t i = 0; i < text.size(); i++)
+      unicode::put_char(to + i * ounit, ounit, uint8_t(text[i]));
+  o->tail += uint32_t(bytes);
+  return part - int32_t(text.size());
 }
 
 // The URL of a block of parts: scheme://host[:port][/value/...#issue].
