@@ -973,6 +973,8 @@ inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_
                                                                  const Cell* code,
                                                                  uint32_t index, uint32_t end,
                                                                  const Cell* name);
+uint32_t call_branching(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
+                        const Cell* name);
 // A call of `fn` with its arguments from the code at `index`, its value
 // placed as `keep` asks; `name` is the word that named it (the frame's
 // name), or <anon>.
@@ -985,8 +987,6 @@ inline __attribute__((always_inline)) uint32_t call_lean(const Cell* fn_in, cons
 }
 
 void paren_rest(const Cell* code, uint32_t next, uint32_t end, Cell* base, const Cell& saved);
-uint32_t call_branching(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
-                        const Cell* name);
 template <bool INLINE_BLOCK = false>
 inline uint32_t call_branching_as(const Cell* fn_in, const Cell* code, uint32_t index,
                                   uint32_t end, const Cell* name);
@@ -1310,6 +1310,7 @@ __attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, con
                                            uint32_t after) {
   stack::call_frame* frame = stack::top_frame();
   node_t ctx = fn->w1;
+  context::record(ctx)->w2 = stack::encode_values(stack::arguments);
   uint32_t saved_values = frame->saved_values;
   frame->header |= stack::FRAME_RETURN_TARGET;
   Cell body = *body_in;
@@ -1364,7 +1365,9 @@ inline __attribute__((always_inline)) void run_body_lean(const Cell* fn, const C
     warm_view view(body, own);
     uint32_t index = body->w1, end = view.count;
     if (index < end) {
-      context::record(fn->w1)->w2 = stack::encode_values(stack::arguments);
+      // Until the body evaluates anything, its context's words are read
+      // through the view alone, so the context is pointed at the frame only
+      // on the ways that go on to evaluate (body_branch, run_body_framed).
       if (end - index == 1 || end - index == 3) {
         // Computed in the cell at the top, as run_lean does.
         Cell* v = stack::top;
@@ -1373,7 +1376,7 @@ inline __attribute__((always_inline)) void run_body_lean(const Cell* fn, const C
           return;
         }
       } else if (const Cell* at = view.at(index); TYPE_OF(at) == TYPE_WORD) {
-        const Cell* lead = bound_value(at);
+        const Cell* lead = view.value_of(at);
         if (lead && branching(lead)) {
           uint32_t d = descriptor_of(lead);
           bool either = lead->w1 == natives::ID_EITHER;
@@ -1428,8 +1431,11 @@ inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_
   // builds it.
   const Cell* cache = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
   uint32_t d = TYPE_OF(cache) == TYPE_BLOCK ? cache->w3 : 0;
-  if (!(d & DESC_PLAIN)) [[unlikely]]
+  if (!(d & DESC_PLAIN)) [[unlikely]] {
+    // `either` and `if`, the commonest, go to their path at once.
+    if (d & DESC_BRANCHING) return call_branching(fn_in, code, index, end, name);
     return call_other(fn_in, code, index, end, name, d);
+  }
   Cell fn = *fn_in;
   depth_guard();
   // The function value stays on the stack below its frame while it runs.

@@ -173,6 +173,11 @@ series_buffer* next_buffer(series_buffer* b) {
   return reinterpret_cast<series_buffer*>(reinterpret_cast<uint8_t*>(b) + footprint(b));
 }
 
+// The sweep finds each buffer from the size written in the one before, so
+// without help it waits on every header in turn; the buffers lie back to
+// back, so the lines this far ahead are asked for while it goes.
+constexpr uint32_t SWEEP_AHEAD = 1024;
+
 // Slides the live runs of a frame together, or moves them to the heap of the
 // next frame while it has room; frees the nodes of dead buffers. A run moved
 // into the next frame keeps its marks: that frame's own compaction, which
@@ -182,6 +187,7 @@ void compact(memory::series_frame* f) {
   uint8_t* dest = f->start;
   auto* b = reinterpret_cast<series_buffer*>(f->start);
   while (reinterpret_cast<uint8_t*>(b) < f->heap) {
+    __builtin_prefetch(reinterpret_cast<uint8_t*>(b) + SWEEP_AHEAD);
     if (!live(b)) {
       release(b);
       b = next_buffer(b);
@@ -190,6 +196,7 @@ void compact(memory::series_frame* f) {
     auto* run = reinterpret_cast<uint8_t*>(b);
     uint64_t length = 0;
     while (reinterpret_cast<uint8_t*>(b) < f->heap && live(b)) {
+      __builtin_prefetch(reinterpret_cast<uint8_t*>(b) + SWEEP_AHEAD);
       length += footprint(b);
       b = next_buffer(b);
     }

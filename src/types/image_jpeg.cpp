@@ -52,8 +52,8 @@ struct destination {
 };
 
 // A pixel rarely takes a byte at the quality written; untouched room costs
-// no memory.
-constexpr size_t FIRST_ROOM = 65536;
+// no memory. Only the smallest pictures start from this floor.
+constexpr size_t FIRST_ROOM = 4096;
 
 void destination_start(j_compress_ptr) {}
 void destination_end(j_compress_ptr) {}

@@ -181,7 +181,7 @@ void copy_by_types(Cell* b, uint32_t start, uint32_t end, uint32_t step, bool de
 Cell* make_at(Cell* cell, int32_t n) {
   *cell = make_unset();
   node_t node = memory::alloc_cells(uint64_t(n < 0 ? 1 : n));
-  *cell = make_series(TYPE_BLOCK, node);
+  store_cell(cell, TYPE_BLOCK, 0, node, 0);
   return cell;
 }
 
@@ -672,7 +672,9 @@ Cell* append(Cell* b, Cell* value, int32_t part, bool only, int32_t dup) {
   if (series_buffer* buf = room_for(b, 1)) [[likely]] {
     *reinterpret_cast<Cell*>(buf->tail_ptr()) = *value;
     buf->tail += sizeof(Cell);
-    b->w1 = 0;
+    // Not written when it holds: the caller reads the whole cell at once,
+    // which a store to one of its words would hold up (see store_cell).
+    if (b->w1) b->w1 = 0;
     return b;
   }
   return insert_worker(b, value, part, only, dup, true);

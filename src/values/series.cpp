@@ -551,8 +551,8 @@ Cell* copy(Cell* value, Cell* out, const Cell* part, bool, const Cell*) {
   count = std::min(count, len - start);
   *out = make_unset();
   node_t node = copy_range(&src, uint32_t(start), uint32_t(count));
-  *out = Cell{TYPE_OF(&src) | (src.header & CELL_NEW_LINE), 0, node,
-              TYPE_OF(&src) == TYPE_VECTOR ? src.w3 : 0};
+  store_cell(out, TYPE_OF(&src) | (src.header & CELL_NEW_LINE), 0, node,
+             TYPE_OF(&src) == TYPE_VECTOR ? src.w3 : 0);
   if (hash::is_hash(out)) hash::index_new(out);
   return out;
 }

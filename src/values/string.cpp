@@ -604,7 +604,8 @@ inline bool append_text_at_once(Cell* series, const Cell* value, int32_t part) {
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   bool one_char = TYPE_OF(value) == TYPE_CHAR && dup == 1;
   if (one_char && append_char_at_once(series, value->w2)) [[likely]] {
-    series->w1 = 0;
+    // Not written when it holds (see store_cell).
+    if (series->w1) series->w1 = 0;
     return series;
   }
   if (dup == 1 && is_text_value(TYPE_OF(value))) return append_text(series, value, part, only, dup);

@@ -3,10 +3,15 @@
 // direct access for the other subsystems.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <set>
+#include <vector>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
 
 #include "../values/value_test_support.h"
 #include "foundation/collector.h"
@@ -194,6 +199,63 @@ TEST_F(Images, CodecsOverMemory) {
   const uint8_t text[] = "plain text";
   EXPECT_EQ(codecs::decode(text, sizeof text, &none), codecs::NOT_IMAGE);
   EXPECT_EQ(codecs::decode(text, 0, &none), codecs::NOT_IMAGE);
+}
+
+// A JPEG that outgrows its first buffer: the bytes are those the library's
+// own memory destination gives, and a picture big enough for huge pages
+// reads back whole.
+TEST_F(Images, LargeJpegBuffers) {
+  namespace codecs = image_codecs;
+  auto noise = [](uint32_t w, uint32_t h) {
+    std::vector<uint32_t> p(size_t(w) * h);
+    uint32_t x = 12345;
+    for (uint32_t& v : p) {
+      x = x * 1103515245u + 12345u;
+      v = 0xFF000000u | (x >> 8);
+    }
+    return p;
+  };
+  constexpr uint32_t W = 64, H = 64;
+  std::vector<uint32_t> pixels = noise(W, H);
+  codecs::encoded e;
+  ASSERT_EQ(codecs::encode(codecs::IMAGE_JPEG, pixels.data(), W, H, &e), codecs::OK);
+  EXPECT_GT(e.size, size_t(W * H));  // past the first guess
+  jpeg_compress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* bytes = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &bytes, &size);
+  info.image_width = W;
+  info.image_height = H;
+  info.input_components = 4;
+  info.in_color_space = JCS_EXT_BGRX;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 90, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < H) {
+    JSAMPROW row = reinterpret_cast<JSAMPROW>(pixels.data() + size_t(info.next_scanline) * W);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  ASSERT_EQ(e.size, size_t(size));
+  EXPECT_EQ(std::memcmp(e.data, bytes, size), 0);
+  std::free(bytes);
+  std::free(e.data);
+
+  constexpr uint32_t BW = 1600, BH = 1500;  // 9.6 MB of pixels
+  std::vector<uint32_t> big = noise(BW, BH);
+  ASSERT_EQ(codecs::encode(codecs::IMAGE_JPEG, big.data(), BW, BH, &e), codecs::OK);
+  codecs::decoded d;
+  ASSERT_EQ(codecs::decode(e.data, e.size, &d), codecs::OK);
+  EXPECT_EQ(d.width, BW);
+  EXPECT_EQ(d.height, BH);
+  EXPECT_EQ(d.pixels[0] >> 24, 0xFFu);
+  EXPECT_EQ(d.pixels[size_t(BW) * BH - 1] >> 24, 0xFFu);
+  std::free(d.pixels);
+  std::free(e.data);
 }
 
 TEST_F(Images, EncodeRefusals) {
