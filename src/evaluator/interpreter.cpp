@@ -57,6 +57,7 @@
 #include "values/context.h"
 #include "values/error_ids.h"
 #include "values/function.h"
+#include "values/object.h"
 #include "values/simple_types.h"
 #include "values/symbol.h"
 #include "values/typeset.h"
@@ -2428,6 +2429,49 @@ void run_routine(const Cell* fn) {
   routines::table[routine - 1]();
 }
 
+// A lit-word or get-word argument at `index` with no operator after it,
+// pushed as eval_lean would give it; false, with nothing done, otherwise.
+inline __attribute__((always_inline)) bool take_word_argument(const Cell* code, uint32_t index,
+                                                              uint32_t end) {
+  const Cell* at = code_at(code, index);
+  uint32_t t = TYPE_OF(at);
+  if (t != TYPE_LIT_WORD && t != TYPE_GET_WORD) return false;
+  if (index + 1 < end) {
+    const Cell* next = code_at(code, index + 1);
+    if (TYPE_OF(next) == TYPE_WORD) {
+      const Cell* op = bound_value(next);
+      if (op && TYPE_OF(op) == TYPE_OP) return false;
+    }
+  }
+  Cell w = *at;
+  if (t == TYPE_LIT_WORD) {
+    w.header = TYPE_WORD;
+    stack::push(w);
+  } else {
+    Cell v = *word_value(&w);
+    stack::push(v);
+  }
+  return true;
+}
+
+// The required arguments of a call opened by call_refined or access_any:
+// a first argument that take_word_argument takes is checked at once, the
+// others are fetched as fetch_lean fetches them.
+inline __attribute__((always_inline)) uint32_t fetch_required(const Cell* fn, uint32_t d,
+                                                              const Cell* code, uint32_t index,
+                                                              uint32_t end, const Cell* name) {
+  uint32_t first = 0;
+  if ((d & DESC_ARITY_MASK) && !(d & (1u << DESC_GET_SHIFT))) {
+    end = code_end(code, end);
+    if (index < end && take_word_argument(code, index, end)) {
+      index++;
+      check_argument(fn, d, name, 0);
+      first = 1;
+    }
+  }
+  return fetch_lean(fn, d, code, index, end, name, first, false);
+}
+
 bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t end,
                   const Cell* refinements, const Cell* name_in) {
   uint32_t type = TYPE_OF(fn_in);
@@ -2448,7 +2492,7 @@ bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t
   Cell* base = stack::push(fn);
   if (native) stack::open_eval_native_frame(&name);
   else stack::open_eval_function_frame(&name, fn.w1);
-  index = fetch_lean(&fn, d, code, index, end, &name, 0, false);
+  index = fetch_required(&fn, d, code, index, end, &name);
   if (stack::pending()) return true;
   int32_t refs[32];
   if (native) {
@@ -2486,6 +2530,8 @@ bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t
       if (index >= end) {
         if (kind == ARG_LIT && typeset::has(&e, TYPE_UNSET)) stack::push(unset_value);
         else no_arg(&fn, &name, argument_number(&cache, i));
+      } else if (kind == ARG_NORMAL && take_word_argument(code, index, end)) {
+        index++;
       } else if (uint32_t after = kind == ARG_NORMAL ? quick_expression(code_view(code), index,
                                                                          end, false, stack::top)
                                                       : 0) {
@@ -2571,7 +2617,7 @@ std::array<slot_hint, 256> slot_hints{};
 
 // The slot of symbol `sym` in the context (context::find_word), or -1.
 int32_t object_slot(node_t ctx, uint32_t sym) {
-  slot_hint& h = slot_hints[(ctx * 0x9E3779B1u + sym) >> 24];
+  slot_hint& h = slot_hints[(ctx * 0x9E3779B1u ^ sym * 0x85EBCA77u) >> 24];
   if (h.ctx == ctx && h.sym == sym) {
     series_buffer* words = memory::buffer(context::words_node(ctx));
     if (h.slot < words->used() / sizeof(Cell)) {
@@ -2593,29 +2639,99 @@ Cell first_owner(const Cell* first) {
   return none_value;
 }
 
-// Step `i` of `path` (from its `head`) through the path action of type `t`,
-// its cells pushed as eval_path's step pushes them: a read's answer, or
-// with `new_value` the value the set gives back (the caller resets the
-// top). `parent` is the value `value` was reached from.
-inline __attribute__((always_inline)) Cell* action_step(
-    uint32_t t, const Cell& value, const Cell& el, const Cell* new_value, const Cell& path,
-    uint32_t head, uint32_t i, const Cell& parent, const Cell& first, bool get, bool notify,
-    bool last) {
+// Step `i` of `path` (from its `head`) through the path action of type `t`
+// for a read, its cells pushed as eval_path's step pushes them: the answer
+// (the caller resets the top). `parent` is the value `value` was reached
+// from.
+inline __attribute__((always_inline)) Cell* action_step(uint32_t t, const Cell& value,
+                                                        const Cell& el, const Cell& path,
+                                                        uint32_t head, uint32_t i,
+                                                        const Cell& parent, const Cell& first,
+                                                        bool get, bool last) {
   Cell* cells = stack::push(value);
   Cell* element = stack::push(el);
   Cell* out = stack::push(none_value);
-  Cell* set_value = new_value ? stack::push(new_value) : nullptr;
   Cell* prev = stack::push(i > 1 ? cell_head(GET_BUFFER(&path))[head + i - 1] : none_value);
   Cell* grand = stack::push(i > 1 ? parent : first_owner(&first));
-  path_step step{cells, element, set_value, &path, i > 1 ? prev : nullptr, grand,
-                 int32_t(i), false, get, notify, last};
+  path_step step{cells, element, nullptr, &path, i > 1 ? prev : nullptr, grand,
+                 int32_t(i), false, get, false, last};
   actions::peek_eval_path(t)(step, out);
-  return set_value ? set_value : out;
+  return out;
 }
 
 // eval_path, untraced, for the paths described above: the index after the
 // path, or NOT_QUICK, with nothing done, when eval_path must take it.
 constexpr uint32_t NOT_QUICK = ~uint32_t(0);
+
+// `set/any` and `get/any`, the way code keeps and reads a value that may be
+// unset: the call as call_refined makes it (the path kept, the frame, the
+// arguments fetched and checked in order), but a word's value is stored or
+// read in place of the native's own call. NOT_QUICK, with
+// nothing done, unless the native's spec has the path's refinement first
+// and taking no argument, as set's and get's do; a target other than a
+// word, or tracing begun in the arguments, calls the native itself.
+__attribute__((noinline)) uint32_t access_any(const Cell* fn_in, const Cell* code,
+                                              uint32_t index, uint32_t end, const Cell* rest,
+                                              const Cell* name_in, bool keep, Cell* start_top) {
+  const Cell* held = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
+  if (TYPE_OF(held) != TYPE_BLOCK) return NOT_QUICK;
+  Cell cache = *held;
+  uint32_t d = cache.w3;
+  uint32_t arity = d & DESC_ARITY_MASK;
+  bool is_set = fn_in->w1 == natives::ID_SET;
+  if (!(d & DESC_PLAIN) || arity != (is_set ? 2u : 1u)) return NOT_QUICK;
+  series_buffer* cb = GET_BUFFER(&cache);
+  uint32_t count = cb->used() / sizeof(Cell);
+  if (arity + 2 > count) return NOT_QUICK;
+  const Cell* e = cell_head(cb);
+  const Cell* ref = &e[arity];
+  if (TYPE_OF(ref) != TYPE_REFINEMENT || ref->w3 != 1) return NOT_QUICK;
+  const Cell* after_ref = &e[arity + 1];
+  if (arity + 2 < count && TYPE_OF(after_ref) != TYPE_REFINEMENT &&
+      arg_kind_of(after_ref) != ARG_RETURN)
+    return NOT_QUICK;
+  const Cell* el = cell_head(GET_BUFFER(rest)) + rest->w1;
+  if (TYPE_OF(el) != TYPE_WORD ||
+      (el->w2 != ref->w2 && symbol::resolve(el->w2) != symbol::resolve(ref->w2)))
+    return NOT_QUICK;
+
+  Cell fn = *fn_in;
+  Cell name = *name_in;
+  stack::push(rest);
+  depth_guard();
+  Cell* base = stack::push(fn);
+  stack::open_eval_native_frame(&name);
+  index = fetch_required(&fn, d, code, index, end, &name);
+  if (stack::pending()) return index;
+  Cell* args = stack::arguments;
+  if (trace::on || TYPE_OF(args) != TYPE_WORD) [[unlikely]] {
+    int32_t refs[32];
+    std::memcpy(refs, NO_REFINEMENTS, sizeof refs);
+    refs[0] = int32_t(stack::top - args);
+    if (trace::on && trace::fire(trace::EV_CALL, code, int32_t(index), &name, &fn)) return index;
+    natives::table[fn.w1 - 1](false, refs);
+    if (stack::pending()) return index;
+    stack::pop_frame();
+    Cell result = base[1];
+    if (trace::on && trace::fire(trace::EV_RETURN, code, int32_t(index), &name, &result))
+      return index;
+  } else {
+    Cell target = args[0];
+    if (is_set) {
+      Cell value = args[1];
+      set_word(&target, &value);
+      args[0] = value;
+    } else {
+      args[0] = *word_value(&target);
+    }
+    stack::top = args + 1;
+    stack::pop_frame();
+  }
+  Cell r = base[1];
+  stack::top = start_top;
+  place_result(&r, keep);
+  return index;
+}
 inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, const Cell* code,
                                                           uint32_t index, uint32_t end, bool set,
                                                           bool get, bool keep) {
@@ -2632,6 +2748,11 @@ inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, c
     if (set || get) return NOT_QUICK;
     Cell rest = path;
     rest.w1++;
+    if (len == 2 && TYPE_OF(&value) == TYPE_NATIVE &&
+        (value.w1 == natives::ID_SET || value.w1 == natives::ID_GET)) {
+      uint32_t after = access_any(&value, code, index, end, &rest, &first, keep, start_top);
+      if (after != NOT_QUICK) return after;
+    }
     return path_call(&value, code, index, end, &rest, &first, keep, start_top);
   }
   // `parent` is the value stepped from (first_owner at the first step).
@@ -2653,23 +2774,28 @@ inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, c
       int32_t k = object_slot(value.w1, el.w2);
       if (k < 0) break;
       if (last && set) {
-        // The object's own setter tells its owner, as eval_path's step does.
+        // What the object's path action does with the slot found here: the
+        // field marked set, then its owner told, the object and the value
+        // kept on the stack meanwhile.
         Cell new_value = *stack::arguments;
-        Cell r = *action_step(TYPE_OBJECT, value, el, &new_value, path, head, i, parent, first,
-                              get, value.w3 != 0, true);
+        stack::push(value);
+        stack::push(new_value);
+        Cell w = *context::word_at(value.w1, uint32_t(k));
+        Cell old = values_of(value.w1)[k];
+        context::set_in(&w, &new_value, value.w1, false);
+        if (value.w3) object::fire_on_set(&value, &w, &old, &new_value);
         stack::top = start_top;
-        *stack::arguments = r;
-        if (keep) stack::push(r);
+        *stack::arguments = new_value;
+        if (keep) stack::push(new_value);
         return index;
       }
-      const Cell* slot = context::values(value.w1) + k;
+      const Cell* slot = values_of(value.w1) + k;
       if (TYPE_OF(slot) == TYPE_UNSET && !get) break;
       parent = value;
       value = *slot;
     } else if (!set && quick_step_type(ct)) {
       if (!hold) hold = stack::push(value);
-      Cell out = *action_step(ct, value, el, nullptr, path, head, i, parent, first, get,
-                              false, last);
+      Cell out = *action_step(ct, value, el, path, head, i, parent, first, get, last);
       parent = value;
       value = out;
       *hold = value;

@@ -130,6 +130,8 @@ namespace kez::natives {
 enum native_id : uint32_t {
   ID_IF = 1,
   ID_EITHER = 3,
+  ID_GET = 21,
+  ID_SET = 22,
   ID_EQUAL_Q = 25,
   ID_NOT_EQUAL_Q = 26,
   ID_STRICT_EQUAL_Q = 27,
