@@ -28,6 +28,8 @@ namespace kez::memory {
 
 root_record root;
 uintptr_t* node_table = nullptr;
+node_t pinned_node = 0;
+uint8_t* pinned_data = nullptr;
 void (*collect_if_active)() = [] {};
 uint32_t stress_interval = 0;
 void (*stress_hook)() = relocate_all;
@@ -666,6 +668,11 @@ node_t alloc_fixed_series(uint64_t count, uint32_t unit, uint32_t offset) {
   return node;
 }
 
+void pin(node_t node) {
+  pinned_node = node;
+  pinned_data = buffer(node)->data();
+}
+
 namespace {
 
 // Moves the pages of [from, from + length) to `to`, both a whole number of
@@ -759,6 +766,7 @@ series_buffer* reallocate(series_buffer* b, uint64_t new_size, bool copy) {
     std::memcpy(fresh->data(), b->head_ptr(), span);
   }
   set_buffer(node, fresh);
+  if (node == pinned_node) pinned_data = fresh->data();
   b->node = 0;
   b->flags &= ~SERIES_ALLOCATED;
   if (fixed) heap::free(b);

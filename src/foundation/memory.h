@@ -144,6 +144,16 @@ inline void set_buffer(node_t node, series_buffer* b) {
   node_table[node] = reinterpret_cast<uintptr_t>(b);
 }
 
+// The data address of one fixed series, kept where a hot reader finds it in
+// one load instead of two through the node table (the global context's
+// values, which every global word's read reaches). A fixed buffer moves
+// only when it grows, and the growth rewrites `pinned_data`; neither the
+// collector nor the stress mode moves it.
+extern node_t pinned_node;
+extern uint8_t* pinned_data;
+// Makes `node`, a fixed series, the pinned one.
+void pin(node_t node);
+
 // Called on a full frame list (before a new frame) and before every big
 // buffer; the collector installs itself here.
 extern void (*collect_if_active)();

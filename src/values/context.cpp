@@ -58,6 +58,7 @@ bool add_unindexed(node_t ctx, uint32_t sym) {
 node_t words_node(node_t ctx) { return hashtable::get_header(record(ctx)->w1)->block; }
 
 Cell* values(node_t ctx) {
+  if (ctx == global_node) return global_values();
   Cell* r = record(ctx);
   if (r->header & CONTEXT_ON_STACK) return stack::stack_values(r->w2);
   return r->w2 ? cells_of(memory::buffer(r->w2)) : nullptr;
@@ -139,7 +140,13 @@ node_t create(uint32_t slots, bool stack_values, bool self, node_t proto, uint32
   if (stack_values) header |= CONTEXT_ON_STACK;
   if (self) header |= CONTEXT_SELF;
   *record(ctx) = Cell{header, table, 0, 0};
-  if (!stack_values) {
+  if (kind == CONTEXT_GLOBAL) {
+    node_t vals = memory::alloc_fixed_series(slots, sizeof(Cell), 0);
+    series_buffer* b = memory::buffer(vals);
+    std::fill(cells_of(b), cells_of(b) + b->size / sizeof(Cell), unset_value);
+    memory::pin(vals);
+    record(ctx)->w2 = vals;
+  } else if (!stack_values) {
     node_t vals = memory::alloc_unset_cells(slots);
     record(ctx)->w2 = vals;
   }

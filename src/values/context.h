@@ -24,6 +24,10 @@ constexpr uint32_t NO_INDEX = 0xFFFFFFFF;
 extern node_t global_node;  // the global context
 extern Cell root;           // the root block: keeps runtime values alive
 
+// The global context's values: a fixed buffer, pinned, so a global word's
+// slot is one load and an add away.
+inline Cell* global_values() { return reinterpret_cast<Cell*>(memory::pinned_data); }
+
 inline Cell* record(node_t ctx) { return cells_of(memory::buffer(ctx)); }
 inline Cell* owner(node_t ctx) { return cells_of(memory::buffer(ctx)) + 1; }
 inline uint32_t kind(node_t ctx) {
