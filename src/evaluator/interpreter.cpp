@@ -740,6 +740,13 @@ struct warm_view : code_view {
   inline Cell* value_of(const Cell* w) const;
 };
 
+// A warm view over a function body running in its own context: the words
+// it does not find there are nearly all global ones, looked up next.
+struct body_view : warm_view {
+  using warm_view::warm_view;
+  inline Cell* value_of(const Cell* w) const;
+};
+
 uint32_t eval_lean(const Cell* code, uint32_t index, uint32_t end, bool no_infix, bool keep);
 uint32_t infix_tail(const Cell* code, uint32_t next, uint32_t end, bool keep, Cell* start_top);
 
@@ -776,8 +783,18 @@ inline __attribute__((always_inline)) Cell* bound_value(const Cell* w) {
   return vals ? vals + w->w3 : nullptr;
 }
 
+// bound_value with the global context's words first: they are most of the
+// words a function body reads, and their values are one load away.
+inline __attribute__((always_inline)) Cell* global_first_value(const Cell* w) {
+  if (w->w3 == context::NO_INDEX) return nullptr;
+  if (w->w1 == context::global_node) return context::global_values() + w->w3;
+  if (!w->w1) return nullptr;
+  Cell* vals = values_of(w->w1);
+  return vals ? vals + w->w3 : nullptr;
+}
+
 inline __attribute__((always_inline)) Cell* code_view::value_of(const Cell* w) const {
-  return bound_value(w);
+  return global_first_value(w);
 }
 // The values of a context that is no object's, else nullptr.
 Cell* plain_values(node_t ctx) {
@@ -800,6 +817,16 @@ inline __attribute__((always_inline)) Cell* cached_view::value_of(const Cell* w)
 inline __attribute__((always_inline)) Cell* warm_view::value_of(const Cell* w) const {
   if (w->w1 == ctx && w->w3 != context::NO_INDEX) return vals + w->w3;
   return bound_value(w);
+}
+
+// bound_value kept out of line, for the words a body view seldom meets.
+__attribute__((noinline)) Cell* bound_value_cold(const Cell* w) { return bound_value(w); }
+
+inline __attribute__((always_inline)) Cell* body_view::value_of(const Cell* w) const {
+  if (w->w3 == context::NO_INDEX) return nullptr;
+  if (w->w1 == ctx) return vals + w->w3;
+  if (w->w1 == context::global_node) return context::global_values() + w->w3;
+  return bound_value_cold(w);
 }
 
 // Types whose value is the value itself, with nothing to evaluate.
@@ -1012,7 +1039,7 @@ inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t
                                                     uint32_t end, const Cell* at, bool keep,
                                                     const Cell& saved) {
   if (TYPE_OF(at) != TYPE_WORD) return false;
-  const Cell* v = bound_value(at);
+  const Cell* v = global_first_value(at);
   if (!v || !is_function_type(TYPE_OF(v))) return false;
   Cell word = *at;
   current = *paren;
@@ -1066,7 +1093,7 @@ inline __attribute__((always_inline)) uint32_t operand_call(const code_view& vie
     return index + 1;
   }
   if (TYPE_OF(at) != TYPE_WORD) return 0;
-  const Cell* v = bound_value(at);
+  const Cell* v = global_first_value(at);
   if (!v || !is_function_type(TYPE_OF(v))) return 0;
   Cell word = *at;
   return INLINE_CALL ? call_lean_kept_as(v, view.code, index + 1, end, &word)
@@ -1362,7 +1389,7 @@ inline __attribute__((always_inline)) void run_body_lean(const Cell* fn, const C
     // The function's own words (its arguments, mostly) are read straight
     // from the frame that now holds its context's values.
     context_cache own{fn->w1, stack::arguments};
-    warm_view view(body, own);
+    body_view view(body, own);
     uint32_t index = body->w1, end = view.count;
     if (index < end) {
       // Until the body evaluates anything, its context's words are read
@@ -1395,7 +1422,7 @@ inline __attribute__((always_inline)) void run_body_lean(const Cell* fn, const C
             const Cell* branch = view.at(either && falsy ? after + 1 : after);
             series_buffer* b = GET_BUFFER(branch);
             if (b->used() / sizeof(Cell) == branch->w1 + 1) {
-              if (const Cell* v = simple_value(warm_view(branch, own), cell_head(b) + branch->w1)) {
+              if (const Cell* v = simple_value(body_view(branch, own), cell_head(b) + branch->w1)) {
                 place_result(v, false);
                 return;
               }
@@ -1580,7 +1607,7 @@ inline void set_word(Cell* word, const Cell* value) {
 // A word's value: through its cached slot, else the general lookup (which
 // raises for an unbound word).
 inline const Cell* word_value(const Cell* w) {
-  const Cell* v = bound_value(w);
+  const Cell* v = global_first_value(w);
   return v ? v : context::get(w);
 }
 
@@ -1697,7 +1724,7 @@ inline __attribute__((always_inline)) uint32_t infix_loop(code_view& view, uint3
     if (next >= end) break;
     const Cell* w = view.at(next);
     if (TYPE_OF(w) != TYPE_WORD) break;
-    const Cell* v = bound_value(w);
+    const Cell* v = global_first_value(w);
     if (!v || TYPE_OF(v) != TYPE_OP) break;
     Cell* left = keep ? start_top : stack::arguments;
     if (literal_op(v, left, view, next + 1, end)) {
@@ -1800,7 +1827,7 @@ inline __attribute__((always_inline)) uint32_t direct_expression(const Cell* cod
   Cell* start_top = stack::top;
   uint32_t next = index + 1;
   if (TYPE_OF(at) == TYPE_WORD) {
-    const Cell* v = bound_value(at);
+    const Cell* v = global_first_value(at);
     if (!v) return 0;
     uint32_t t = TYPE_OF(v);
     if (is_function_type(t)) {
