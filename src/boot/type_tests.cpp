@@ -32,35 +32,41 @@ void is_type() {
 
 struct type_test {
   const char* name;
+  uint32_t type;
   routines::routine_fn fn;
 };
 
+template <uint32_t Type>
+constexpr type_test test_of(const char* name) {
+  return {name, Type, is_type<Type>};
+}
+
 // In the order the tests are defined.
 constexpr type_test TYPE_TESTS[] = {
-    {"bitset?", is_type<TYPE_BITSET>},       {"binary?", is_type<TYPE_BINARY>},
-    {"block?", is_type<TYPE_BLOCK>},         {"char?", is_type<TYPE_CHAR>},
-    {"email?", is_type<TYPE_EMAIL>},         {"file?", is_type<TYPE_FILE>},
-    {"float?", is_type<TYPE_FLOAT>},         {"get-path?", is_type<TYPE_GET_PATH>},
-    {"get-word?", is_type<TYPE_GET_WORD>},   {"hash?", is_type<TYPE_HASH>},
-    {"integer?", is_type<TYPE_INTEGER>},     {"issue?", is_type<TYPE_ISSUE>},
-    {"lit-path?", is_type<TYPE_LIT_PATH>},   {"lit-word?", is_type<TYPE_LIT_WORD>},
-    {"logic?", is_type<TYPE_LOGIC>},         {"map?", is_type<TYPE_MAP>},
-    {"none?", is_type<TYPE_NONE>},           {"pair?", is_type<TYPE_PAIR>},
-    {"paren?", is_type<TYPE_PAREN>},         {"path?", is_type<TYPE_PATH>},
-    {"percent?", is_type<TYPE_PERCENT>},     {"refinement?", is_type<TYPE_REFINEMENT>},
-    {"set-path?", is_type<TYPE_SET_PATH>},   {"set-word?", is_type<TYPE_SET_WORD>},
-    {"string?", is_type<TYPE_STRING>},       {"tag?", is_type<TYPE_TAG>},
-    {"time?", is_type<TYPE_TIME>},           {"typeset?", is_type<TYPE_TYPESET>},
-    {"tuple?", is_type<TYPE_TUPLE>},         {"unset?", is_type<TYPE_UNSET>},
-    {"url?", is_type<TYPE_URL>},             {"word?", is_type<TYPE_WORD>},
-    {"image?", is_type<TYPE_IMAGE>},         {"date?", is_type<TYPE_DATE>},
-    {"money?", is_type<TYPE_MONEY>},         {"ref?", is_type<TYPE_REF>},
-    {"point2D?", is_type<TYPE_POINT2D>},     {"point3D?", is_type<TYPE_POINT3D>},
-    {"handle?", is_type<TYPE_HANDLE>},       {"error?", is_type<TYPE_ERROR>},
-    {"action?", is_type<TYPE_ACTION>},       {"native?", is_type<TYPE_NATIVE>},
-    {"datatype?", is_type<TYPE_DATATYPE>},   {"function?", is_type<TYPE_FUNCTION>},
-    {"object?", is_type<TYPE_OBJECT>},       {"op?", is_type<TYPE_OP>},
-    {"routine?", is_type<TYPE_ROUTINE>},     {"vector?", is_type<TYPE_VECTOR>},
+    test_of<TYPE_BITSET>("bitset?"),       test_of<TYPE_BINARY>("binary?"),
+    test_of<TYPE_BLOCK>("block?"),         test_of<TYPE_CHAR>("char?"),
+    test_of<TYPE_EMAIL>("email?"),         test_of<TYPE_FILE>("file?"),
+    test_of<TYPE_FLOAT>("float?"),         test_of<TYPE_GET_PATH>("get-path?"),
+    test_of<TYPE_GET_WORD>("get-word?"),   test_of<TYPE_HASH>("hash?"),
+    test_of<TYPE_INTEGER>("integer?"),     test_of<TYPE_ISSUE>("issue?"),
+    test_of<TYPE_LIT_PATH>("lit-path?"),   test_of<TYPE_LIT_WORD>("lit-word?"),
+    test_of<TYPE_LOGIC>("logic?"),         test_of<TYPE_MAP>("map?"),
+    test_of<TYPE_NONE>("none?"),           test_of<TYPE_PAIR>("pair?"),
+    test_of<TYPE_PAREN>("paren?"),         test_of<TYPE_PATH>("path?"),
+    test_of<TYPE_PERCENT>("percent?"),     test_of<TYPE_REFINEMENT>("refinement?"),
+    test_of<TYPE_SET_PATH>("set-path?"),   test_of<TYPE_SET_WORD>("set-word?"),
+    test_of<TYPE_STRING>("string?"),       test_of<TYPE_TAG>("tag?"),
+    test_of<TYPE_TIME>("time?"),           test_of<TYPE_TYPESET>("typeset?"),
+    test_of<TYPE_TUPLE>("tuple?"),         test_of<TYPE_UNSET>("unset?"),
+    test_of<TYPE_URL>("url?"),             test_of<TYPE_WORD>("word?"),
+    test_of<TYPE_IMAGE>("image?"),         test_of<TYPE_DATE>("date?"),
+    test_of<TYPE_MONEY>("money?"),         test_of<TYPE_REF>("ref?"),
+    test_of<TYPE_POINT2D>("point2D?"),     test_of<TYPE_POINT3D>("point3D?"),
+    test_of<TYPE_HANDLE>("handle?"),       test_of<TYPE_ERROR>("error?"),
+    test_of<TYPE_ACTION>("action?"),       test_of<TYPE_NATIVE>("native?"),
+    test_of<TYPE_DATATYPE>("datatype?"),   test_of<TYPE_FUNCTION>("function?"),
+    test_of<TYPE_OBJECT>("object?"),       test_of<TYPE_OP>("op?"),
+    test_of<TYPE_ROUTINE>("routine?"),     test_of<TYPE_VECTOR>("vector?"),
 };
 
 // The typeset tests, each with the word it reads.
@@ -100,7 +106,10 @@ void make_type_tests() {
   constexpr std::string_view TEST_SPEC =
       R"("Returns true if the value is this type" value [any-type!] return: [logic!])";
   Cell* spec = lex_spec(TEST_SPEC);
-  for (const auto& t : TYPE_TESTS) define_routine(t.name, spec, t.fn);
+  for (const auto& t : TYPE_TESTS) {
+    define_routine(t.name, spec, t.fn);
+    routines::mark_type_test(t.type);
+  }
   stack::pop(1);
   for (size_t i = 0; i < TYPESET_COUNT; i++) {
     typeset_words[i] = routine_word(TYPESET_TESTS[i][1]);

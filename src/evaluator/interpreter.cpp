@@ -2499,10 +2499,75 @@ inline __attribute__((always_inline)) uint32_t fetch_required(const Cell* fn, ui
   return fetch_lean(fn, d, code, index, end, name, first, false);
 }
 
-bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t end,
-                  const Cell* refinements, const Cell* name_in) {
+int32_t object_slot(node_t ctx, uint32_t sym);
+
+// The value a path of words reaches through objects alone (`face/parent`,
+// `face/parent/pane`) when it is a value taken as it is, nothing to call
+// and not unset; nullptr otherwise. Reading it changes nothing.
+const Cell* object_field(const Cell* path) {
+  series_buffer* pb = GET_BUFFER(path);
+  uint32_t i = path->w1, len = pb->used() / sizeof(Cell);
+  if (i + 2 > len) return nullptr;
+  const Cell* el = cell_head(pb) + i;
+  if (TYPE_OF(el) != TYPE_WORD) return nullptr;
+  const Cell* v = bound_value(el);
+  while (v && ++i < len) {
+    el++;
+    if (TYPE_OF(v) != TYPE_OBJECT || TYPE_OF(el) != TYPE_WORD) return nullptr;
+    int32_t k = object_slot(v->w1, el->w2);
+    if (k < 0) return nullptr;
+    v = values_of(v->w1) + k;
+  }
+  return v && WORD_VALUE_READY[TYPE_OF(v)] ? v : nullptr;
+}
+
+// A datatype test (`object? face`, `none? :r`) of a value that needs no
+// evaluation (a literal, a word holding a value, a get-word or lit-word of
+// a bound word) with no operator after it: its answer pushed without the
+// routine's frame, which nothing could observe, as nothing can fail or
+// call code. False, with nothing done, for any other argument.
+inline bool quick_type_test(const Cell* fn, const Cell* code, uint32_t& index, uint32_t end) {
+  const Cell* more = cells_of(memory::buffer(fn->w3));
+  uint32_t tested = routines::tested_type[uint32_t(get_integer(&more[function::MORE_CODE])) - 1];
+  if (!tested) return false;
+  end = code_end(code, end);
+  if (index >= end) return false;
+  const Cell* at = code_at(code, index);
+  uint32_t t = TYPE_OF(at);
+  if (t == TYPE_WORD) {
+    const Cell* v = bound_value(at);
+    if (!v || !WORD_VALUE_READY[TYPE_OF(v)]) return false;
+    t = TYPE_OF(v);
+  } else if (t == TYPE_GET_WORD) {
+    const Cell* v = bound_value(at);
+    if (!v) return false;
+    t = TYPE_OF(v);
+  } else if (t == TYPE_LIT_WORD) {
+    t = TYPE_WORD;
+  } else if (t == TYPE_PATH) {
+    const Cell* v = object_field(at);
+    if (!v) return false;
+    t = TYPE_OF(v);
+  } else if (!SELF_EVALUATING[t]) {
+    return false;
+  }
+  if (index + 1 < end) {
+    const Cell* next = at + 1;
+    if (TYPE_OF(next) == TYPE_WORD) {
+      const Cell* op = bound_value(next);
+      if (!op || TYPE_OF(op) == TYPE_OP) return false;
+    }
+  }
+  stack::push(make_logic(t + 1 == tested));
+  index++;
+  return true;
+}
+
+// call_refined once the call is known to need its frame.
+__attribute__((noinline)) bool call_refined_framed(const Cell* fn_in, const Cell* code,
+                                                   uint32_t& index, uint32_t end,
+                                                   const Cell* refinements, const Cell* name_in) {
   uint32_t type = TYPE_OF(fn_in);
-  if (trace::on) return false;
   const Cell* held = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
   if (TYPE_OF(held) != TYPE_BLOCK) return false;
   Cell cache = *held;
@@ -2604,6 +2669,14 @@ bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t
   *base = base[1];
   stack::top = base + 1;
   return true;
+}
+
+bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t end,
+                  const Cell* refinements, const Cell* name_in) {
+  if (trace::on) return false;
+  if (TYPE_OF(fn_in) == TYPE_ROUTINE && !refinements && quick_type_test(fn_in, code, index, end))
+    return true;
+  return call_refined_framed(fn_in, code, index, end, refinements, name_in);
 }
 
 // A call of the function found in a path, with the path's rest (pushed

@@ -53,6 +53,7 @@ void init() {
 namespace kez::routines {
 
 routine_fn table[CAPACITY];
+uint8_t tested_type[CAPACITY];
 static uint32_t count = 0;
 
 namespace {
@@ -81,7 +82,13 @@ uint32_t add(routine_fn fn) {
   if (count == CAPACITY) runtime::runtime_error(5, KEZ_ERROR_LOCATION());
   originals[count] = fn;
   table[count] = GUARDS[count];
+  tested_type[count] = 0;
   return ++count;
+}
+
+void mark_type_test(uint32_t type) {
+  static_assert(TYPE_COUNT < 255, "a tested type + 1 fits a byte");
+  if (count) tested_type[count - 1] = uint8_t(type + 1);
 }
 
 }  // namespace kez::routines

@@ -191,5 +191,11 @@ using routine_fn = void (*)();
 constexpr uint32_t CAPACITY = 256;
 extern routine_fn table[CAPACITY];
 uint32_t add(routine_fn fn);
+// For the routines that only test their argument's datatype, that type + 1
+// (0 for every other routine): the evaluator answers such a test of a
+// value that needs no evaluation without calling the routine.
+extern uint8_t tested_type[CAPACITY];
+// Marks the routine added last as the test of datatype `type`.
+void mark_type_test(uint32_t type);
 
 }  // namespace kez::routines
