@@ -40,6 +40,7 @@
 #include "values/float.h"
 #include "values/function.h"
 #include "values/object.h"
+#include "values/series.h"
 #include "values/simple_types.h"
 #include "values/string.h"
 #include "values/symbol.h"
@@ -263,6 +264,45 @@ void gc_active_q() { *arg(0) = make_logic(collector::active); }
 void gc_series_cycles() { *arg(0) = make_integer(int32_t(collector::stats.cycles)); }
 void gc_nodes_cycles() { *arg(0) = make_integer(int32_t(collector::stats.nodes_cycles)); }
 
+// split-path's common case in one pass: a target of four characters or
+// more with a slash before its last one, split after the last such slash
+// into a copy of the part before (of the target's type) and a file! of the
+// rest, "/" added to a rest of "." or "..". None for any other target,
+// which split-path's own code takes.
+void split_path() {
+  Cell target = *arg(0);
+  series_buffer* b = GET_BUFFER(&target);
+  uint32_t unit = b->unit();
+  uint32_t length = b->used() / unit;
+  uint32_t index = target.w1;
+  if (index >= length || length - index < 4) {
+    *arg(0) = none_value;
+    return;
+  }
+  const uint8_t* chars = b->head_ptr();
+  uint32_t cut = length - 1;
+  while (cut > index && unicode::get_char(chars + uint64_t(cut - 1) * unit, unit) != '/') cut--;
+  if (cut == index) {
+    *arg(0) = none_value;
+    return;
+  }
+  Cell* out = block::push_only(2);
+  Cell* dir = stack::push_unset();
+  node_t node = series::copy_range(&target, index, cut - index);
+  *dir = Cell{TYPE_OF(&target), 0, node, 0};
+  block::rs_append(out, dir);
+  Cell* file = stack::push_unset();
+  uint32_t rest = length - cut;
+  node = series::copy_range(&target, cut, rest);
+  *file = Cell{TYPE_FILE, 0, node, 0};
+  const uint8_t* r = GET_BUFFER(file)->head_ptr();
+  auto dot = [&](uint32_t i) { return unicode::get_char(r + uint64_t(i) * unit, unit) == '.'; };
+  if ((rest == 1 && dot(0)) || (rest == 2 && dot(0) && dot(1))) string::append_literal(file, "/");
+  block::rs_append(out, file);
+  *arg(0) = *out;
+  stack::top = arg(0) + 1;
+}
+
 constexpr routine_entry ROUTINES[] = {
     {"quit-return",
      R"spec("Stops evaluation and exits the program with a given status"
@@ -319,6 +359,7 @@ constexpr routine_entry ROUTINES[] = {
     {"_gc-active?", "return: [logic!]", gc_active_q},
     {"_gc-series-cycles", "return: [integer!]", gc_series_cycles},
     {"_gc-nodes-cycles", "return: [integer!]", gc_nodes_cycles},
+    {"_split-path", "target [file! url!]", split_path},
 };
 
 

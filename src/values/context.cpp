@@ -139,7 +139,16 @@ node_t create(uint32_t slots, bool stack_values, bool self, node_t proto, uint32
   if (stack_values) header |= CONTEXT_ON_STACK;
   if (self) header |= CONTEXT_SELF;
   *record(ctx) = Cell{header, table, 0, 0};
-  if (!stack_values) {
+  if (!stack_values && proto && !on_stack(proto)) {
+    // The prototype's values, copied at once: nothing can allocate before
+    // the tail is set, so the cells past it are never seen unset.
+    node_t vals = memory::alloc_cells(slots);
+    record(ctx)->w2 = vals;
+    uint32_t n = std::min(size(proto), slots);
+    series_buffer* to = memory::buffer(vals);
+    std::copy_n(cells_of(memory::buffer(record(proto)->w2)), n, cells_of(to));
+    to->tail = to->head + n * uint32_t(sizeof(Cell));
+  } else if (!stack_values) {
     node_t vals = memory::alloc_unset_cells(slots);
     record(ctx)->w2 = vals;
   }
@@ -185,15 +194,6 @@ node_t clone(Cell* value) {
   bool self = rec->header & CONTEXT_SELF;
   uint32_t n = size(src);
   node_t ctx = create(n, stack_values, self, src, kind_bits);
-  if (!stack_values) {
-    Cell* hold = stack::push(make_series(TYPE_BLOCK, ctx));
-    (void)hold;
-    for (uint32_t i = 0; i < n; i++) {
-      Cell v = values(src)[i];
-      append_value(ctx, &v);
-    }
-    stack::pop(1);
-  }
   value->w1 = ctx;
   return ctx;
 }
@@ -376,6 +376,12 @@ struct bind_lookup {
   bind_lookup(const bind_lookup&) = delete;
   bind_lookup& operator=(const bind_lookup&) = delete;
 
+  // Adds to the innermost context the set-words of `spec`'s top level that
+  // it lacks, as collect_set_words would, and gives them their entries:
+  // a word is looked up in the table this walk fills anyway, not in the
+  // context's hash table. The table holds the innermost context whole.
+  void collect_set_words(const Cell* spec);
+
   void refresh() const { symbols = cells_of(memory::buffer(symbol::table.w2)); }
   // symbol::resolve through the entries read at the last refresh.
   [[gnu::always_inline]] uint32_t canonical(uint32_t id) const {
@@ -417,6 +423,41 @@ struct bind_lookup {
     return true;
   }
 };
+
+// The symbols (as written) of the set-words a spec adds to its context.
+std::vector<uint32_t> fresh_words;
+
+void bind_lookup::collect_set_words(const Cell* spec) {
+  uint32_t inner = level_count - 1;
+  node_t target = levels[inner].ctx;
+  uint32_t base = levels[inner].words;
+  fresh_words.clear();
+  series_buffer* b = GET_BUFFER(spec);
+  const Cell* end = cells_of(b) + b->used() / sizeof(Cell);
+  for (const Cell* v = cells_of(b) + spec->w1; v < end; v++) {
+    if (TYPE_OF(v) != TYPE_SET_WORD) continue;
+    uint32_t sym = canonical(v->w2);
+    uint32_t entry = bind_table[sym];
+    if (entry && entry >> LEVEL_SHIFT == inner) continue;  // the context has it
+    // The entry covered is put back after the walk, as for the words the
+    // context had; the first of two spellings wins.
+    covered.push_back({sym, entry});
+    bind_table[sym] = inner << LEVEL_SHIFT | (base + uint32_t(fresh_words.size()) + 1);
+    fresh_words.push_back(v->w2);
+  }
+  if (fresh_words.empty()) return;
+  uint32_t more = uint32_t(fresh_words.size());
+  hashtable::reserve(record(target)->w1, more);
+  memory::ensure_room(record(target)->w2, uint64_t(more) * sizeof(Cell));
+  for (uint32_t sym : fresh_words) {
+    uint32_t added = 0;
+    add_word(target, sym, true, &added);
+    append_value(target, &unset_value);
+  }
+  levels[inner].words += more;
+  ctx = target;
+  refresh();
+}
 
 // Binding a word again to the same context changes nothing, so a block met
 // again inside itself only has to stop the walk before it goes on forever:
@@ -508,11 +549,10 @@ uint32_t take_owed(node_t block, bind_level* levels) {
   return count;
 }
 
-// Binds `block` to its owed contexts and to `ctx`, in one walk when the
-// table can hold them all. `defer`: an object spec's walk.
-void bind_owed(Cell* block, node_t ctx, bool self, bool defer) {
-  bind_level levels[MAX_LEVELS + 1];
-  uint32_t count = take_owed(block->w2, levels);
+// Binds `block` to the owed contexts in `levels` and to `ctx`, in one walk
+// when the table can hold them all. `defer`: an object spec's walk.
+void bind_levels(Cell* block, node_t ctx, bool self, bool defer, bind_level* levels,
+                 uint32_t count) {
   cycles::guard guard;
   if (size(ctx) > BIND_TABLE_WORDS || count == MAX_LEVELS) {
     // Too large to share the table: the owed contexts first, then its own.
@@ -530,11 +570,42 @@ void bind_owed(Cell* block, node_t ctx, bool self, bool defer) {
   bind_cells(block->w2, block->w1, to);
 }
 
+// Binds `block` to its owed contexts and to `ctx`.
+void bind_owed(Cell* block, node_t ctx, bool self, bool defer) {
+  bind_level levels[MAX_LEVELS + 1];
+  uint32_t count = take_owed(block->w2, levels);
+  bind_levels(block, ctx, self, defer, levels, count);
+}
+
 }  // namespace
 
 Cell* bind_spec(Cell* spec, node_t ctx) {
   bind_owed(spec, ctx, true, true);
   return spec;
+}
+
+bool collect_bind_spec(Cell* spec, node_t ctx) {
+  uint32_t before = size(ctx);
+  bind_level levels[MAX_LEVELS + 1];
+  uint32_t count = take_owed(spec->w2, levels);
+  series_buffer* b = GET_BUFFER(spec);
+  uint32_t n = b->used() / sizeof(Cell);
+  if (spec->w1 >= n) return false;  // no word to collect or bind
+  uint32_t set_words = 0;
+  for (const Cell* v = cells_of(b) + spec->w1; v < cells_of(b) + n; v++)
+    set_words += TYPE_OF(v) == TYPE_SET_WORD;
+  if (before + set_words > BIND_TABLE_WORDS || count == MAX_LEVELS) {
+    collect_set_words(ctx, spec);
+    bind_levels(spec, ctx, true, true, levels, count);
+    return size(ctx) > before;
+  }
+  cycles::guard guard;
+  levels[count++] = {ctx, before, true};
+  bind_lookup to(levels, count);
+  to.defer = true;
+  if (set_words) to.collect_set_words(spec);
+  bind_cells(spec->w2, spec->w1, to);
+  return size(ctx) > before;
 }
 
 Cell* bind_body(Cell* body, node_t ctx) {

@@ -65,6 +65,9 @@ Cell* bind(Cell* block, node_t ctx, bool self);
 // is_once_spec, is_once_body) is left to that object's or function's own
 // walk, which then binds to all the contexts in one pass.
 Cell* bind_spec(Cell* spec, node_t ctx);
+// collect_set_words(ctx, spec) then bind_spec(spec, ctx), the set-words
+// found through the bind walk's table; true when the context grew.
+bool collect_bind_spec(Cell* spec, node_t ctx);
 // bind(body, ctx, false) for the body a function made once takes as it is.
 Cell* bind_body(Cell* body, node_t ctx);
 // A deep copy of the block (blocks, parens and paths copied), pushed on the

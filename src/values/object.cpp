@@ -113,7 +113,8 @@ Cell get_word(node_t ctx, uint32_t index) { return *context::word_at(ctx, index)
 
 void clear_marks(node_t ctx) {
   uint32_t n = context::size(ctx);
-  for (uint32_t i = 0; i < n; i++) context::word_at(ctx, i)->header &= ~WORD_FIELD_SET;
+  Cell* words = context::word_at(ctx, 0);
+  for (uint32_t i = 0; i < n; i++) words[i].header &= ~WORD_FIELD_SET;
 }
 
 void clear_new_lines(Cell* series) {
@@ -128,10 +129,12 @@ namespace {
 bool handler_cells(node_t ctx, Cell cells[2]) {
   int32_t change = -1, deep = -1;
   uint32_t n = context::size(ctx);
+  uint32_t change_sym = canon(words::on_change_star), deep_sym = canon(words::on_deep_change_star);
+  const Cell* words = context::word_at(ctx, 0);
   for (uint32_t i = 0; i < n; i++) {
-    uint32_t s = canon(context::word_at(ctx, i)->w2);
-    if (s == canon(words::on_change_star)) change = int32_t(i);
-    if (s == canon(words::on_deep_change_star)) deep = int32_t(i);
+    uint32_t s = canon(words[i].w2);
+    if (s == change_sym) change = int32_t(i);
+    if (s == deep_sym) deep = int32_t(i);
   }
   if (change < 0 && deep < 0) return false;
   int32_t slots[2] = {change, deep};
@@ -250,9 +253,14 @@ void duplicate(const Cell* proto_in, Cell* target, bool deep, const Cell* types,
   *target = Cell{TYPE_OBJECT, ctx, proto.w2, 0};
   if (proto.w3 && !rebuild) target->w3 = memory::copy_series(memory::buffer(proto.w3));
   *context::owner(ctx) = *target;
-  for (uint32_t i = 0; i < n; i++) {
-    Cell v = context::values(src)[i];
-    *alloc_tail_cell(context::record(ctx)->w2) = v;
+  // The values came with the context; most prototypes hold no function or
+  // series to copy, which one pass without allocation finds.
+  uint32_t first = 0;
+  {
+    const Cell* values = context::values(ctx);
+    while (first < n && TYPE_OF(values + first) != TYPE_FUNCTION &&
+           !(deep && is_series_type(TYPE_OF(values + first))))
+      first++;
   }
   cycles::guard guard;
   if (deep && types) {
@@ -262,7 +270,7 @@ void duplicate(const Cell* proto_in, Cell* target, bool deep, const Cell* types,
     }
     cycles::push(src);
   }
-  for (uint32_t i = 0; i < n; i++) {
+  for (uint32_t i = first; i < n; i++) {
     // Copying allocates and may move the values block: work on a copy.
     Cell v = context::values(ctx)[i];
     uint32_t t = TYPE_OF(&v);
@@ -452,17 +460,14 @@ Cell* make(Cell* proto, const Cell* spec_in, uint32_t) {
       if (extend_from(ctx, &spec) || !from_object) class_id = new_class_id();
       break;
     case TYPE_BLOCK: {
-      uint32_t before = context::size(ctx);
-      context::collect_set_words(ctx, &spec);
-      bool grew = context::size(ctx) > before;
       Cell* code = stack::push(spec);
-      context::bind_spec(code, ctx);
+      bool grew = context::collect_bind_spec(code, ctx);
       if (from_object) {
+        // Binding neither allocates nor moves the values block.
         uint32_t n = context::size(ctx);
-        for (uint32_t i = 0; i < n; i++) {
-          Cell* v = context::values(ctx) + i;
-          if (is_bindable_series(TYPE_OF(v))) context::bind(v, ctx, true);
-        }
+        Cell* values = context::values(ctx);
+        for (uint32_t i = 0; i < n; i++)
+          if (is_bindable_series(TYPE_OF(values + i))) context::bind(values + i, ctx, true);
       }
       interpreter::eval_block(code, false);
       if (stack::pending()) return proto;
