@@ -33,6 +33,7 @@
 #include "types/handle.h"
 #include "types/image.h"
 #include "types/tuple.h"
+#include "values/bitset.h"
 #include "values/block.h"
 #include "values/context.h"
 #include "values/error.h"
@@ -303,6 +304,141 @@ void split_path() {
   stack::top = arg(0) + 1;
 }
 
+// A line of CSV text from a block of strings, appended to `out`: each
+// value as it is, or between quote characters with its own quote
+// characters doubled when it holds a character of `quotable`; the values
+// separated by the delimiter, the line ended by a line feed. None, with
+// nothing appended, when a value is not a string!: the CSV writer's own
+// code forms those.
+void csv_line() {
+  Cell data = *arg(1);
+  int32_t n = block::rs_length(&data);
+  for (int32_t i = 0; i < n; i++) {
+    if (TYPE_OF(block::rs_head(&data) + i) != TYPE_STRING) {
+      *arg(0) = none_value;
+      return;
+    }
+  }
+  Cell* out = arg(0);
+  Cell delimiter = *arg(2);
+  uint32_t quote = arg(3)->w2;
+  const Cell* quotable = arg(4);
+  for (int32_t i = 0; i < n; i++) {
+    // Appending may move every buffer: the value is read again each time.
+    Cell value = block::rs_head(&data)[i];
+    uint32_t length = string::rs_length(&value);
+    bool quoted = false;
+    {
+      series_buffer* b = GET_BUFFER(&value);
+      uint32_t unit = b->unit();
+      const uint8_t* chars = b->head_ptr() + uint64_t(value.w1) * unit;
+      for (uint32_t k = 0; k < length && !quoted; k++)
+        quoted = bitset::test(quotable, unicode::get_char(chars + uint64_t(k) * unit, unit));
+    }
+    if (!quoted) {
+      string::append_string(out, &value);
+    } else {
+      string::append_char(out->w2, quote);
+      for (uint32_t k = 0; k < length; k++) {
+        series_buffer* b = GET_BUFFER(&value);
+        uint32_t unit = b->unit();
+        uint32_t c = unicode::get_char(b->head_ptr() + uint64_t(value.w1 + k) * unit, unit);
+        string::append_char(out->w2, c);
+        if (c == quote) string::append_char(out->w2, quote);
+      }
+      string::append_char(out->w2, quote);
+    }
+    if (i + 1 == n) break;
+    if (TYPE_OF(&delimiter) == TYPE_CHAR) string::append_char(out->w2, delimiter.w2);
+    else string::append_string(out, &delimiter);
+  }
+  string::append_char(out->w2, '\n');
+}
+
+// The values of one line of CSV text, from `input`'s position up to the
+// first character that is neither part of a value nor a delimiter after
+// one, each appended to `line` as a new string; answers the input at that
+// position. A value that starts with the quote character and has a closing
+// one (a quote character doubled inside stands for one) is the text
+// between them; any other is the run of `value_chars` from its start. The
+// load-csv rules read the same: `value_chars` and `quoted_chars` are their
+// charsets. None for an empty delimiter, which those rules take.
+void csv_fields() {
+  Cell input = *arg(0);
+  Cell delimiter = *arg(2);
+  uint32_t quote = arg(3)->w2;
+  const Cell* value_chars = arg(4);
+  const Cell* quoted_chars = arg(5);
+  bool char_delimiter = TYPE_OF(&delimiter) == TYPE_CHAR;
+  uint32_t delimiter_length = char_delimiter ? 1 : string::rs_length(&delimiter);
+  if (delimiter_length == 0) {
+    *arg(0) = none_value;
+    return;
+  }
+  // Characters are read through the buffers each time: appending a value
+  // to the line allocates, which may move them.
+  auto at = [](const Cell& s, uint32_t i) {
+    series_buffer* b = GET_BUFFER(&s);
+    return unicode::get_char(b->head_ptr() + uint64_t(i) * b->unit(), b->unit());
+  };
+  uint32_t length = string::rs_abs_length(&input);
+  uint32_t pos = std::min(input.w1, length);
+  for (;;) {
+    uint32_t from = pos, count = 0;
+    bool doubled = false;
+    if (pos < length && at(input, pos) == quote) {
+      uint32_t q = pos + 1;
+      while (q < length && bitset::test(quoted_chars, at(input, q))) q++;
+      while (q + 1 < length && at(input, q) == quote && at(input, q + 1) == quote) {
+        doubled = true;
+        q += 2;
+        while (q < length && bitset::test(quoted_chars, at(input, q))) q++;
+      }
+      if (q < length && at(input, q) == quote) {
+        from = pos + 1;
+        count = q - from;
+        pos = q + 1;
+      } else {
+        doubled = false;
+      }
+    }
+    if (pos == from) {
+      while (pos < length && bitset::test(value_chars, at(input, pos))) pos++;
+      count = pos - from;
+    }
+    Cell* value = stack::push_unset();
+    node_t node = series::copy_range(&input, from, count);
+    *value = Cell{TYPE_STRING, 0, node, 0};
+    if (doubled) {
+      // Each doubled quote character becomes one, in place.
+      series_buffer* b = GET_BUFFER(value);
+      uint32_t unit = b->unit(), kept = 0;
+      uint8_t* chars = b->head_ptr();
+      for (uint32_t k = 0; k < count; k++) {
+        uint32_t c = unicode::get_char(chars + uint64_t(k) * unit, unit);
+        unicode::put_char(chars + uint64_t(kept++) * unit, unit, c);
+        if (c == quote) k++;
+      }
+      b->tail = b->head + kept * unit;
+    }
+    block::rs_append(arg(1), value);
+    stack::pop(1);
+    // A delimiter: another value follows.
+    if (char_delimiter) {
+      if (pos >= length || at(input, pos) != delimiter.w2) break;
+    } else {
+      if (length - pos < delimiter_length) break;
+      uint32_t k = 0;
+      while (k < delimiter_length && at(input, pos + k) == at(delimiter, delimiter.w1 + k)) k++;
+      if (k < delimiter_length) break;
+    }
+    pos += delimiter_length;
+  }
+  input.w1 = pos;
+  *arg(0) = input;
+  stack::top = arg(0) + 1;
+}
+
 constexpr routine_entry ROUTINES[] = {
     {"quit-return",
      R"spec("Stops evaluation and exits the program with a given status"
@@ -360,6 +496,13 @@ constexpr routine_entry ROUTINES[] = {
     {"_gc-series-cycles", "return: [integer!]", gc_series_cycles},
     {"_gc-nodes-cycles", "return: [integer!]", gc_nodes_cycles},
     {"_split-path", "target [file! url!]", split_path},
+    {"_csv-line",
+     "out [string!] data [block!] delimiter [char! string!] quote [char!] quotable [bitset!]",
+     csv_line},
+    {"_csv-fields",
+     "input [string!] line [block!] delimiter [char! string!] quote [char!] value-chars [bitset!] "
+     "quoted-chars [bitset!]",
+     csv_fields},
 };
 
 

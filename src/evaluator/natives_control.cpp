@@ -99,6 +99,33 @@ void set_many(const Cell* words, const Cell* values, int32_t count, bool any, bo
 
 namespace {
 
+// The loop words stored straight into their slots, as set_many would store
+// them, when no word is an object's (no owner to tell) and every word has
+// a slot and its value is not unset (which raises); false, with nothing
+// set, otherwise.
+bool set_plain(const Cell* words, const Cell* series, int32_t n) {
+  constexpr int32_t MOST = 8;
+  if (n > MOST) return false;
+  series_buffer* wb = GET_BUFFER(words);
+  if (words->w1 + uint32_t(n) > wb->used() / sizeof(Cell)) return false;
+  const Cell* w = cell_head(wb) + words->w1;
+  series_buffer* sb = GET_BUFFER(series);
+  uint32_t left = sb->used() / sizeof(Cell) - series->w1;
+  const Cell* v = cell_head(sb) + series->w1;
+  Cell* slots[MOST];
+  for (int32_t i = 0; i < n; i++) {
+    if (!is_loop_word(TYPE_OF(&w[i])) || !w[i].w1 || w[i].w3 == context::NO_INDEX ||
+        context::kind(w[i].w1) == CONTEXT_OBJECT)
+      return false;
+    if (uint32_t(i) < left && TYPE_OF(&v[i]) == TYPE_UNSET) return false;
+    Cell* vals = context::values(w[i].w1);
+    if (!vals) return false;
+    slots[i] = vals + w[i].w3;
+  }
+  for (int32_t i = 0; i < n; i++) *slots[i] = uint32_t(i) < left ? v[i] : none_value;
+  return true;
+}
+
 // Sets the n loop words from the series head and moves the head n further
 // (also when fewer than n elements were left); false at the end.
 bool foreach_next_multi(Cell* series, Cell* words, int32_t n) {
@@ -107,7 +134,7 @@ bool foreach_next_multi(Cell* series, Cell* words, int32_t n) {
     if (n != 2) fire(err::SCRIPT, err::script::INVALID_ARG, words);
     if (!map::foreach_step(words, series, n)) return false;
   } else if (block::is_block_type(t)) {
-    set_many(words, series, n, false, false, false);
+    if (!set_plain(words, series, n)) set_many(words, series, n, false, false, false);
   } else {
     for (int32_t i = 0; i < n && i < block::rs_length(words); i++) {
       Cell* probe = stack::push(*series);

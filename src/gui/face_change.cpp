@@ -28,10 +28,12 @@ namespace kez::gui::face_change {
 namespace {
 
 struct symbols {
-  uint32_t system, view, reactivity, debug_q, auto_sync_q, relations, type, state;
+  uint32_t view, reactivity, debug_q, auto_sync_q, relations, type, state;
   uint32_t extra, size, offset, pane, font, para, text, data, selected, rich_text, window;
   uint32_t field, edge, actors;
   Cell show, update;
+  // `system` as the global context holds it: its slot never changes.
+  Cell system_word;
 };
 
 uint32_t canonical_of(const char* name) { return symbol::resolve(symbol::make(name)); }
@@ -40,7 +42,6 @@ uint32_t canonical_of(const char* name) { return symbol::resolve(symbol::make(na
 const symbols& names() {
   static const symbols s = [] {
     symbols n{};
-    n.system = canonical_of("system");
     n.view = canonical_of("view");
     n.reactivity = canonical_of("reactivity");
     n.debug_q = canonical_of("debug?");
@@ -64,6 +65,7 @@ const symbols& names() {
     n.actors = canonical_of("actors");
     n.show = word::make_global(symbol::make("show"));
     n.update = word::make_global(symbol::make("update"));
+    n.system_word = word::make_global(symbol::make("system"));
     return n;
   }();
   return s;
@@ -151,7 +153,7 @@ enum class road { whole, done, show, update };
 // Changes nothing else, allocates nothing.
 road judge(const symbols& n, const Cell* face, uint32_t word, const Cell* old_value,
            const Cell* new_value, bool& owns) {
-  const Cell* system = context::get_global_value(n.system);
+  const Cell* system = word::get_value_or_null(&n.system_word);
   const Cell* view = field(system, n.view, slots.view);
   if (truth_of(field(view, n.debug_q, slots.debug_q)) != truth::no) return road::whole;
 
