@@ -43,6 +43,22 @@ std::vector<const Cell*>* roots = nullptr;
 std::vector<series_buffer*>* fixed_marked = nullptr;  // fixed buffers marked this cycle
 std::vector<node_t> held;  // nodes of structures under construction (see hold)
 
+// A fixed buffer's mark is cleared from a list, not by the sweep.
+__attribute__((noinline)) void note_fixed(series_buffer* b) { fixed_marked->push_back(b); }
+
+// Marks a node's buffer; true when it was not marked yet. Kept small and
+// inline: it runs for every live buffer, and the rare fixed one is noted
+// out of line.
+inline bool set_mark(node_t node) {
+  if (!node) return false;
+  series_buffer* b = memory::buffer(node);
+  uint32_t flags = b->flags;
+  if (flags & SERIES_MARKED) return false;
+  b->flags = flags | SERIES_MARKED;
+  if (flags & SERIES_FIXED) [[unlikely]] note_fixed(b);
+  return true;
+}
+
 const hashtable::marker MARKER{
     [](node_t n) { return mark_series(n); },
     [](node_t n) { mark_block(n); },
@@ -120,6 +136,28 @@ void mark_cell(const Cell* c) {
   }
 }
 
+// Types whose cells refer to nothing the collector keeps: most cells of
+// code and data are skipped on this test alone.
+constexpr uint64_t type_bit(uint32_t t) { return uint64_t(1) << t; }
+constexpr uint64_t INERT_TYPES =
+    type_bit(0) | type_bit(TYPE_DATATYPE) | type_bit(TYPE_UNSET) | type_bit(TYPE_NONE) |
+    type_bit(TYPE_LOGIC) | type_bit(TYPE_CHAR) | type_bit(TYPE_INTEGER) | type_bit(TYPE_FLOAT) |
+    type_bit(TYPE_TRIPLE) | type_bit(TYPE_TYPESET) | type_bit(TYPE_PAIR) |
+    type_bit(TYPE_PERCENT) | type_bit(TYPE_TUPLE) | type_bit(TYPE_TIME) | type_bit(TYPE_DATE) |
+    type_bit(TYPE_MONEY) | type_bit(TYPE_POINT2D) | type_bit(TYPE_POINT3D);
+// Word types: each refers to its context, or to the block of a function's
+// frame (`self`).
+constexpr uint64_t WORD_TYPES = type_bit(TYPE_WORD) | type_bit(TYPE_SET_WORD) |
+                                type_bit(TYPE_LIT_WORD) | type_bit(TYPE_GET_WORD) |
+                                type_bit(TYPE_REFINEMENT) | type_bit(TYPE_ISSUE);
+// Text types: the text and, where set, a second series (see mark_cell).
+constexpr uint64_t TEXT_TYPES = type_bit(TYPE_STRING) | type_bit(TYPE_FILE) |
+                                type_bit(TYPE_URL) | type_bit(TYPE_TAG) | type_bit(TYPE_EMAIL) |
+                                type_bit(TYPE_REF);
+
+// Marks the cells of the blocks on the mark stack. Words, most of the cells
+// of code, mostly repeat the context of the word before them, which is then
+// marked already.
 void drain() {
   while (!mark_stack->empty()) {
     node_t node = mark_stack->back();
@@ -127,7 +165,31 @@ void drain() {
     series_buffer* b = memory::buffer(node);
     const Cell* c = cell_head(b);
     const Cell* end = cell_tail(b);
-    for (; c < end; c++) mark_cell(c);
+    node_t last_context = 0;
+    for (; c < end; c++) {
+      uint32_t t = TYPE_OF(c);
+      if (t < 64) {
+        uint64_t bit = type_bit(t);
+        if (bit & INERT_TYPES) continue;
+        if (bit & WORD_TYPES) {
+          node_t ctx = c->w1;
+          if (!ctx || ctx == last_context) continue;
+          if (c->w2 == words::self) {
+            mark_block(ctx);
+          } else {
+            mark_context(ctx);
+            last_context = ctx;
+          }
+          continue;
+        }
+        if (bit & TEXT_TYPES) {
+          set_mark(c->w2);
+          set_mark(c->w3);
+          continue;
+        }
+      }
+      mark_cell(c);
+    }
   }
 }
 
@@ -269,21 +331,14 @@ void stress_collect() {
 
 }  // namespace
 
-bool mark_series(node_t node) {
-  if (!node) return false;
-  series_buffer* b = memory::buffer(node);
-  if (b->flags & SERIES_MARKED) return false;
-  b->flags |= SERIES_MARKED;
-  if (b->flags & SERIES_FIXED) fixed_marked->push_back(b);
-  return true;
-}
+bool mark_series(node_t node) { return set_mark(node); }
 
 void mark_block(node_t node) {
-  if (mark_series(node)) mark_stack->push_back(node);
+  if (set_mark(node)) mark_stack->push_back(node);
 }
 
 void mark_context(node_t node) {
-  if (!mark_series(node)) return;
+  if (!set_mark(node)) return;
   // The context's node holds the record and the owner value.
   mark_stack->push_back(node);
 }
