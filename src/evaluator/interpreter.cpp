@@ -906,15 +906,17 @@ inline __attribute__((always_inline)) bool integer_op(uint32_t kind, int32_t a, 
     case Q_AND: r = a & b; break;
     case Q_OR: r = a | b; break;
     case Q_XOR: r = a ^ b; break;
-    case Q_EQ: *out = make_logic(a == b); return true;
-    case Q_NE: *out = make_logic(a != b); return true;
-    case Q_LT: *out = make_logic(a < b); return true;
-    case Q_GT: *out = make_logic(a > b); return true;
-    case Q_LE: *out = make_logic(a <= b); return true;
-    case Q_GE: *out = make_logic(a >= b); return true;
+    case Q_EQ: store_cell(out, TYPE_LOGIC, a == b, 0, 0); return true;
+    case Q_NE: store_cell(out, TYPE_LOGIC, a != b, 0, 0); return true;
+    case Q_LT: store_cell(out, TYPE_LOGIC, a < b, 0, 0); return true;
+    case Q_GT: store_cell(out, TYPE_LOGIC, a > b, 0, 0); return true;
+    case Q_LE: store_cell(out, TYPE_LOGIC, a <= b, 0, 0); return true;
+    case Q_GE: store_cell(out, TYPE_LOGIC, a >= b, 0, 0); return true;
     default: return false;
   }
-  *out = make_integer(r);
+  // One store: the result is often copied whole at once (an argument read
+  // by its function, a value assigned).
+  store_cell(out, TYPE_INTEGER, 0, uint32_t(r), 0);
   return true;
 }
 
