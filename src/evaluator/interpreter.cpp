@@ -365,6 +365,9 @@ uint32_t eval_value(const Cell* code, const Cell* value, uint32_t index, uint32_
 uint32_t walk_expression(const Cell* code, uint32_t index, uint32_t end, bool no_infix,
                          bool keep, bool literal_functions);
 
+// Every refinement of a native unused (-1); defined with the lean path.
+extern const int32_t NO_REFINEMENTS[32];
+
 // The state of one call's argument fetching.
 struct fetcher {
   Cell fn;
@@ -487,7 +490,8 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
   uint32_t type = TYPE_OF(&f.fn);
   f.native = type == TYPE_NATIVE || type == TYPE_ACTION;
   f.count = block::rs_length(&f.cache);
-  if (f.native) std::memset(f.refs, 0xFF, sizeof f.refs);  // every refinement unused (-1)
+  // Copied from the constant: a fill here became a byte-wise string store.
+  if (f.native) std::memcpy(f.refs, NO_REFINEMENTS, sizeof f.refs);
 
   // Required arguments; refinement cells (false) and their arguments (none)
   // take their slots in a function's frame.
