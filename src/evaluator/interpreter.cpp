@@ -1173,17 +1173,29 @@ inline __attribute__((always_inline)) void invoke(const Cell* fn, uint32_t d, co
     case TYPE_NATIVE: natives::table[fn->w1 - 1](false, NO_REFINEMENTS); break;
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
     default:
-      if (uint32_t locals = (d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS)
-        function::init_locals(int32_t(locals));
-      // Untraced, only the trace attribute can change anything.
-      if (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE))
-        call_function(fn, fn->w1, name, 0);
-      else if (trace::on) [[unlikely]]
-        run_body(fn, fn->w1, name);  // tracing began in the arguments
-      else if (QUICK_BODY && (d & DESC_QUICK_BODY))
-        run_body_lean(fn, name);
-      else
-        run_body_framed(fn, name);
+      // A quick body with no locals, the commonest call in place, is told
+      // from the rest by one test of the descriptor.
+      if (!QUICK_BODY ||
+          (d & (DESC_QUICK_BODY | (uint32_t(DESC_MAX_LOCALS) << DESC_LOCALS_SHIFT))) !=
+              DESC_QUICK_BODY ||
+          (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE)) || trace::on) {
+        if (uint32_t locals = (d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS)
+          function::init_locals(int32_t(locals));
+        // Untraced, only the trace attribute can change anything.
+        if (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE)) {
+          call_function(fn, fn->w1, name, 0);
+          break;
+        }
+        if (trace::on) [[unlikely]] {
+          run_body(fn, fn->w1, name);  // tracing began in the arguments
+          break;
+        }
+        if (!(QUICK_BODY && (d & DESC_QUICK_BODY))) {
+          run_body_framed(fn, name);
+          break;
+        }
+      }
+      run_body_lean(fn, name);
       break;
   }
 }
