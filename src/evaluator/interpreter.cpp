@@ -365,6 +365,9 @@ uint32_t eval_value(const Cell* code, const Cell* value, uint32_t index, uint32_
 uint32_t walk_expression(const Cell* code, uint32_t index, uint32_t end, bool no_infix,
                          bool keep, bool literal_functions);
 
+// Every refinement of a native unused (-1); defined with the lean path.
+extern const int32_t NO_REFINEMENTS[32];
+
 // The state of one call's argument fetching.
 struct fetcher {
   Cell fn;
@@ -487,7 +490,8 @@ uint32_t fetch_arguments(const Cell* fn_in, const Cell* code, uint32_t index, ui
   uint32_t type = TYPE_OF(&f.fn);
   f.native = type == TYPE_NATIVE || type == TYPE_ACTION;
   f.count = block::rs_length(&f.cache);
-  if (f.native) std::memset(f.refs, 0xFF, sizeof f.refs);  // every refinement unused (-1)
+  // Copied from the constant: a fill here became a byte-wise string store.
+  if (f.native) std::memcpy(f.refs, NO_REFINEMENTS, sizeof f.refs);
 
   // Required arguments; refinement cells (false) and their arguments (none)
   // take their slots in a function's frame.
@@ -906,15 +910,17 @@ inline __attribute__((always_inline)) bool integer_op(uint32_t kind, int32_t a, 
     case Q_AND: r = a & b; break;
     case Q_OR: r = a | b; break;
     case Q_XOR: r = a ^ b; break;
-    case Q_EQ: *out = make_logic(a == b); return true;
-    case Q_NE: *out = make_logic(a != b); return true;
-    case Q_LT: *out = make_logic(a < b); return true;
-    case Q_GT: *out = make_logic(a > b); return true;
-    case Q_LE: *out = make_logic(a <= b); return true;
-    case Q_GE: *out = make_logic(a >= b); return true;
+    case Q_EQ: store_cell(out, TYPE_LOGIC, a == b, 0, 0); return true;
+    case Q_NE: store_cell(out, TYPE_LOGIC, a != b, 0, 0); return true;
+    case Q_LT: store_cell(out, TYPE_LOGIC, a < b, 0, 0); return true;
+    case Q_GT: store_cell(out, TYPE_LOGIC, a > b, 0, 0); return true;
+    case Q_LE: store_cell(out, TYPE_LOGIC, a <= b, 0, 0); return true;
+    case Q_GE: store_cell(out, TYPE_LOGIC, a >= b, 0, 0); return true;
     default: return false;
   }
-  *out = make_integer(r);
+  // One store: the result is often copied whole at once (an argument read
+  // by its function, a value assigned).
+  store_cell(out, TYPE_INTEGER, 0, uint32_t(r), 0);
   return true;
 }
 
@@ -1169,17 +1175,29 @@ inline __attribute__((always_inline)) void invoke(const Cell* fn, uint32_t d, co
     case TYPE_NATIVE: natives::table[fn->w1 - 1](false, NO_REFINEMENTS); break;
     case TYPE_ACTION: actions::entries[fn->w1 - 1](NO_REFINEMENTS); break;
     default:
-      if (uint32_t locals = (d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS)
-        function::init_locals(int32_t(locals));
-      // Untraced, only the trace attribute can change anything.
-      if (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE))
-        call_function(fn, fn->w1, name, 0);
-      else if (trace::on) [[unlikely]]
-        run_body(fn, fn->w1, name);  // tracing began in the arguments
-      else if (QUICK_BODY && (d & DESC_QUICK_BODY))
-        run_body_lean(fn, name);
-      else
-        run_body_framed(fn, name);
+      // A quick body with no locals, the commonest call in place, is told
+      // from the rest by one test of the descriptor.
+      if (!QUICK_BODY ||
+          (d & (DESC_QUICK_BODY | (uint32_t(DESC_MAX_LOCALS) << DESC_LOCALS_SHIFT))) !=
+              DESC_QUICK_BODY ||
+          (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE)) || trace::on) {
+        if (uint32_t locals = (d >> DESC_LOCALS_SHIFT) & DESC_MAX_LOCALS)
+          function::init_locals(int32_t(locals));
+        // Untraced, only the trace attribute can change anything.
+        if (fn->header & (function::ATTR_TRACE | function::ATTR_NO_TRACE)) {
+          call_function(fn, fn->w1, name, 0);
+          break;
+        }
+        if (trace::on) [[unlikely]] {
+          run_body(fn, fn->w1, name);  // tracing began in the arguments
+          break;
+        }
+        if (!(QUICK_BODY && (d & DESC_QUICK_BODY))) {
+          run_body_framed(fn, name);
+          break;
+        }
+      }
+      run_body_lean(fn, name);
       break;
   }
 }

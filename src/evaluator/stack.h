@@ -113,7 +113,9 @@ void settle_try_result();
 // optimiser left them out of line in the evaluator's calls), and only the
 // overflow is out of line.
 [[noreturn]] void frames_overflow();
-inline __attribute__((always_inline)) call_frame* open_frame(const Cell* word, uint32_t kind_and_flags) {
+// A frame's first three fields: the caller fills the function's two.
+inline __attribute__((always_inline)) call_frame* open_frame_head(const Cell* word,
+                                                                  uint32_t kind_and_flags) {
   if (frames_top >= frames_limit) [[unlikely]]
     frames_overflow();
   call_frame* f = frames_top++;
@@ -121,19 +123,22 @@ inline __attribute__((always_inline)) call_frame* open_frame(const Cell* word, u
   f->header = (sym << FRAME_SYMBOL_SHIFT) | kind_and_flags;
   f->saved_args = index_of(arguments);
   f->word_context = word ? word->w1 : 0;
+  arguments = top;
+  return f;
+}
+inline __attribute__((always_inline)) call_frame* open_frame(const Cell* word, uint32_t kind_and_flags) {
+  call_frame* f = open_frame_head(word, kind_and_flags);
   f->function_context = 0;
   f->saved_values = 0;
-  arguments = top;
   return f;
 }
 inline call_frame* top_frame() { return frames_top - 1; }
 inline void set_frame_top(call_frame* f) { frames_top = f; }
+// Each field is written once: a function frame opens on every call.
 inline __attribute__((always_inline)) void open_with_context(const Cell* word, node_t context, uint32_t flags) {
-  call_frame* f = open_frame(word, (FRAME_FUNCTION << FRAME_KIND_SHIFT) | flags);
-  if (context) {
-    f->function_context = context;
-    f->saved_values = cells_of(memory::buffer(context))->w2;
-  }
+  call_frame* f = open_frame_head(word, (FRAME_FUNCTION << FRAME_KIND_SHIFT) | flags);
+  f->function_context = context;
+  f->saved_values = context ? cells_of(memory::buffer(context))->w2 : 0;
 }
 inline void open_function_frame(const Cell* word, node_t context) {
   open_with_context(word, context, 0);

@@ -905,6 +905,21 @@ int64_t find_position(Cell* b, const Cell* value, const find_options& o, uint32_
     }
     return -1;
   }
+  if (s.kind == match_kind::one && TYPE_OF(&s.value) == TYPE_WORD && s.op == COMP_FIND) {
+    // A word among words (a table of names) matches by canonical symbol, as
+    // the compare action does; any other element goes through that action.
+    uint32_t canon = symbol::resolve(s.value.w2);
+    const Cell* cells = first_cell(b);
+    for (int64_t pos = head; pos <= last_cell && pos <= fit; pos += step) {
+      if (TYPE_OF(&cells[pos]) == TYPE_WORD) {
+        if (symbol::resolve(cells[pos].w2) == canon) return pos;
+        continue;
+      }
+      if (matches_at(b, uint32_t(pos), s)) return pos;
+      cells = first_cell(b);
+    }
+    return -1;
+  }
   for (int64_t pos = head; pos <= last_cell && pos <= fit; pos += step)
     if (matches_at(b, uint32_t(pos), s)) return pos;
   return -1;
