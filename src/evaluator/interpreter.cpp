@@ -53,6 +53,7 @@
 #include "evaluator/trace.h"
 #include "foundation/platform.h"
 #include "foundation/raise.h"
+#include "gui/event.h"
 #include "values/block.h"
 #include "values/context.h"
 #include "values/error_ids.h"
@@ -2190,6 +2191,10 @@ uint32_t run_loop(const Cell* body, stack::call_frame* loop, int32_t count, cons
 
 uint32_t eval_next(const Cell* block, uint32_t index, uint32_t end, bool keep) {
   Cell code = *block;
+  // Untraced, a value kept on the stack is computed in the caller's frame:
+  // the frame opened below would be anonymous, its cell unused, and its
+  // pop would leave the value where eval_lean pushes it.
+  if (keep && !trace::on) return eval_lean(&code, index, end, false, true);
   stack::open_eval_native_frame(&words::body_marker_word);
   index = eval_expression(&code, index, end, false, false, false);
   if (stack::pending()) return index;
@@ -2699,11 +2704,12 @@ bool call_refined(const Cell* fn_in, const Cell* code, uint32_t& index, uint32_t
 
 // A call of the function found in a path, with the path's rest (pushed
 // first, as eval_path keeps it) as its refinements; its value placed as
-// `keep` asks.
+// `keep` asks. Only quick_path calls it, untraced, with a rest that rules
+// out call_refined's datatype test: the framed call is made at once.
 uint32_t path_call(const Cell* fn, const Cell* code, uint32_t index, uint32_t end,
                    const Cell* rest, const Cell* name, bool keep, Cell* start_top) {
   stack::push(rest);
-  if (!call_refined(fn, code, index, end, rest, name)) {
+  if (!call_refined_framed(fn, code, index, end, rest, name)) {
     Cell f = *fn;
     index = call_any_function(&f, code, index, end, true, rest, name, nullptr, 0, false);
   }
@@ -2911,6 +2917,11 @@ inline __attribute__((always_inline)) uint32_t quick_path(const Cell* path_in, c
       if (TYPE_OF(slot) == TYPE_UNSET && !get) break;
       parent = value;
       value = *slot;
+    } else if (ct == TYPE_EVENT && !set && et == TYPE_WORD && event::is_type_field(&el)) {
+      // An event's type, the field dispatch code reads most, is a word of
+      // the event cell itself: no path action, nothing allocated.
+      parent = value;
+      value = event::type_to_word(&value);
     } else if (!set && quick_step_type(ct)) {
       if (!hold) hold = stack::push(value);
       Cell out = *action_step(ct, value, el, path, head, i, parent, first, get, last);

@@ -337,6 +337,10 @@ void get_field(const Cell* event, int32_t index, Cell* out) {
   made_field(&e, index, out);
 }
 
+bool is_type_field(const Cell* word) {
+  return symbol::resolve(word->w2) == N.fields[FIELD_TYPE - 1];
+}
+
 Cell type_to_word(const Cell* event) {
   uint32_t id = event->w1;
   return id >= 1 && id <= EVENT_TYPE_COUNT ? N.type_words[id - 1] : make_none();

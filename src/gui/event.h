@@ -57,6 +57,8 @@ int32_t field_index(const Cell* word, const Cell* value);
 void get_field(const Cell* event, int32_t index, Cell* out);
 // The type word of the event's id (none for an id outside the table).
 Cell type_to_word(const Cell* event);
+// Whether a word is the field word `type`, in any case.
+bool is_type_field(const Cell* word);
 // Stores the id of a type word in the event; raises not-event-type.
 void word_to_type(Cell* event, const Cell* word);
 // Pushes a copy of the event on the value stack.
