@@ -90,11 +90,10 @@ inline bool is_function_type(uint32_t t) {
 
 
 inline __attribute__((always_inline)) void place_result(const Cell* value, bool keep) {
-  Cell v = *value;
   if (keep) {
-    stack::push(v);
+    move_cell(stack::push_new(), value);
   } else {
-    *stack::arguments = v;
+    move_cell(stack::arguments, value);
     stack::top = stack::arguments + 1;
   }
 }

@@ -169,6 +169,17 @@ inline void store_cell(Cell* to, uint32_t header, uint32_t w1, uint32_t w2, uint
   std::memcpy(to, &v, sizeof(Cell));
 }
 
+// Copies a whole cell as one 16-byte load and one store. A plain copy made
+// right after a test of the source's type is put together by the optimiser
+// from the test's load and three more, packed into one register: eight
+// instructions for two.
+inline void move_cell(Cell* to, const Cell* from) {
+  using words = uint32_t __attribute__((vector_size(16)));
+  words v;
+  std::memcpy(&v, from, sizeof(Cell));
+  std::memcpy(to, &v, sizeof(Cell));
+}
+
 inline int32_t get_integer(const Cell* c) { return int32_t(c->w2); }
 
 // Series access through the node.
