@@ -943,11 +943,27 @@ int32_t get(node_t table, const Cell* key_in, uint32_t start, uint32_t skip, int
   if (skip == 0) skip = 1;
   auto on_grid = [&](uint32_t pos) {
     int64_t d = int64_t(pos) - int64_t(start);
-    return d % int64_t(skip) == 0;
+    return skip == 1 || d % int64_t(skip) == 0;
   };
+  // A plain word key compares with plain words by canonical symbol alone,
+  // as the compare action would for equality and find; every other cell,
+  // and the case-sensitive comparison, go through the action.
+  bool word_key = TYPE_OF(&key) == TYPE_WORD;
+  uint32_t canon = word_key ? symbol::resolve(key.w2) : 0;
   auto matches = [&](uint32_t pos) {
     Cell c = block_cells(h->block)[pos];
+    if (word_key && op == COMP_FIND) {
+      int m = symbol::word_key_match(&c, canon);
+      if (m >= 0) return m == 1;
+    }
     return actions::compare(&c, &key, op);
+  };
+  auto same_key = [&](const Cell* rep) {
+    if (word_key) {
+      int m = symbol::word_key_match(rep, canon);
+      if (m >= 0) return m == 1;
+    }
+    return key_class(TYPE_OF(rep)) == cls && actions::compare_values(rep, &key, COMP_EQUAL) == 0;
   };
   int64_t best = -1;
   auto consider = [&](uint32_t pos) {
@@ -966,8 +982,7 @@ int32_t get(node_t table, const Cell* key_in, uint32_t start, uint32_t skip, int
     if (in_use(flags, i)) {
       uint32_t k = keys_of(h)[i];
       Cell rep = block_cells(h->block)[representative(h, k)];
-      if (key_class(TYPE_OF(&rep)) == cls &&
-          actions::compare_values(&rep, &key, COMP_EQUAL) == 0) {
+      if (same_key(&rep)) {
         if (!is_chain(k)) {
           if (on_grid(k) && matches(k)) consider(k);
         } else {

@@ -911,8 +911,9 @@ int64_t find_position(Cell* b, const Cell* value, const find_options& o, uint32_
     uint32_t canon = symbol::resolve(s.value.w2);
     const Cell* cells = first_cell(b);
     for (int64_t pos = head; pos <= last_cell && pos <= fit; pos += step) {
-      if (TYPE_OF(&cells[pos]) == TYPE_WORD) {
-        if (symbol::resolve(cells[pos].w2) == canon) return pos;
+      int m = symbol::word_key_match(&cells[pos], canon);
+      if (m >= 0) {
+        if (m) return pos;
         continue;
       }
       if (matches_at(b, uint32_t(pos), s)) return pos;

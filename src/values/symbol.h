@@ -54,6 +54,14 @@ inline uint32_t resolve(uint32_t id) {
   int32_t alias = int32_t(entry(id)->w1);
   return alias > 0 ? uint32_t(alias) : id;
 }
+// How a plain word cell `c` matches a word key of canonical symbol `canon`
+// under equality and find, which compare words by canonical symbol: 1 or 0
+// for a plain word, -1 for any other cell, which the compare action decides.
+// Tables of names are searched a great deal; this spares the action's call.
+inline int word_key_match(const Cell* c, uint32_t canon) {
+  if (TYPE_OF(c) != TYPE_WORD) return -1;
+  return resolve(c->w2) == canon ? 1 : 0;
+}
 // The alias word as stored (-1 for a canonical symbol).
 inline int32_t get_alias(uint32_t id) { return int32_t(entry(id)->w1); }
 

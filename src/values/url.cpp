@@ -39,6 +39,23 @@ int hex_value(uint8_t c) {
   return -1;
 }
 
+// Appends `n` ASCII characters (each below 0x80: any unit holds them) to
+// the string of `node` at once. They must not lie in a buffer that growing
+// the string may move.
+void append_ascii(node_t node, const uint8_t* ascii, uint32_t n) {
+  series_buffer* b = memory::buffer(node);
+  uint32_t unit = b->unit();
+  uint64_t bytes = uint64_t(n) * unit;
+  if (b->tail + bytes > b->size) b = memory::ensure_room(node, bytes);
+  uint8_t* to = b->tail_ptr();
+  if (unit == 1) {
+    std::memcpy(to, ascii, n);
+  } else {
+    for (uint32_t i = 0; i < n; i++) string::put_char(to + uint64_t(i) * unit, unit, ascii[i]);
+  }
+  b->tail += uint32_t(bytes);
+}
+
 }  // namespace
 
 bool is_safe(uint32_t cp) {
@@ -78,6 +95,14 @@ void decode(const uint8_t* bytes, uint32_t length, Cell* target) {
   const auto* p = reinterpret_cast<const uint8_t*>(copy.data());
   const uint8_t* end = p + copy.size();
   while (p < end) {
+    // A run of plain ASCII characters, the usual text, goes in at once.
+    const uint8_t* plain = p;
+    while (plain < end && *plain < 0x80 && *plain != '%') plain++;
+    if (plain > p) {
+      append_ascii(target->w2, p, uint32_t(plain - p));
+      p = plain;
+      continue;
+    }
     uint8_t lead;
     if (decode_escape(p, end, &lead)) {
       int n = unicode::utf8_char_size(lead);
