@@ -1512,8 +1512,10 @@ inline bool float_op(uint32_t kind, Cell* left, const Cell* right) {
     case Q_MUL: r = a * b; break;
     default: return false;
   }
-  set_type(left, TYPE_FLOAT);
-  put_float(left, r);
+  // One store, as integer_op's: the header's other bits and w1 stay.
+  uint64_t low;
+  std::memcpy(&low, left, sizeof low);
+  store_halves(left, (low & ~uint64_t(TYPE_MASK)) | TYPE_FLOAT, std::bit_cast<uint64_t>(r));
   return true;
 }
 
