@@ -1106,14 +1106,15 @@ inline __attribute__((always_inline)) uint32_t operand_call(const code_view& vie
                      : call_lean(v, view.code, index + 1, end, true, &word);
 }
 
-// Fetches arguments `first` .. arity - 1 into the open frame.
+// Fetches arguments `first` .. arity - 1 into the open frame, reading the
+// code through `view` (current: nothing evaluated since it was read).
 template <bool INLINE_CALL = false>
-inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32_t d,
-                                                          const Cell* code, uint32_t index,
-                                                          uint32_t end, const Cell* name,
-                                                          uint32_t first, bool infix) {
+inline __attribute__((always_inline)) uint32_t fetch_lean_in(code_view& view, const Cell* fn,
+                                                             uint32_t d, uint32_t index,
+                                                             uint32_t end, const Cell* name,
+                                                             uint32_t first, bool infix) {
+  const Cell* code = view.code;
   uint32_t arity = d & DESC_ARITY_MASK;
-  code_view view(code);
   for (uint32_t n = first; n < arity; n++) {
     end = view.end(end);
     if (index >= end) no_arg(fn, name, n);
@@ -1139,6 +1140,15 @@ inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32
     check_argument(fn, d, name, n);
   }
   return index;
+}
+// Fetches arguments `first` .. arity - 1 into the open frame.
+template <bool INLINE_CALL = false>
+inline __attribute__((always_inline)) uint32_t fetch_lean(const Cell* fn, uint32_t d,
+                                                          const Cell* code, uint32_t index,
+                                                          uint32_t end, const Cell* name,
+                                                          uint32_t first, bool infix) {
+  code_view view(code);
+  return fetch_lean_in<INLINE_CALL>(view, fn, d, index, end, name, first, infix);
 }
 
 // Runs a branch of `either` or `if` in its frame, as run_block runs it: a
@@ -1513,8 +1523,10 @@ inline bool float_op(uint32_t kind, Cell* left, const Cell* right) {
     case Q_MUL: r = a * b; break;
     default: return false;
   }
-  set_type(left, TYPE_FLOAT);
-  put_float(left, r);
+  // One store, as integer_op's: the header's other bits and w1 stay.
+  uint64_t low;
+  std::memcpy(&low, left, sizeof low);
+  store_halves(left, (low & ~uint64_t(TYPE_MASK)) | TYPE_FLOAT, std::bit_cast<uint64_t>(r));
   return true;
 }
 
@@ -1536,15 +1548,19 @@ inline bool quick_op(uint32_t kind, Cell* left, const Cell* right) {
 // a right operand that is a call in place.
 template <bool INLINE_CALL = false>
 inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell,
-                                                             const Cell* code, uint32_t index,
+                                                             code_view& view, uint32_t index,
                                                              uint32_t end, const Cell* name) {
+  const Cell* code = view.code;
   Cell* left = stack::top - 1;
   // The function the op! wraps, and its quick kind, read before the right
   // operand may move the op!.
   Cell fn = *op_cell;
   uint32_t kind = quick_kind_of(&fn);
   fn.header = (fn.header >> OP_TYPE_SHIFT) & 0xFF;
-  uint32_t d = descriptor_of(&fn);
+  // A spec cache not built yet sends the call the general way, which
+  // builds it: nothing here allocates, so `view` stays current.
+  const Cell* cache = cells_of(memory::buffer(fn.w3)) + function::MORE_SPEC_CACHE;
+  uint32_t d = TYPE_OF(cache) == TYPE_BLOCK ? cache->w3 : 0;
   if (!(d & DESC_PLAIN) || (d & DESC_ARITY_MASK) != 2)
     return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, true);
   depth_guard();
@@ -1553,7 +1569,7 @@ inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell
   open_call_frame(&fn, name);
   stack::top = left + 1;
   check_argument(&fn, d, name, 0);
-  index = fetch_lean<INLINE_CALL>(&fn, d, code, index, end, name, 1, true);
+  index = fetch_lean_in<INLINE_CALL>(view, &fn, d, index, end, name, 1, true);
   if (stack::pending()) return index;
   if (!quick_op(kind, left, left + 1)) {
     invoke(&fn, d, name);
@@ -1564,7 +1580,8 @@ inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell
 }
 __attribute__((noinline)) uint32_t call_infix(const Cell* op_cell, const Cell* code,
                                               uint32_t index, uint32_t end, const Cell* name) {
-  return call_infix_as(op_cell, code, index, end, name);
+  code_view view(code);
+  return call_infix_as(op_cell, view, index, end, name);
 }
 
 // The slot a set-word writes directly (no object to tell), else nullptr:
@@ -1751,7 +1768,7 @@ inline __attribute__((always_inline)) uint32_t infix_loop(code_view& view, uint3
     }
     Cell name = *w;
     stack::top = left + 1;
-    next = INLINE_CALL ? call_infix_as<true>(v, view.code, next + 1, end, &name)
+    next = INLINE_CALL ? call_infix_as<true>(v, view, next + 1, end, &name)
                        : call_infix(v, view.code, next + 1, end, &name);
     if (stack::pending()) return next;
     view.refresh();
