@@ -787,11 +787,18 @@ inline __attribute__((always_inline)) Cell* bound_value(const Cell* w) {
   return vals ? vals + w->w3 : nullptr;
 }
 
+// A value slot found in a values array that exists: never null. Saying so
+// lets the caller's test of a lookup for null fold away on these ways.
+inline __attribute__((always_inline)) Cell* found_slot(Cell* slot) {
+  if (!slot) __builtin_unreachable();
+  return slot;
+}
+
 // bound_value with the global context's words first: they are most of the
 // words a function body reads, and their values are one load away.
 inline __attribute__((always_inline)) Cell* global_first_value(const Cell* w) {
   if (w->w3 == context::NO_INDEX) return nullptr;
-  if (w->w1 == context::global_node) return context::global_values() + w->w3;
+  if (w->w1 == context::global_node) return found_slot(context::global_values() + w->w3);
   if (!w->w1) return nullptr;
   Cell* vals = values_of(w->w1);
   return vals ? vals + w->w3 : nullptr;
@@ -808,7 +815,7 @@ Cell* plain_values(node_t ctx) {
 }
 inline __attribute__((always_inline)) Cell* cached_view::value_of(const Cell* w) const {
   if (w->w3 == context::NO_INDEX) return nullptr;
-  if (w->w1 == ctx) return vals + w->w3;
+  if (w->w1 == ctx) return found_slot(vals + w->w3);
   if (!w->w1) return nullptr;
   if (Cell* v = plain_values(w->w1)) {
     ctx = w->w1;
@@ -819,7 +826,7 @@ inline __attribute__((always_inline)) Cell* cached_view::value_of(const Cell* w)
 }
 
 inline __attribute__((always_inline)) Cell* warm_view::value_of(const Cell* w) const {
-  if (w->w1 == ctx && w->w3 != context::NO_INDEX) return vals + w->w3;
+  if (w->w1 == ctx && w->w3 != context::NO_INDEX) return found_slot(vals + w->w3);
   return bound_value(w);
 }
 
@@ -828,8 +835,8 @@ __attribute__((noinline)) Cell* bound_value_cold(const Cell* w) { return bound_v
 
 inline __attribute__((always_inline)) Cell* body_view::value_of(const Cell* w) const {
   if (w->w3 == context::NO_INDEX) return nullptr;
-  if (w->w1 == ctx) return vals + w->w3;
-  if (w->w1 == context::global_node) return context::global_values() + w->w3;
+  if (w->w1 == ctx) return found_slot(vals + w->w3);
+  if (w->w1 == context::global_node) return found_slot(context::global_values() + w->w3);
   return bound_value_cold(w);
 }
 
@@ -857,11 +864,14 @@ constexpr auto WORD_VALUE_READY = [] {
 template <typename View>
 inline __attribute__((always_inline)) const Cell* simple_value(const View& view,
                                                               const Cell* at) {
+  // A word first: the commonest simple value where a call's argument or a
+  // condition begins.
   uint32_t t = TYPE_OF(at);
-  if (SELF_EVALUATING[t]) return at;
-  if (t != TYPE_WORD) return nullptr;
-  const Cell* v = view.value_of(at);
-  return v && WORD_VALUE_READY[TYPE_OF(v)] ? v : nullptr;
+  if (t == TYPE_WORD) {
+    const Cell* v = view.value_of(at);
+    return v && WORD_VALUE_READY[TYPE_OF(v)] ? v : nullptr;
+  }
+  return SELF_EVALUATING[t] ? at : nullptr;
 }
 
 // The operators computed in place, by the function an op! wraps: an
@@ -1006,6 +1016,10 @@ inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_
                                                                  const Cell* code,
                                                                  uint32_t index, uint32_t end,
                                                                  const Cell* name);
+template <bool QUICK_BODY>
+inline __attribute__((always_inline)) uint32_t call_lean_viewed(const Cell* fn_in,
+                                                                code_view view, uint32_t index,
+                                                                uint32_t end, const Cell* name);
 uint32_t call_branching(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                         const Cell* name);
 // A call of `fn` with its arguments from the code at `index`, its value
@@ -1039,11 +1053,14 @@ inline void run_branch_block_as(const Cell* body);
 // takes its lead call in place (INLINE_CALL): each saves a C++ call, with
 // its entry and exit, per Kez call of a recursion through a branch and a
 // paren. The copies are one level deep: the recursion itself goes through
-// the out-of-line routines.
+// the out-of-line routines. With INLINE_CALL, `view` is the paren's cells,
+// read by the caller with nothing evaluated since: the call's arguments are
+// read through it.
 template <bool INLINE_BRANCHING = false, bool INLINE_CALL = false>
 inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t index,
                                                     uint32_t end, const Cell* at, bool keep,
-                                                    const Cell& saved) {
+                                                    const Cell& saved,
+                                                    const code_view* view = nullptr) {
   if (TYPE_OF(at) != TYPE_WORD) return false;
   const Cell* v = global_first_value(at);
   if (!v || !is_function_type(TYPE_OF(v))) return false;
@@ -1055,7 +1072,7 @@ inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t
     next = INLINE_BRANCHING ? call_branching_as<true>(v, paren, index + 1, end, &word)
                             : call_branching(v, paren, index + 1, end, &word);
   else
-    next = INLINE_CALL ? call_lean_kept_as<true>(v, paren, index + 1, end, &word)
+    next = INLINE_CALL ? call_lean_viewed<true>(v, *view, index + 1, end, &word)
                        : call_lean(v, paren, index + 1, end, true, &word);
   if (!stack::pending()) [[likely]] {
     end = code_end(paren, end);
@@ -1074,11 +1091,11 @@ inline __attribute__((always_inline)) bool lead_call(const Cell* paren, uint32_t
 template <bool INLINE_CALL = false>
 inline __attribute__((always_inline)) bool paren_call(const Cell* paren, bool keep) {
   if (trace::on) return false;
-  series_buffer* b = GET_BUFFER(paren);
-  uint32_t index = paren->w1, end = b->used() / sizeof(Cell);
+  code_view view(paren);
+  uint32_t index = paren->w1, end = view.count;
   if (index >= end) return false;
   Cell saved = current;
-  return lead_call<false, INLINE_CALL>(paren, index, end, cell_head(b) + index, keep, saved);
+  return lead_call<false, INLINE_CALL>(paren, index, end, view.at(index), keep, saved, &view);
 }
 
 // A paren run as run_block runs it, through paren_call when it can.
@@ -1476,12 +1493,13 @@ __attribute__((noinline)) uint32_t call_other(const Cell* fn_in, const Cell* cod
 }
 
 // call_lean, with the call's value pushed. A call that is not plain goes
-// its own way before anything else is done.
-template <bool QUICK_BODY>
-inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_in,
-                                                                 const Cell* code,
-                                                                 uint32_t index, uint32_t end,
-                                                                 const Cell* name) {
+// its own way before anything else is done. VIEWED: `view` holds the code's
+// cells, read with nothing evaluated since (else they are read here).
+template <bool QUICK_BODY, bool VIEWED = false>
+inline __attribute__((always_inline)) uint32_t call_lean_from(const Cell* fn_in,
+                                                              const Cell* code,
+                                                              code_view view, uint32_t index,
+                                                              uint32_t end, const Cell* name) {
   // A spec cache not built yet sends the call the general way, which
   // builds it.
   const Cell* cache = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
@@ -1496,7 +1514,8 @@ inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_
   // The function value stays on the stack below its frame while it runs.
   Cell* base = stack::push(fn);
   open_call_frame(&fn, name);
-  index = fetch_lean(&fn, d, code, index, end, name, 0, false);
+  if (!VIEWED) view = code_view(code);
+  index = fetch_lean_in(view, &fn, d, index, end, name, 0, false);
   if (stack::pending()) return index;
   invoke<QUICK_BODY>(&fn, d, name);
   if (stack::pending()) return index;
@@ -1504,6 +1523,19 @@ inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_
   *base = base[1];
   stack::top = base + 1;
   return index;
+}
+template <bool QUICK_BODY>
+inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_in,
+                                                                 const Cell* code,
+                                                                 uint32_t index, uint32_t end,
+                                                                 const Cell* name) {
+  return call_lean_from<QUICK_BODY>(fn_in, code, code_view(), index, end, name);
+}
+template <bool QUICK_BODY>
+inline __attribute__((always_inline)) uint32_t call_lean_viewed(const Cell* fn_in,
+                                                                code_view view, uint32_t index,
+                                                                uint32_t end, const Cell* name) {
+  return call_lean_from<QUICK_BODY, true>(fn_in, view.code, view, index, end, name);
 }
 uint32_t call_lean_kept(const Cell* fn_in, const Cell* code, uint32_t index, uint32_t end,
                         const Cell* name) {
