@@ -764,12 +764,26 @@ inline void depth_guard() {
     fire(err::INTERNAL, err::internal::STACK_OVERFLOW);
 }
 
-// The descriptor of a function value (an op! shares its function's).
+// The spec cache cell of a function value (an op! shares its function's):
+// a block once built.
+inline const Cell* spec_cache_cell(const Cell* fn) {
+  return cells_of(memory::buffer(fn->w3)) + function::MORE_SPEC_CACHE;
+}
+
+// The descriptor of a function value, building its spec cache if need be.
 inline uint32_t descriptor_of(const Cell* fn) {
-  const Cell* cache = cells_of(memory::buffer(fn->w3)) + function::MORE_SPEC_CACHE;
+  const Cell* cache = spec_cache_cell(fn);
   if (TYPE_OF(cache) == TYPE_BLOCK) [[likely]]
     return cache->w3;
   return spec_cache_of(fn).w3;
+}
+
+// The descriptor of a function value whose spec cache is built, else 0,
+// which sends a call the general way, where the cache gets built. It
+// allocates nothing, so code views stay current across it.
+inline uint32_t built_descriptor(const Cell* fn) {
+  const Cell* cache = spec_cache_cell(fn);
+  return TYPE_OF(cache) == TYPE_BLOCK ? cache->w3 : 0;
 }
 
 // The values of a context: on the stack while a function runs (nullptr
@@ -990,7 +1004,7 @@ inline __attribute__((always_inline)) void check_argument(const Cell* fn, uint32
   Cell* got = stack::top - 1;
   if (d & (1u << (DESC_CHECK_SHIFT + n))) {
     if (TYPE_OF(got) == TYPE_INTEGER && (d & DESC_INTEGERS)) return;
-    const Cell* cache = cells_of(memory::buffer(fn->w3)) + function::MORE_SPEC_CACHE;
+    const Cell* cache = spec_cache_cell(fn);
     const Cell* ts = cells_of(GET_BUFFER(cache)) + n;
     uint64_t bits = uint64_t(ts->w1) | uint64_t(ts->w2) << 32;
     if (!(bits & TYPESET_BIT[TYPE_OF(got)])) expect_arg(fn, name, got, n);
@@ -1501,10 +1515,7 @@ inline __attribute__((always_inline)) uint32_t call_lean_kept_as(const Cell* fn_
                                                                  const Cell* code,
                                                                  uint32_t index, uint32_t end,
                                                                  const Cell* name) {
-  // A spec cache not built yet sends the call the general way, which
-  // builds it.
-  const Cell* cache = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
-  uint32_t d = TYPE_OF(cache) == TYPE_BLOCK ? cache->w3 : 0;
+  uint32_t d = built_descriptor(fn_in);
   if (!(d & DESC_PLAIN)) [[unlikely]] {
     // `either` and `if`, the commonest, go to their path at once.
     if (d & DESC_BRANCHING) return call_branching(fn_in, code, index, end, name);
@@ -1576,10 +1587,8 @@ inline __attribute__((always_inline)) uint32_t call_infix_as(const Cell* op_cell
   Cell fn = *op_cell;
   uint32_t kind = quick_kind_of(&fn);
   fn.header = (fn.header >> OP_TYPE_SHIFT) & 0xFF;
-  // A spec cache not built yet sends the call the general way, which
-  // builds it: nothing here allocates, so `view` stays current.
-  const Cell* cache = cells_of(memory::buffer(fn.w3)) + function::MORE_SPEC_CACHE;
-  uint32_t d = TYPE_OF(cache) == TYPE_BLOCK ? cache->w3 : 0;
+  // Nothing here allocates, so `view` stays current.
+  uint32_t d = built_descriptor(&fn);
   if (!(d & DESC_PLAIN) || (d & DESC_ARITY_MASK) != 2)
     return call_any_function(&fn, code, index, end, true, nullptr, name, nullptr, 0, true);
   depth_guard();
@@ -2626,7 +2635,7 @@ __attribute__((noinline)) bool call_refined_framed(const Cell* fn_in, const Cell
                                                    uint32_t& index, uint32_t end,
                                                    const Cell* refinements, const Cell* name_in) {
   uint32_t type = TYPE_OF(fn_in);
-  const Cell* held = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
+  const Cell* held = spec_cache_cell(fn_in);
   if (TYPE_OF(held) != TYPE_BLOCK) return false;
   Cell cache = *held;
   uint32_t d = cache.w3;
@@ -2832,7 +2841,7 @@ constexpr uint32_t NOT_QUICK = ~uint32_t(0);
 __attribute__((noinline)) uint32_t access_any(const Cell* fn_in, const Cell* code,
                                               uint32_t index, uint32_t end, const Cell* rest,
                                               const Cell* name_in, bool keep, Cell* start_top) {
-  const Cell* held = cells_of(memory::buffer(fn_in->w3)) + function::MORE_SPEC_CACHE;
+  const Cell* held = spec_cache_cell(fn_in);
   if (TYPE_OF(held) != TYPE_BLOCK) return NOT_QUICK;
   Cell cache = *held;
   uint32_t d = cache.w3;

@@ -124,7 +124,8 @@ namespace kez::natives {
   X(104, decompress_star, "decompress") \
   X(105, recycle_star, "recycle") \
   X(106, transcode_star, "transcode") \
-  X(107, apply_star, "apply")
+  X(107, apply_star, "apply") \
+  X(108, do_fenced_star, "do-fenced")
 
 // Ids the interpreter's fast paths test.
 enum native_id : uint32_t {

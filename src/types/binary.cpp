@@ -364,18 +364,6 @@ bool match_bitset_q(const Cell* bin, const Cell* bitset) {
 
 namespace {
 
-// Appends ASCII text, straight into a one-byte string.
-void append_ascii(Cell* out, std::string_view text) {
-  node_t node = out->w2;
-  if (memory::buffer(node)->unit() != 1) {
-    string::append_literal(out, text);
-    return;
-  }
-  series_buffer* b = memory::ensure_room(node, text.size());
-  std::memcpy(b->tail_ptr(), text.data(), text.size());
-  b->tail += uint32_t(text.size());
-}
-
 constexpr char HEX[] = "0123456789ABCDEF";
 
 int32_t mold(const Cell* value, Cell* out, bool only, bool, bool flat, int32_t part,
@@ -408,7 +396,7 @@ int32_t mold(const Cell* value, Cell* out, bool only, bool, bool flat, int32_t p
   }
   if (long_form && n % 32 != 0) new_line(indent);
   if (!only) text += '}';
-  append_ascii(out, text);
+  string::append_literal(out, text);
   return int32_t(std::max<int64_t>(budget, INT32_MIN));
 }
 

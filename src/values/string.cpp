@@ -372,7 +372,26 @@ void move_chars(Cell* source, Cell* target, uint32_t n) {
 
 int32_t append_literal(Cell* out, std::string_view text) {
   node_t node = out->w2;
-  for (unsigned char c : text) append_char(node, c);
+  bool ascii = true;
+  for (unsigned char c : text) ascii &= c < 0x80;
+  if (!ascii) {
+    // A Latin-1 byte may widen the string: take it a character at a time.
+    for (unsigned char c : text) append_char(node, c);
+    return int32_t(text.size());
+  }
+  // ASCII fits every unit, so the run goes in with one check for room.
+  series_buffer* b = memory::buffer(node);
+  uint32_t unit = b->unit();
+  check_unit(unit);
+  uint64_t bytes = uint64_t(text.size()) * unit;
+  if (b->tail + bytes > b->size) b = memory::ensure_room(node, bytes);
+  uint8_t* to = b->tail_ptr();
+  if (unit == 1) {
+    std::memcpy(to, text.data(), text.size());
+  } else {
+    for (size_t i = 0; i < text.size(); i++) put_char(to + i * unit, unit, uint8_t(text[i]));
+  }
+  b->tail += uint32_t(bytes);
   return int32_t(text.size());
 }
 

@@ -96,7 +96,8 @@ void move_chars(Cell* source, Cell* target, uint32_t n);
 void swap_parts(uint8_t* at, uint32_t a, uint32_t b);
 
 // Appends text and returns the number of characters appended (what form
-// and mold take off their budget).
+// and mold take off their budget). The text must not lie in a buffer that
+// growing `out` may move.
 int32_t append_literal(Cell* out, std::string_view ascii);  // Latin-1 bytes
 int32_t append_utf8(Cell* out, std::string_view utf8);
 int32_t append_string(Cell* out, const Cell* source, int32_t part = -1);

@@ -39,23 +39,6 @@ int hex_value(uint8_t c) {
   return -1;
 }
 
-// Appends `n` ASCII characters (each below 0x80: any unit holds them) to
-// the string of `node` at once. They must not lie in a buffer that growing
-// the string may move.
-void append_ascii(node_t node, const uint8_t* ascii, uint32_t n) {
-  series_buffer* b = memory::buffer(node);
-  uint32_t unit = b->unit();
-  uint64_t bytes = uint64_t(n) * unit;
-  if (b->tail + bytes > b->size) b = memory::ensure_room(node, bytes);
-  uint8_t* to = b->tail_ptr();
-  if (unit == 1) {
-    std::memcpy(to, ascii, n);
-  } else {
-    for (uint32_t i = 0; i < n; i++) string::put_char(to + uint64_t(i) * unit, unit, ascii[i]);
-  }
-  b->tail += uint32_t(bytes);
-}
-
 }  // namespace
 
 bool is_safe(uint32_t cp) {
@@ -99,7 +82,7 @@ void decode(const uint8_t* bytes, uint32_t length, Cell* target) {
     const uint8_t* plain = p;
     while (plain < end && *plain < 0x80 && *plain != '%') plain++;
     if (plain > p) {
-      append_ascii(target->w2, p, uint32_t(plain - p));
+      string::append_literal(target, {reinterpret_cast<const char*>(p), size_t(plain - p)});
       p = plain;
       continue;
     }
