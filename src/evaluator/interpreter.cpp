@@ -1244,13 +1244,40 @@ inline __attribute__((always_inline)) void invoke(const Cell* fn, uint32_t d, co
 }
 
 inline void open_call_frame(const Cell* fn, const Cell* name) {
-  if (TYPE_OF(fn) == TYPE_FUNCTION) stack::open_eval_function_frame(name, fn->w1);
+  if (TYPE_OF(fn) == TYPE_FUNCTION) stack::open_function_value_frame(name, fn->w1);
   else stack::open_eval_native_frame(name);
 }
 
 inline void pop_call_frame(const Cell* fn) {
-  if (TYPE_OF(fn) == TYPE_FUNCTION) stack::pop_function_frame();
+  if (TYPE_OF(fn) == TYPE_FUNCTION) stack::pop_function_value_frame(fn->w1);
   else stack::pop_frame();
+}
+
+// The frame of `either` or `if` (`fn`, named by `name`) with its condition
+// and branch blocks (`branches`, one or two) as its arguments, above the
+// function value, whose cell it returns. When the cells all fit below the
+// limit they are written with one test of it; else they are pushed one by
+// one, so that an overflow is raised at the cell it always was.
+inline __attribute__((always_inline)) Cell* open_branch_frame(const Cell* fn, const Cell* name,
+                                                             const Cell& cond,
+                                                             const Cell* branches, bool either) {
+  Cell* base = stack::top;
+  if (base + 4 < stack::cells_limit) [[likely]] {
+    base[0] = *fn;
+    stack::top = base + 1;
+    stack::open_eval_native_frame(name);
+    base[1] = cond;
+    base[2] = branches[0];
+    if (either) base[3] = branches[1];
+    stack::top = base + (either ? 4 : 3);
+    return base;
+  }
+  base = stack::push(*fn);
+  stack::open_eval_native_frame(name);
+  stack::push(cond);
+  stack::push(branches);
+  if (either) stack::push(branches + 1);
+  return base;
 }
 
 // call_branching_as's frame and arguments for any call but one whose
@@ -1334,11 +1361,7 @@ inline __attribute__((always_inline)) uint32_t call_branching_as(const Cell* fn_
       }
     }
     depth_guard();
-    base = stack::push(*fn_in);
-    stack::open_eval_native_frame(name);
-    stack::push(cond);
-    stack::push(view.at(after));
-    if (either) stack::push(view.at(after + 1));
+    base = open_branch_frame(fn_in, name, cond, view.at(after), either);
     index = after + blocks;
   } else {
     index = open_branching(fn_in, d, code, index, end, name, &base);
@@ -1406,11 +1429,7 @@ __attribute__((noinline)) void body_branch(const Cell* fn, const Cell* name, con
   Cell saved = current;
   current = body;
   // The call's depth guard covers its body and the branch it runs.
-  Cell* base = stack::push(*lead_value);
-  stack::open_eval_native_frame(&word);
-  stack::push(cond);
-  stack::push(branches);
-  if (either) stack::push(branches + 1);
+  Cell* base = open_branch_frame(lead_value, &word, cond, branches, either);
   Cell* args = stack::arguments;
   Cell branch = either && logic::falsy(args) ? args[2] : args[1];
   run_branch_block_as(&branch);

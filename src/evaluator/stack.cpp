@@ -166,7 +166,7 @@ bool eval_q(call_frame* frame, bool one_level) {
 void pop_frame_drop() {
   call_frame* f = --frames_top;
   top = arguments;  // the popped frame's own first cell
-  arguments = at_index(f->saved_args);
+  arguments = at_offset(f->saved_args);
   if (frames_top == frames_bottom) arguments = top = bottom;
   restore_values(f);
 }
@@ -198,7 +198,7 @@ void raise_error(Cell* error_in) {
     }
     // Pop the try frame too; the cells above stay so that nothing the error
     // refers to is overwritten before it is caught.
-    arguments = at_index(f->saved_args);
+    arguments = at_offset(f->saved_args);
     frames_top = f;
     top = saved_top < arguments + 1 ? arguments + 1 : saved_top;
   } else if (runtime::error_catchers == 0) {
@@ -250,7 +250,7 @@ call_frame* find_exit_target(bool (*is_target)(const call_frame*), bool& barrier
 // Leaves `f` open as the top frame with its own first cell as arguments and
 // top, and returns that cell.
 Cell* land_on(call_frame* f) {
-  Cell* first = at_index((f + 1)->saved_args);
+  Cell* first = at_offset((f + 1)->saved_args);
   frames_top = f + 1;
   arguments = first;
   top = first + 1;
@@ -380,7 +380,7 @@ void collect_calls(Cell* block) {
     Cell w = word::lookup(f->function_context ? f->function_context : context::global_node,
                           f->symbol());
     *alloc_tail(block) = w;
-    *alloc_tail(block) = make_integer(int32_t(f->saved_args));
+    *alloc_tail(block) = make_integer(int32_t(f->saved_args / sizeof(Cell)));
   }
 }
 

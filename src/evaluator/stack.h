@@ -38,13 +38,16 @@ enum : uint32_t {
   FRAME_KIND_MASK = 0x0F000000,
   FRAME_RETURN_TARGET = 1u << 28,
   FRAME_EVALUATED = 1u << 31,
-  FRAME_SYMBOL_SHIFT = 8,
-  FRAME_SYMBOL_MASK = 0x00FFFF00,
+  FRAME_SYMBOL_SHIFT = 0,
+  FRAME_SYMBOL_MASK = 0x00FFFFFF,
 };
 
+// The header keeps the symbol in its low bits, so that opening a frame
+// joins it to the kind with one `or`; `saved_args` is a byte offset, so
+// that neither opening nor popping scales it.
 struct call_frame {
-  uint32_t header;          // symbol (bits 8-23), kind (24-27), flags
-  uint32_t saved_args;      // index of the caller's `arguments`
+  uint32_t header;          // symbol (bits 0-23), kind (24-27), flags
+  uint32_t saved_args;      // byte offset of the caller's `arguments` from bottom
   node_t word_context;      // context of the naming word
   node_t function_context;  // function frame's context, or 0
   uint32_t saved_values;    // that context's values (stack index + 1), or 0
@@ -73,6 +76,12 @@ inline bool pending() { return raise_code != 0; }
 
 inline uint32_t index_of(const Cell* c) { return uint32_t(c - bottom); }
 inline Cell* at_index(uint32_t i) { return bottom + i; }
+inline uint32_t offset_of(const Cell* c) {
+  return uint32_t(reinterpret_cast<const char*>(c) - reinterpret_cast<const char*>(bottom));
+}
+inline Cell* at_offset(uint32_t o) {
+  return reinterpret_cast<Cell*>(reinterpret_cast<char*>(bottom) + o);
+}
 
 // Cells.
 inline Cell* push_new() {
@@ -121,7 +130,7 @@ inline __attribute__((always_inline)) call_frame* open_frame_head(const Cell* wo
   call_frame* f = frames_top++;
   uint32_t sym = word ? word->w2 : words::anon_marker;
   f->header = (sym << FRAME_SYMBOL_SHIFT) | kind_and_flags;
-  f->saved_args = index_of(arguments);
+  f->saved_args = offset_of(arguments);
   f->word_context = word ? word->w1 : 0;
   arguments = top;
   return f;
@@ -139,6 +148,13 @@ inline __attribute__((always_inline)) void open_with_context(const Cell* word, n
   call_frame* f = open_frame_head(word, (FRAME_FUNCTION << FRAME_KIND_SHIFT) | flags);
   f->function_context = context;
   f->saved_values = context ? cells_of(memory::buffer(context))->w2 : 0;
+}
+// The frame of a function! value, whose context is never 0.
+inline __attribute__((always_inline)) void open_function_value_frame(const Cell* word,
+                                                                     node_t context) {
+  call_frame* f = open_frame_head(word, (FRAME_FUNCTION << FRAME_KIND_SHIFT) | FRAME_EVALUATED);
+  f->function_context = context;
+  f->saved_values = cells_of(memory::buffer(context))->w2;
 }
 inline void open_function_frame(const Cell* word, node_t context) {
   open_with_context(word, context, 0);
@@ -168,12 +184,18 @@ bool eval_q(call_frame* frame, bool one_level);
 inline __attribute__((always_inline)) void pop_frame() {
   call_frame* f = --frames_top;
   top = arguments + 1;
-  arguments = at_index(f->saved_args);
+  arguments = at_offset(f->saved_args);
 }
 inline __attribute__((always_inline)) void pop_function_frame() {
   call_frame* f = frames_top - 1;
   pop_frame();
   if (f->function_context) cells_of(memory::buffer(f->function_context))->w2 = f->saved_values;
+}
+// Pops open_function_value_frame's frame, `context` being the one it opened with.
+inline __attribute__((always_inline)) void pop_function_value_frame(node_t context) {
+  call_frame* f = frames_top - 1;
+  pop_frame();
+  cells_of(memory::buffer(context))->w2 = f->saved_values;
 }
 inline void pop_frame_return() {
   Cell* result = arguments;
@@ -187,7 +209,7 @@ inline void pop_function_frame_return() {
 }
 inline void pop_frame_clear() {
   call_frame* f = --frames_top;
-  arguments = at_index(f->saved_args);
+  arguments = at_offset(f->saved_args);
   top = arguments;
 }
 inline void pop_function_frame_clear() {
