@@ -120,10 +120,6 @@ void try_star(bool, const int32_t* refs) {
   if (keep && TYPE_OF(result) == TYPE_ERROR) error::capture_stack(result);
 }
 
-}  // namespace kez::natives
-
-namespace kez::natives {
-
 namespace {
 
 // The fence began as script code, do-safe's body:
